@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Private-profile (INI) rules over the bytes of a UTF-8 settings file. No file access here, so
+// the rules can be tested and fuzzed on their own.
+namespace ini {
+
+// Value of key in section, private-profile rules; fallback when the section or key is missing.
+// The result is cut to its first 255 bytes of UTF-8 without splitting a character, as the
+// 256-byte buffer of the original reader did.
+[[nodiscard]] QString readValue(const QByteArray &file, const QString &section, const QString &key,
+                                const QString &fallback);
+
+// The whole file after setting key in section to value; every other byte stays as it was.
+[[nodiscard]] QByteArray writeValue(const QByteArray &file, const QString &section,
+                                    const QString &key, const QString &value);
+
+} // namespace ini

@@ -28,7 +28,8 @@ struct Entry
 {
     Kind kind = Kind::Other;
     QString name;
-    qsizetype valueBegin = 0; // Key only: first byte after "=" and the blanks behind it
+    qsizetype afterEquals = 0; // Key only: first byte after "="
+    qsizetype valueBegin = 0;  // Key only: first byte after "=" and the blanks behind it
 };
 
 bool isBlank(char c)
@@ -85,7 +86,8 @@ Entry classify(const QByteArray &file, const Line &line)
         return entry;
     entry.kind = Kind::Key;
     entry.name = QString::fromUtf8(trimBlanks(content.first(equals)));
-    qsizetype value = line.begin + equals + 1;
+    entry.afterEquals = line.begin + equals + 1;
+    qsizetype value = entry.afterEquals;
     while (value < line.end && isBlank(file[value]))
         ++value;
     entry.valueBegin = value;
@@ -272,7 +274,11 @@ QByteArray writeValue(const QByteArray &file, const QString &section, const QStr
     QByteArray result = file;
 
     if (where.key >= 0) {
-        const qsizetype begin = where.keyEntry.valueBegin;
+        // Blanks after "=" stay, unless the value brings its own: otherwise they would pile up,
+        // one set more with every write of a value that starts with a blank.
+        const qsizetype begin = !encoded.isEmpty() && isBlank(encoded.front())
+                                    ? where.keyEntry.afterEquals
+                                    : where.keyEntry.valueBegin;
         return result.replace(begin, lines[where.key].end - begin, encoded);
     }
 

@@ -1,0 +1,139 @@
+#include "app/controls.h"
+
+#include <QAbstractItemView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTextDocument>
+
+namespace {
+
+QString toCrLf(QString text)
+{
+    return text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+}
+
+QString toLf(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+} // namespace
+
+LineBox::LineBox(QWidget *parent) : QLineEdit(parent)
+{
+    connect(this, &QLineEdit::textChanged, this, &LineBox::Change);
+}
+
+void LineBox::setText(const QString &text)
+{
+    if (text != QLineEdit::text())
+        QLineEdit::setText(text);
+}
+
+MemoBox::MemoBox(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(document(), &QTextDocument::contentsChange, this, &MemoBox::onContentsChange);
+}
+
+QString MemoBox::text() const
+{
+    return toCrLf(toPlainText());
+}
+
+void MemoBox::setText(const QString &text)
+{
+    const QString plain = toLf(text);
+    if (plain != toPlainText())
+        setPlainText(plain);
+}
+
+void MemoBox::onContentsChange(int, int removed, int added)
+{
+    if (removed == 0 && added == 0)
+        return;
+    // Format-only updates also arrive here; only a real change of the text counts.
+    QString now = toPlainText();
+    if (now == m_last)
+        return;
+    m_last = std::move(now);
+    emit Change();
+}
+
+ListBox::ListBox(QWidget *parent) : QComboBox(parent)
+{
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    setCompleter(nullptr);
+    setMaxVisibleItems(12);
+    connect(this, &QComboBox::activated, this, &ListBox::Click);
+    connect(lineEdit(), &QLineEdit::textEdited, this, &ListBox::Change);
+}
+
+void ListBox::setText(const QString &text)
+{
+    if (text == currentText())
+        return;
+    setEditText(text);
+    emit Change();
+}
+
+void ListBox::fill(const QStringList &entries)
+{
+    const QString kept = currentText();
+    const int selected = listIndex();
+    const QSignalBlocker blocker(this);
+    addItems(entries);
+    // Adding to an empty list selects its first entry; a fill selects nothing.
+    setCurrentIndex(selected);
+    setEditText(kept);
+}
+
+void ListBox::addEntry(const QString &entry)
+{
+    fill({entry});
+}
+
+int ListBox::listIndex() const
+{
+    const int index = currentIndex();
+    return index >= 0 && itemText(index) == currentText() ? index : -1;
+}
+
+void ListBox::select(int index)
+{
+    {
+        const QSignalBlocker blocker(this);
+        setCurrentIndex(index);
+    }
+    emit Click();
+}
+
+ClickLabel::ClickLabel(QWidget *parent) : QLabel(parent) {}
+
+void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit Click();
+    QLabel::mouseReleaseEvent(event);
+}
+
+Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
+
+void Lamp::setFillColor(quint32 bgr)
+{
+    if (bgr == m_bgr)
+        return;
+    m_bgr = bgr;
+    update();
+}
+
+void Lamp::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.setBrush(QColor(m_bgr & 0xFF, (m_bgr >> 8) & 0xFF, (m_bgr >> 16) & 0xFF));
+    painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+}

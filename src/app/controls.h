@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QWidget>
+
+// The window's controls raise the same handling whether the user or the program changes them:
+// setting a text runs the change handling only when the text really differs, selecting a list
+// entry from the program runs its click handling, and filling a list raises nothing. These
+// classes are the one place where that rule lives; the handlers only connect to Change()/Click().
+
+// Single-line text box.
+class LineBox : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit LineBox(QWidget *parent = nullptr);
+    void setText(const QString &text);
+
+signals:
+    void Change();
+};
+
+// Multi-line text box. Its text uses CR LF line breaks, as the serial line and the settings file
+// expect; the editor itself keeps plain line feeds.
+class MemoBox : public QPlainTextEdit
+{
+    Q_OBJECT
+public:
+    explicit MemoBox(QWidget *parent = nullptr);
+    [[nodiscard]] QString text() const;
+    void setText(const QString &text);
+
+signals:
+    void Change();
+
+private:
+    void onContentsChange(int position, int removed, int added);
+    QString m_last;
+};
+
+// Editable drop-down list. Typing is its Change, picking an entry (or the program selecting
+// one) is its Click; picking raises no Change.
+class ListBox : public QComboBox
+{
+    Q_OBJECT
+public:
+    explicit ListBox(QWidget *parent = nullptr);
+    [[nodiscard]] QString text() const { return currentText(); }
+    void setText(const QString &text);
+    // Appends entries; the text stays as it is and nothing is raised.
+    void fill(const QStringList &entries);
+    void addEntry(const QString &entry);
+    // Position of the selected entry, or -1 when the text is not a selected entry.
+    [[nodiscard]] int listIndex() const;
+    // Selects the entry at index (as a pick from the list would) and raises Click.
+    void select(int index);
+
+signals:
+    void Click();
+    void Change();
+};
+
+// Label that reports clicks.
+class ClickLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit ClickLabel(QWidget *parent = nullptr);
+
+signals:
+    void Click();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+};
+
+// Filled circle showing the port state. Colours are 0x00BBGGRR values.
+class Lamp : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Lamp(QWidget *parent = nullptr);
+    [[nodiscard]] quint32 fillColor() const { return m_bgr; }
+    void setFillColor(quint32 bgr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    quint32 m_bgr = 0xFFFFC0;
+};

@@ -1,0 +1,84 @@
+#include "app/form1.h"
+
+#include "app/platform.h"
+#include "serial/mscomm.h"
+#include "serial/port_map.h"
+#include "settings/settings_file.h"
+#include "ui_form1.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTimer>
+
+Form1::Form1(Platform *platform, QWidget *parent)
+    : QWidget(parent), ui(new Ui::Form1),
+      m_platform(platform ? platform : new Platform),
+      m_settings(std::make_unique<SettingsFile>(m_platform->settingsPath())),
+      MSComm1(new MSComm(this)), Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this))
+{
+    QFont font = this->font();
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
+                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    font.setPointSize(9);
+    setFont(font);
+    ui->setupUi(this);
+
+    MSComm1->setPortResolver([this](int commPort) { return portDevice(commPort); });
+    Timer1->setInterval(100);
+    AutoSendTimer->setTimerType(Qt::PreciseTimer);
+
+    connectAppControls();
+    connectSerialControls();
+    connectSendControls();
+    connectCarControls();
+    connectBluetoothControls();
+    connectTimeSync();
+
+    // Key preview: the window sees every key press before the control that has the focus.
+    qApp->installEventFilter(this);
+    Timer1->start();
+    Form_Load();
+}
+
+Form1::~Form1()
+{
+    qApp->removeEventFilter(this);
+    delete ui;
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_keyPreview && event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto *target = static_cast<QWidget *>(watched);
+        // A key that the focused control ignores travels on to its parents; act on it once,
+        // where it first arrives.
+        QWidget *first = QApplication::focusWidget() ? QApplication::focusWidget() : this;
+        if (target == first && (target == this || isAncestorOf(target)))
+            Form_KeyDown(static_cast<QKeyEvent *>(event)->key());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::message(const QString &text, const QString &title, QMessageBox::Icon icon)
+{
+    ++m_messageDepth;
+    m_platform->messageBox(this, text, title, icon);
+    --m_messageDepth;
+}
+
+void Form1::addToCounter(QLabel *counter, double amount)
+{
+    bool ok = false;
+    const double value = counter->text().toDouble(&ok);
+    // Only the program writes the counters; should one ever hold something else, it restarts.
+    counter->setText(QString::number((ok ? value : 0.0) + amount, 'g',
+                                     QLocale::FloatingPointShortest));
+}
+
+QString Form1::portDevice(int commPort) const
+{
+    // The settings file may map any number to a device of its own, e.g. /dev/serial/by-id/...
+    const QString mapped = m_settings->read(QStringLiteral("端口映射"),
+                                            QStringLiteral("COM%1").arg(commPort), QString());
+    return mapped.isEmpty() ? portmap::defaultDevice(commPort) : mapped;
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class MSComm;
+class Platform;
+class QLabel;
+class QTimer;
+class SettingsFile;
+
+namespace Ui {
+class Form1;
+}
+
+// The one window. Its controls hold all of the program's state; each handler is named after its
+// control and event and is defined in the folder of its subsystem.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    // Takes ownership of platform; nullptr means the real machine.
+    explicit Form1(Platform *platform = nullptr, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    [[nodiscard]] MSComm &comm() const { return *MSComm1; }
+    [[nodiscard]] SettingsFile &settings() const { return *m_settings; }
+    [[nodiscard]] QTimer &autoSendTimer() const { return *AutoSendTimer; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // app/
+    void Form_Load();
+    void TabStrip_Click();
+    void LabelExpand_Click();
+    void ReadMe_Click();
+    void Website_Click();
+    void Product_Click();
+    void setOuterWidth(int twips);
+    void connectAppControls();
+
+    // serial/
+    void CheckBit_Change();
+    void DataBits_Change();
+    void StopBit_Change();
+    void Timer1_Timer();
+    void BuadRate_Click();
+    void ComPort_Click();
+    void OpenCom_Click();
+    void FindCom_Click();
+    void MSComm1_OnComm();
+    void MSComm1_DeviceLost();
+    void RevChrSel_Click();
+    void RevHexSel_Click();
+    void RevText_Change();
+    void ClearRevText_Click();
+    void ClearCounter_Click();
+    void showPortClosed();
+    void showPortOpen();
+    QString portDevice(int commPort) const;
+    void connectSerialControls();
+
+    // send/
+    void ManSend_Click();
+    void ClearSendText_Click();
+    void SendText_Change();
+    void AutoSend_Click();
+    void AutoSendTimer_Timer();
+    void connectSendControls();
+
+    // panels/
+    void carAction(const QString &code);
+    void Forward_Click();
+    void Backward_Click();
+    void TurnLeft_Click();
+    void Right_Click();
+    void StopCar_Click();
+    void ManAuto_Click();
+    void add_Click();
+    void dec_Click();
+    void speedStep(int step);
+    void Form_KeyDown(int keyCode);
+    void connectCarControls();
+    void UpdataTime_Click();
+    void connectTimeSync();
+    void bluetoothCommand(const QStringList &explanation, const QString &command);
+    void connectBluetoothControls();
+
+    // Both counters are label captions holding a decimal number.
+    static void addToCounter(QLabel *counter, double amount);
+    void message(const QString &text, const QString &title,
+                 QMessageBox::Icon icon = QMessageBox::NoIcon);
+
+    Ui::Form1 *ui;
+    std::unique_ptr<Platform> m_platform;
+    std::unique_ptr<SettingsFile> m_settings;
+    MSComm *MSComm1;
+    QTimer *Timer1;
+    QTimer *AutoSendTimer;
+    bool m_keyPreview = false;
+    int m_messageDepth = 0;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDateTime>
+#include <QMessageBox>
+#include <QString>
+#include <QUrl>
+
+class QWidget;
+
+// What the window needs from the machine it runs on. The defaults are the real thing; tests
+// replace only what cannot run headless (a modal dialog, a browser, the wall clock).
+class Platform
+{
+public:
+    virtual ~Platform();
+    // Modal message box with a single OK button.
+    virtual void messageBox(QWidget *parent, const QString &text, const QString &title,
+                            QMessageBox::Icon icon);
+    // Opens the address in the user's browser without waiting; false when that failed.
+    virtual bool openUrl(const QUrl &url);
+    [[nodiscard]] virtual QDateTime now() const;
+    // The settings file; it also maps port numbers to devices.
+    [[nodiscard]] virtual QString settingsPath() const;
+};

@@ -1,0 +1,105 @@
+#include "app/form1.h"
+
+#include "app/captions.h"
+#include "app/twips.h"
+#include "serial/mscomm.h"
+#include "settings/settings_file.h"
+#include "ui_form1.h"
+
+namespace {
+
+struct StoredText
+{
+    const char *section;
+    const char *key;
+    QString fallback;
+};
+
+QStringList portNames()
+{
+    QStringList names;
+    for (int n = 1; n <= 48; ++n)
+        names << QStringLiteral("COM%1").arg(n);
+    return names;
+}
+
+} // namespace
+
+void Form1::connectAppControls()
+{
+    ui->TabStrip->addTab(QStringLiteral("通用串口"));
+    ui->TabStrip->setTabData(0, QStringLiteral("com"));
+    ui->TabStrip->addTab(QStringLiteral("蓝牙串口"));
+    ui->TabStrip->setTabData(1, QStringLiteral("bluetooth"));
+    connect(ui->TabStrip, &QTabBar::currentChanged, this, &Form1::TabStrip_Click);
+    // A click on the tab already selected is a click too.
+    connect(ui->TabStrip, &QTabBar::tabBarClicked, this, [this](int index) {
+        if (index >= 0 && index == ui->TabStrip->currentIndex())
+            TabStrip_Click();
+    });
+    connect(ui->LabelExpand, &ClickLabel::Click, this, &Form1::LabelExpand_Click);
+    connect(ui->ReadMe, &QPushButton::clicked, this, &Form1::ReadMe_Click);
+    connect(ui->Website, &QPushButton::clicked, this, &Form1::Website_Click);
+    connect(ui->Product, &QPushButton::clicked, this, &Form1::Product_Click);
+}
+
+void Form1::setOuterWidth(int outerTwips)
+{
+    setFixedSize(twips::clientPixels(outerTwips), twips::toPixels(twips::clientHeight));
+}
+
+void Form1::Form_Load()
+{
+    setOuterWidth(twips::narrowWidth);
+    m_keyPreview = true;
+    FindCom_Click();
+    TabStrip_Click();
+    ui->Frame3->hide();
+    if (MSComm1->PortOpen())
+        (void)MSComm1->setPortOpen(false);
+    ui->ComPort->fill(portNames());
+
+    const StoredText texts[] = {
+        {"发送区", "发送文本框",
+         QStringLiteral("技术论坛：") + captions::forumSite + QStringLiteral(" 柯澜欧品牌")},
+        {"小车控制区", "前进", QStringLiteral("11:")},
+        {"小车控制区", "后退", QStringLiteral("44:")},
+        {"小车控制区", "左转", QStringLiteral("22:")},
+        {"小车控制区", "右转", QStringLiteral("33:")},
+        {"小车控制区", "停止", QStringLiteral("00:")},
+        {"小车控制区", "自动/手动", QStringLiteral("66:")},
+    };
+    const auto stored = [this, &texts](int i) {
+        return m_settings->read(QString::fromUtf8(texts[i].section),
+                                QString::fromUtf8(texts[i].key), texts[i].fallback);
+    };
+    ui->SendText->setText(stored(0));
+    LineBox *const codes[] = {ui->ForwardText, ui->BackwardText, ui->LeftText,
+                              ui->RightText,   ui->StopCarText,  ui->ManAutoText};
+    for (int i = 0; i < 6; ++i)
+        codes[i]->setText(stored(i + 1));
+
+    ui->ComPort->setText(
+        m_settings->read(QStringLiteral("端口设置"), QStringLiteral("端口"), QStringLiteral("COM1")));
+    const int entry = ui->ComPort->findText(ui->ComPort->text(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (entry >= 0)
+        ui->ComPort->select(entry);
+    ui->BuadRate->setText(
+        m_settings->read(QStringLiteral("端口设置"), QStringLiteral("波特率"), QStringLiteral("9600")));
+    // A hand-edited port name that matches no entry gives number 0, which the component refuses;
+    // the port then stays on the number it had, and opening it tells the user.
+    (void)MSComm1->setCommPort(ui->ComPort->listIndex() + 1);
+    CheckBit_Change();
+    showPortClosed();
+    ui->RevChrSel->setChecked(true);
+    ui->SendChrSel->setChecked(true);
+
+    ui->BuadRate->fill({QStringLiteral("256000"), QStringLiteral("128000"), QStringLiteral("115200"),
+                        QStringLiteral("57600"), QStringLiteral("38400"), QStringLiteral("28800"),
+                        QStringLiteral("19200"), QStringLiteral("9600"), QStringLiteral("4800"),
+                        QStringLiteral("2400"), QStringLiteral("1200"), QStringLiteral("600")});
+    ui->CheckBit->fill({QStringLiteral("无None"), QStringLiteral("奇Odd"), QStringLiteral("偶Even")});
+    ui->DataBits->fill({QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
+                        QStringLiteral("7"), QStringLiteral("8")});
+    ui->StopBit->fill({QStringLiteral("1"), QStringLiteral("2")});
+}

@@ -1,0 +1,72 @@
+#include "app/form1.h"
+
+#include "app/twips.h"
+#include "ui_form1.h"
+
+namespace {
+
+// What each tab sets, in twips.
+struct TabLayout
+{
+    int revTextWidth;
+    int revTextHeight;
+    int clearLeft;
+    int clearTop;
+    int outerWidth;
+};
+
+constexpr TabLayout generalLayout{4935, 3135, 2750, 3600, twips::narrowWidth};
+constexpr TabLayout bluetoothLayout{2000, 2655, 480, 3000, twips::wideWidth};
+
+const QString bluetoothUsage = QStringLiteral(
+    "  按下“功能按键”不松开，给蓝牙模块上电，“状态指示灯”变为2S慢闪，此时进入AT指令状态，"
+    "可以直接点击“蓝牙AT指令“区按钮进行参数设置。最基本的使用仅需设置2个参数：1-主从机模式 "
+    "2-波特率");
+
+} // namespace
+
+void Form1::TabStrip_Click()
+{
+    const bool general = ui->TabStrip->currentIndex() == 0;
+    const TabLayout &layout = general ? generalLayout : bluetoothLayout;
+
+    ui->Frame1->show();
+    ui->Frame2->show();
+    ui->Frame4->show();
+    ui->FramePortSet->show();
+    if (general)
+        ui->Frame3->hide();
+    for (QWidget *w : {static_cast<QWidget *>(ui->FindCom), static_cast<QWidget *>(ui->UpdataTime),
+                       static_cast<QWidget *>(ui->ReadMe), static_cast<QWidget *>(ui->Website),
+                       static_cast<QWidget *>(ui->Product), static_cast<QWidget *>(ui->LabelExpand)})
+        w->show();
+    ui->RevText->resize(twips::toPixels(layout.revTextWidth), twips::toPixels(layout.revTextHeight));
+    ui->ClearRevText->move(twips::toPixels(layout.clearLeft), twips::toPixels(layout.clearTop));
+    if (general) {
+        setOuterWidth(layout.outerWidth);
+        ui->LabelExpand->show();
+        return;
+    }
+    ui->Frame3->show();
+    ui->FrameCarCtrl->hide();
+    ui->Picture1->show();
+    ui->Text1->show();
+    setOuterWidth(layout.outerWidth);
+    ui->LabelExpand->hide();
+    ui->Text1->setText(bluetoothUsage);
+}
+
+void Form1::LabelExpand_Click()
+{
+    if (ui->LabelExpand->text() == QLatin1String("<<")) {
+        ui->LabelExpand->setText(QStringLiteral(">>"));
+        ui->FrameCarCtrl->hide();
+        setOuterWidth(twips::narrowWidth);
+        return;
+    }
+    ui->LabelExpand->setText(QStringLiteral("<<"));
+    ui->FrameCarCtrl->show();
+    setOuterWidth(twips::wideWidth);
+    ui->Picture1->hide();
+    ui->Text1->hide();
+}

@@ -1,0 +1,46 @@
+#include "app/form1.h"
+
+#include "app/captions.h"
+#include "send/send_rules.h"
+#include "ui_form1.h"
+
+#include <QTimer>
+
+namespace {
+const QString autoSendOff = QStringLiteral("自动发送");
+const QString autoSendOn = QStringLiteral("关闭自动发送");
+} // namespace
+
+void Form1::AutoSend_Click()
+{
+    CheckBit_Change();
+    if (ui->AutoSend->text() != autoSendOff) {
+        ui->AutoSend->setText(autoSendOff);
+        AutoSendTimer->stop();
+        return;
+    }
+    const std::optional<int> period = send::parsePeriod(ui->AutoSendCycle->text());
+    if (!period) {
+        message(QStringLiteral("自动发送周期应为0到65535之间的毫秒数"), captions::appTitle,
+                QMessageBox::Warning);
+        return;
+    }
+    ui->AutoSend->setText(autoSendOn);
+    AutoSendTimer->setInterval(*period);
+    // A zero-interval Qt timer would fire continuously; a period of 0 never ticks.
+    if (*period > 0)
+        AutoSendTimer->start();
+}
+
+void Form1::AutoSendTimer_Timer()
+{
+    // A message box from the previous tick is still open: its nested loop must not stack more.
+    if (m_messageDepth > 0)
+        return;
+    if (ui->OpenCom->text() == captions::closePort) {
+        ManSend_Click();
+        return;
+    }
+    ui->AutoSend->setText(autoSendOff);
+    AutoSendTimer->stop();
+}

@@ -1,0 +1,57 @@
+#include "app/form1.h"
+
+#include "app/captions.h"
+#include "send/send_rules.h"
+#include "serial/mscomm.h"
+#include "settings/settings_file.h"
+#include "ui_form1.h"
+
+#include <QTimer>
+
+void Form1::connectSendControls()
+{
+    connect(ui->ManSend, &QPushButton::clicked, this, &Form1::ManSend_Click);
+    connect(ui->ClearSendText, &QPushButton::clicked, this, &Form1::ClearSendText_Click);
+    connect(ui->SendText, &MemoBox::Change, this, &Form1::SendText_Change);
+    connect(ui->AutoSend, &QPushButton::clicked, this, &Form1::AutoSend_Click);
+    connect(AutoSendTimer, &QTimer::timeout, this, &Form1::AutoSendTimer_Timer);
+}
+
+// The one way anything reaches the line: every sender puts its text into the send box first.
+void Form1::ManSend_Click()
+{
+    CheckBit_Change();
+    if (!MSComm1->PortOpen()) {
+        message(QStringLiteral("请打开串口"), captions::appTitle);
+        return;
+    }
+    const QString text = ui->SendText->text();
+    QVariant data = text;
+    if (ui->SendHexSel->isChecked()) {
+        const std::optional<quint8> byte = send::parseHexByte(text);
+        if (!byte) {
+            message(QStringLiteral("请输入一个00到FF之间的十六进制数"), captions::appTitle,
+                    QMessageBox::Warning);
+            return;
+        }
+        data = QByteArray(1, static_cast<char>(*byte));
+    } else if (text.isEmpty()) {
+        return;
+    }
+    // A refused write means the device has gone; the component has closed itself.
+    if (MSComm1->Output(data) != MSComm::NoError) {
+        showPortClosed();
+        return;
+    }
+    addToCounter(ui->SendNum, text.size());
+}
+
+void Form1::ClearSendText_Click()
+{
+    ui->SendText->setText(QString());
+}
+
+void Form1::SendText_Change()
+{
+    m_settings->write(QStringLiteral("发送区"), QStringLiteral("发送文本框"), ui->SendText->text());
+}

@@ -1,0 +1,43 @@
+#include "app/form1.h"
+
+#include "app/captions.h"
+#include "serial/mscomm.h"
+#include "ui_form1.h"
+
+void Form1::showPortClosed()
+{
+    ui->OpenCom->setText(captions::openPort);
+    ui->OnOffLed->setFillColor(captions::lampClosed);
+}
+
+void Form1::showPortOpen()
+{
+    ui->OpenCom->setText(captions::closePort);
+    ui->OnOffLed->setFillColor(captions::lampOpen);
+}
+
+// The caption, not the component, decides whether a click opens or closes.
+void Form1::OpenCom_Click()
+{
+    if (ui->OpenCom->text() != captions::closePort) {
+        CheckBit_Change();
+        if (MSComm1->setPortOpen(true) != MSComm::NoError) {
+            message(QStringLiteral("无效端口号"), QStringLiteral("串口调试助手"),
+                    QMessageBox::Warning);
+            return;
+        }
+        showPortOpen();
+        return;
+    }
+    if (MSComm1->setPortOpen(false) != MSComm::NoError) {
+        message(QStringLiteral("无效端口号"), QStringLiteral("串口调试助手"), QMessageBox::Warning);
+        return;
+    }
+    showPortClosed();
+}
+
+// The adapter was unplugged (or the line hung up): the component has closed itself already.
+void Form1::MSComm1_DeviceLost()
+{
+    showPortClosed();
+}

@@ -1,0 +1,31 @@
+#include "app/form1.h"
+
+#include "app/captions.h"
+#include "serial/mscomm.h"
+#include "ui_form1.h"
+
+void Form1::FindCom_Click()
+{
+    if (ui->OpenCom->text() == captions::closePort) {
+        (void)MSComm1->setPortOpen(false);
+        ui->OnOffLed->setFillColor(captions::lampClosed);
+        ui->OpenCom->setText(captions::openPort);
+    }
+    ui->RevText->setText(QStringLiteral("【柯澜欧】软件支持检测COM48以内端口号，扫描结果："));
+    qint16 found = 0;
+    for (int n = 1; n <= 48; ++n) {
+        (void)MSComm1->setCommPort(n);
+        if (MSComm1->setPortOpen(true) == MSComm::NoError) {
+            ++found;
+            ui->RevText->appendText(QStringLiteral("\r\n-> 串口号：COM%1").arg(n));
+        }
+        // A port left open would make the next number fail to open and go unreported.
+        (void)MSComm1->setPortOpen(false);
+    }
+    if (found == 0)
+        ui->RevText->appendText(QStringLiteral("\r\n您计算机上没有串口，请检查是否插入串口设备！"));
+    else
+        ui->RevText->appendText(QStringLiteral("\r\n  您计算机上有%1个串口，请在COM口列表框选择对应的串口号。").arg(found));
+    (void)MSComm1->setPortOpen(false);
+    ComPort_Click();
+}

@@ -1,0 +1,96 @@
+#include "app/form1.h"
+
+#include "serial/mscomm.h"
+#include "settings/settings_file.h"
+#include "ui_form1.h"
+
+#include <QTimer>
+
+namespace {
+
+// Parity letter for the parity box's text; empty when the text is none of the three entries.
+QString parityLetter(const QString &text)
+{
+    if (text == QLatin1String("无None"))
+        return QStringLiteral("N");
+    if (text == QLatin1String("奇Odd"))
+        return QStringLiteral("O");
+    if (text == QLatin1String("偶Even"))
+        return QStringLiteral("E");
+    return {};
+}
+
+} // namespace
+
+void Form1::connectSerialControls()
+{
+    connect(ui->CheckBit, &ListBox::Change, this, &Form1::CheckBit_Change);
+    connect(ui->DataBits, &ListBox::Change, this, &Form1::DataBits_Change);
+    connect(ui->StopBit, &ListBox::Change, this, &Form1::StopBit_Change);
+    connect(ui->BuadRate, &ListBox::Click, this, &Form1::BuadRate_Click);
+    connect(ui->ComPort, &ListBox::Click, this, &Form1::ComPort_Click);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(ui->OpenCom, &QPushButton::clicked, this, &Form1::OpenCom_Click);
+    connect(ui->FindCom, &QPushButton::clicked, this, &Form1::FindCom_Click);
+    connect(MSComm1, &MSComm::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(MSComm1, &MSComm::deviceLost, this, &Form1::MSComm1_DeviceLost);
+    connect(ui->RevChrSel, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RevChrSel_Click();
+    });
+    connect(ui->RevHexSel, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RevHexSel_Click();
+    });
+    connect(ui->RevText, &ReceiveBox::Change, this, &Form1::RevText_Change);
+    connect(ui->ClearRevText, &QPushButton::clicked, this, &Form1::ClearRevText_Click);
+    connect(ui->ClearCounter, &QPushButton::clicked, this, &Form1::ClearCounter_Click);
+}
+
+// Builds the line settings from the four boxes and hands them to the port. The boxes are not
+// validated here: the component judges them, and only a refusal by the open port matters.
+void Form1::CheckBit_Change()
+{
+    const QString parity = parityLetter(ui->CheckBit->text());
+    if (parity.isEmpty())
+        return;
+    const QString settings = ui->BuadRate->text() + QLatin1Char(',') + parity + QLatin1Char(',') +
+                             ui->DataBits->text() + QLatin1Char(',') + ui->StopBit->text();
+    if (MSComm1->setSettings(settings) == MSComm::SetCommStateFailed) {
+        (void)MSComm1->setPortOpen(false);
+        showPortClosed();
+    }
+}
+
+void Form1::DataBits_Change()
+{
+    CheckBit_Change();
+}
+
+void Form1::StopBit_Change()
+{
+    CheckBit_Change();
+}
+
+void Form1::Timer1_Timer()
+{
+    CheckBit_Change();
+}
+
+void Form1::BuadRate_Click()
+{
+    CheckBit_Change();
+    m_settings->write(QStringLiteral("端口设置"), QStringLiteral("波特率"), ui->BuadRate->text());
+}
+
+void Form1::ComPort_Click()
+{
+    if (MSComm1->PortOpen()) {
+        (void)MSComm1->setPortOpen(false);
+        showPortClosed();
+    }
+    // No entry selected gives number 0, which the component refuses; nothing is stored then.
+    if (MSComm1->setCommPort(ui->ComPort->listIndex() + 1) != MSComm::NoError)
+        return;
+    m_settings->write(QStringLiteral("端口设置"), QStringLiteral("端口"), ui->ComPort->text());
+}

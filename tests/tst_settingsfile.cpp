@@ -268,6 +268,14 @@ void tst_SettingsFile::writeValue_data()
         << QByteArray("[P]\n  K \t=  old  \n") << "p"
         << "k"
         << "new" << QByteArray("[P]\n  K \t=  new\n");
+    QTest::newRow("replace with value that starts with blanks")
+        << QByteArray("[p]\nk =  old\n") << "p"
+        << "k"
+        << " v" << QByteArray("[p]\nk = v\n");
+    QTest::newRow("rewrite of value that starts with blanks")
+        << QByteArray("[p]\nk=  v\n") << "p"
+        << "k"
+        << "  v" << QByteArray("[p]\nk=  v\n");
     QTest::newRow("replace with empty value") << QByteArray("[p]\nk=old\n") << "p"
                                               << "k"
                                               << "" << QByteArray("[p]\nk=\n");

@@ -5,9 +5,9 @@
 
 // Values with line breaks are stored as one line: enclosed in double quotes, with \r, \n, \\ and
 // \" escapes. The reader decodes a double-quoted value only when its content holds one of those
-// four tokens, so files written by the original program (which never escaped) read the same. The
-// writer therefore also escapes a one-line value that would otherwise be decoded on reading (one
-// that starts and ends with a double quote and holds a token), so that every value round-trips.
+// four tokens, so settings files written without escapes read as they always did. The writer
+// therefore also escapes a one-line value that would otherwise be decoded on reading (one that
+// starts and ends with a double quote and holds a token), so that every value round-trips.
 
 namespace ini {
 namespace {

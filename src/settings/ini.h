@@ -8,8 +8,8 @@
 namespace ini {
 
 // Value of key in section, private-profile rules; fallback when the section or key is missing.
-// The result is cut to its first 255 bytes of UTF-8 without splitting a character, as the
-// 256-byte buffer of the original reader did.
+// The result is cut to its first 255 bytes of UTF-8, never splitting a character: a stored value
+// is at most 255 bytes as read back.
 [[nodiscard]] QString readValue(const QByteArray &file, const QString &section, const QString &key,
                                 const QString &fallback);
 

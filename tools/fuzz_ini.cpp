@@ -1,0 +1,77 @@
+// libFuzzer target for the settings-file rules. Input: one byte picking the section, one the key,
+// one another section and key whose value must not move, then the value to write, a NUL, and the
+// file bytes it is written into.
+
+#include "settings/ini.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+const QStringList Sections{QStringLiteral("端口设置"), QStringLiteral("发送区"),
+                           QStringLiteral("小车控制区"), QStringLiteral("p"), QStringLiteral("P2")};
+const QStringList Keys{QStringLiteral("端口"), QStringLiteral("发送文本框"),
+                       QStringLiteral("自动/手动"), QStringLiteral("k"), QStringLiteral("Key")};
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+QString cutTo255(const QString &text)
+{
+    return ini::readValue(QByteArray(), QString(), QString(), text);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 3)
+        return 0;
+    const QString &section = Sections[data[0] % Sections.size()];
+    const QString &key = Keys[data[0] / Sections.size() % Keys.size()];
+    const QString &otherSection = Sections[data[1] % Sections.size()];
+    const QString &otherKey = Keys[data[1] / Sections.size() % Keys.size()];
+    const bool writeOther = data[2] & 1;
+    const QByteArray rest(reinterpret_cast<const char *>(data + 3),
+                          static_cast<qsizetype>(size - 3));
+    const qsizetype split = rest.indexOf('\0');
+    const QString value = QString::fromUtf8(rest.first(split < 0 ? rest.size() : split));
+    const QByteArray file = split < 0 ? QByteArray() : rest.sliced(split + 1);
+    const bool sameKey = section == otherSection && key == otherKey;
+
+    const QString before = ini::readValue(file, otherSection, otherKey, QStringLiteral("-"));
+    check(before.toUtf8().size() <= 255);
+
+    QByteArray written = ini::writeValue(file, section, key, value);
+    const QByteArray bom("\xEF\xBB\xBF");
+    check(!file.startsWith(bom) || written.startsWith(bom));
+
+    // The value reads back as it would from a file holding nothing else; values with line
+    // breaks come back whole.
+    const QString readBack = ini::readValue(written, section, key, QStringLiteral("-"));
+    const QByteArray alone = ini::writeValue(QByteArray(), section, key, value);
+    check(readBack == ini::readValue(alone, section, key, QStringLiteral("-")));
+    if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
+        check(readBack == cutTo255(value));
+
+    if (!sameKey)
+        check(ini::readValue(written, otherSection, otherKey, QStringLiteral("-")) == before);
+
+    // Writing the same value again changes nothing.
+    check(ini::writeValue(written, section, key, value) == written);
+
+    if (writeOther && !sameKey) {
+        written = ini::writeValue(written, otherSection, otherKey, value);
+        check(ini::readValue(written, section, key, QStringLiteral("-")) == readBack);
+    }
+    return 0;
+}

@@ -1,0 +1,196 @@
+// Streams data from a pseudo-terminal into the shown window, as a board would, and prints what
+// a received block costs with little and with much in the receive box, the sustained rate, and
+// the memory the box takes per character. Run under Xvfb or QT_QPA_PLATFORM=offscreen.
+#include "app/controls.h"
+#include "app/form1.h"
+#include "app/platform.h"
+#include "serial/receive_box.h"
+#include "settings/settings_file.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class BenchPlatform : public Platform
+{
+public:
+    explicit BenchPlatform(QString path) : m_path(std::move(path)) {}
+    void messageBox(QWidget *, const QString &text, const QString &, QMessageBox::Icon) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    [[nodiscard]] QString settingsPath() const override { return m_path; }
+
+private:
+    QString m_path;
+};
+
+double residentBytes()
+{
+    long pages = 0, resident = 0;
+    FILE *f = std::fopen("/proc/self/statm", "r");
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return double(resident) * double(sysconf(_SC_PAGESIZE));
+}
+
+// Feeds the master side from its own thread as fast as the line takes it.
+class Board
+{
+public:
+    Board()
+    {
+        char name[256];
+        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) == 0) {
+            termios t;
+            tcgetattr(m_slave, &t);
+            cfmakeraw(&t);
+            tcsetattr(m_slave, TCSANOW, &t);
+            m_path = QString::fromLocal8Bit(name);
+        }
+    }
+    ~Board()
+    {
+        wait();
+        ::close(m_master);
+        ::close(m_slave);
+    }
+    [[nodiscard]] const QString &path() const { return m_path; }
+
+    void stream(QByteArray data)
+    {
+        wait();
+        m_thread = std::thread([this, data = std::move(data)] {
+            qsizetype off = 0;
+            while (off < data.size()) {
+                pollfd p{m_master, POLLOUT, 0};
+                ::poll(&p, 1, 1000);
+                const ssize_t n = ::write(m_master, data.constData() + off,
+                                          std::min<qsizetype>(data.size() - off, 65536));
+                if (n > 0)
+                    off += n;
+            }
+        });
+    }
+    void wait()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_path;
+    std::thread m_thread;
+};
+
+struct Pattern
+{
+    const char *name;
+    bool hex;
+    int lineLength; // 0: no line break ever
+};
+
+QByteArray makeData(const Pattern &p, qsizetype bytes, qsizetype &column)
+{
+    QByteArray data(bytes, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes; ++i) {
+        if (p.hex) {
+            data[i] = char(i * 131 + 7);
+            continue;
+        }
+        if (p.lineLength && ++column >= p.lineLength) {
+            data[i] = '\n';
+            column = 0;
+        } else {
+            data[i] = char('!' + (i % 90));
+        }
+    }
+    return data;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("bench.ini"));
+    Board board;
+    {
+        const SettingsFile file(ini);
+        for (int n = 1; n <= 48; ++n)
+            file.write(QStringLiteral("端口映射"), QStringLiteral("COM%1").arg(n),
+                       n == 5 ? board.path() : QStringLiteral("/nonexistent"));
+    }
+    Form1 window(new BenchPlatform(ini));
+    window.show();
+    auto *rev = window.findChild<ReceiveBox *>(QStringLiteral("RevText"));
+    auto *counter = window.findChild<QLabel *>(QStringLiteral("RevNum"));
+    window.findChild<ListBox *>(QStringLiteral("ComPort"))->select(4);
+    window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
+
+    const Pattern patterns[] = {{"hex, one line", true, 0},
+                                {"text, break every 80", false, 80},
+                                {"text, break every 4000", false, 4000},
+                                {"text, no break", false, 0}};
+    constexpr qsizetype block = 4096;
+    constexpr qsizetype probeBlocks = 512;
+    const qint64 target = argc > 1 ? QByteArray(argv[1]).toLongLong() << 20 : 50LL << 20;
+
+    std::printf("%-24s %12s %12s %7s %10s %10s\n", "pattern", "us/block@1M", "us/block@50M",
+                "ratio", "MB/s text", "B/char");
+    for (const Pattern &p : patterns) {
+        window.findChild<QRadioButton *>(QLatin1String(p.hex ? "RevHexSel" : "RevChrSel"))
+            ->setChecked(true);
+        window.findChild<QPushButton *>(QStringLiteral("ClearRevText"))->click();
+        window.findChild<QPushButton *>(QStringLiteral("ClearCounter"))->click();
+        QCoreApplication::processEvents();
+        const double memBefore = residentBytes();
+        const int charsPerByte = p.hex ? 3 : 1;
+        qsizetype column = 0;
+        qint64 sent = 0;
+        const auto pump = [&](qsizetype bytes) {
+            board.stream(makeData(p, bytes, column));
+            sent += bytes;
+            QElapsedTimer t;
+            t.start();
+            while (counter->text().toLongLong() < sent)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            board.wait();
+            return double(t.nsecsElapsed());
+        };
+        // Fill to 1 MB of content, probe, fill to the target, probe again.
+        pump((1 << 20) / charsPerByte);
+        const double small = pump(probeBlocks * block) / probeBlocks / 1e3;
+        QElapsedTimer fillTime;
+        fillTime.start();
+        const qint64 fillFrom = rev->length();
+        pump((target - rev->length()) / charsPerByte);
+        const double rate = double(rev->length() - fillFrom) / (fillTime.nsecsElapsed() / 1e9) / 1e6;
+        const double large = pump(probeBlocks * block) / probeBlocks / 1e3;
+        const double perChar = (residentBytes() - memBefore) / double(rev->length());
+        std::printf("%-24s %12.1f %12.1f %7.2f %10.1f %10.2f\n", p.name, small, large,
+                    large / small, rate, perChar);
+        std::fflush(stdout);
+    }
+    return 0;
+}

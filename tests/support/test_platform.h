@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/platform.h"
+#include "settings/settings_file.h"
+
+#include <QList>
+#include <QMap>
+
+// The machine as a test sees it: message boxes and browser calls are recorded instead of
+// shown, the clock is fixed, and the settings file lives where the test says.
+class TestPlatform : public Platform
+{
+public:
+    struct Message
+    {
+        QString text;
+        QString title;
+        QMessageBox::Icon icon;
+    };
+
+    explicit TestPlatform(QString settingsPath) : m_settingsPath(std::move(settingsPath)) {}
+
+    void messageBox(QWidget *, const QString &text, const QString &title,
+                    QMessageBox::Icon icon) override
+    {
+        messages.append({text, title, icon});
+    }
+    bool openUrl(const QUrl &url) override
+    {
+        urls.append(url);
+        return openSucceeds;
+    }
+    [[nodiscard]] QDateTime now() const override { return moment; }
+    [[nodiscard]] QString settingsPath() const override { return m_settingsPath; }
+
+    QList<Message> messages;
+    QList<QUrl> urls;
+    bool openSucceeds = true;
+    QDateTime moment;
+
+private:
+    QString m_settingsPath;
+};
+
+// Points every port number 1 to 48 at a device of the test's choosing, or at nothing, so that
+// the ports of the machine running the tests never show up.
+inline void mapPorts(const QString &settingsPath, const QMap<int, QString> &devices)
+{
+    const SettingsFile file(settingsPath);
+    for (int n = 1; n <= 48; ++n)
+        file.write(QStringLiteral("端口映射"), QStringLiteral("COM%1").arg(n),
+                   devices.value(n, QStringLiteral("/nonexistent/tty%1").arg(n)));
+}

@@ -1,0 +1,460 @@
+// The terminal end to end against a pseudo-terminal playing the board: line settings, open and
+// close, send, receive and display, periodic send and the port scan.
+#include "serial/mscomm.h"
+#include "serial/receive_box.h"
+#include "settings/settings_file.h"
+#include "support/window_fixture.h"
+
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QTimer>
+
+#include <termios.h>
+
+class TestTerminal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void openAndClose();
+    void openFailure();
+    void portChoiceClosesPort();
+    void refusedSettingsClosePort();
+    void settingsFollowTheBoxes();
+    void send_data();
+    void send();
+    void hexRefused_data();
+    void hexRefused();
+    void sendWhileClosed_data();
+    void sendWhileClosed();
+    void receive_data();
+    void receive();
+    void switchModeBetweenBlocks();
+    void clearButtons();
+    void randomBytesInHex();
+    void splitUtf8InText();
+    void deviceLoss();
+    void periodicSend();
+    void periodicSendStopsWhenClosed();
+    void periodicSendZeroPeriod();
+    void periodicSendRefusedPeriod_data();
+    void periodicSendRefusedPeriod();
+    void scan();
+
+private:
+    QString revText() const { return f->control<ReceiveBox>("RevText")->text(); }
+    QString counter(const char *name) const { return f->control<QLabel>(name)->text(); }
+    void setSendText(const QString &text) { f->control<MemoBox>("SendText")->setText(text); }
+    std::unique_ptr<WindowFixture> f;
+};
+
+void TestTerminal::init()
+{
+    f = std::make_unique<WindowFixture>();
+    QVERIFY(f->isValid());
+}
+
+void TestTerminal::cleanup()
+{
+    f.reset();
+}
+
+void TestTerminal::openAndClose()
+{
+    QVERIFY(f->openBoard());
+    QCOMPARE(f->control<Lamp>("OnOffLed")->fillColor(), 0x0000FFu);
+    QVERIFY(f->window->comm().PortOpen());
+    f->click("OpenCom");
+    QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
+    QCOMPARE(f->control<Lamp>("OnOffLed")->fillColor(), 0xFFFFC0u);
+    QVERIFY(!f->window->comm().PortOpen());
+    QVERIFY(f->platform->messages.isEmpty());
+}
+
+void TestTerminal::openFailure()
+{
+    f->control<ListBox>("ComPort")->select(5); // COM6: no device
+    f->click("OpenCom");
+    QCOMPARE(f->platform->messages.size(), 1);
+    QCOMPARE(f->platform->messages[0].text, QStringLiteral("无效端口号"));
+    QCOMPARE(f->platform->messages[0].title, QStringLiteral("串口调试助手"));
+    QCOMPARE(f->platform->messages[0].icon, QMessageBox::Warning);
+    QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
+    QCOMPARE(f->control<Lamp>("OnOffLed")->fillColor(), 0xFFFFC0u);
+}
+
+void TestTerminal::portChoiceClosesPort()
+{
+    QVERIFY(f->openBoard());
+    f->control<ListBox>("ComPort")->select(5);
+    QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
+    QVERIFY(!f->window->comm().PortOpen());
+    QCOMPARE(f->window->comm().CommPort(), 6);
+    QCOMPARE(SettingsFile(f->iniPath()).read("端口设置", "端口", ""), QStringLiteral("COM6"));
+}
+
+void TestTerminal::refusedSettingsClosePort()
+{
+    QVERIFY(f->openBoard());
+    // Typing 4 data bits: the open port cannot take them and closes at once, silently.
+    f->control<ListBox>("DataBits")->setText(QStringLiteral("4"));
+    QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
+    QCOMPARE(f->control<Lamp>("OnOffLed")->fillColor(), 0xFFFFC0u);
+    QVERIFY(!f->window->comm().PortOpen());
+    QVERIFY(f->platform->messages.isEmpty());
+}
+
+void TestTerminal::settingsFollowTheBoxes()
+{
+    QVERIFY(f->openBoard());
+    auto *parity = f->control<ListBox>("CheckBit");
+    // A pick from the parity list raises nothing itself; the 100 ms timer applies it.
+    parity->select(2);
+    QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("9600,E,8,1"));
+    QVERIFY(f->window->comm().PortOpen());
+    // Parity typed without its Chinese prefix matches nothing: the settings stay.
+    parity->setText(QStringLiteral("None"));
+    QTest::qWait(250);
+    QCOMPARE(f->window->comm().Settings(), QStringLiteral("9600,E,8,1"));
+    // The baud list's pick applies at once and is stored.
+    f->control<ListBox>("BuadRate")->select(2);
+    parity->setText(QStringLiteral("奇Odd"));
+    QCOMPARE(f->window->comm().Settings(), QStringLiteral("115200,O,8,1"));
+    QCOMPARE(SettingsFile(f->iniPath()).read("端口设置", "波特率", ""), QStringLiteral("115200"));
+    // A typed baud rate is applied but not stored.
+    f->control<ListBox>("BuadRate")->setText(QStringLiteral("57600"));
+    QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("57600,O,8,1"));
+    QCOMPARE(SettingsFile(f->iniPath()).read("端口设置", "波特率", ""), QStringLiteral("115200"));
+}
+
+void TestTerminal::send_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("counter");
+
+    QTest::newRow("abc") << false << "abc" << QByteArray("abc") << "3";
+    QTest::newRow("two lines") << false << "a\r\nb" << QByteArray("a\r\nb") << "4";
+    QTest::newRow("empty") << false << "" << QByteArray() << "0";
+    QTest::newRow("chinese counts characters") << false << "柯澜欧" << QByteArray("柯澜欧") << "3";
+    QTest::newRow("car code") << false << "11:" << QByteArray("11:") << "3";
+    QTest::newRow("hex ff") << true << "ff" << QByteArray("\xFF", 1) << "2";
+    QTest::newRow("hex 0041") << true << "0041" << QByteArray("A") << "4";
+    QTest::newRow("hex A") << true << "A" << QByteArray("\x0A", 1) << "1";
+    QTest::newRow("hex 0") << true << "0" << QByteArray(1, '\0') << "1";
+    QTest::newRow("hex with blanks and line break") << true << " 41\r\n" << QByteArray("A") << "5";
+}
+
+void TestTerminal::send()
+{
+    QFETCH(bool, hex);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, counter);
+    QVERIFY(f->openBoard());
+    f->control<QRadioButton>(hex ? "SendHexSel" : "SendChrSel")->setChecked(true);
+    setSendText(text);
+    f->click("ManSend");
+    QCOMPARE(f->board.readExactly(bytes.size()), bytes);
+    QTest::qWait(50);
+    QCOMPARE(f->board.readAvailable(), QByteArray());
+    QCOMPARE(counter("SendNum"), counter);
+    QCOMPARE(f->control<MemoBox>("SendText")->text(), text);
+    QVERIFY(f->platform->messages.isEmpty());
+}
+
+void TestTerminal::hexRefused_data()
+{
+    QTest::addColumn<QString>("text");
+    for (const char *text : {"", "41 42", "100", "-1", "+1", "&H41", "0x41", "11:", "g", "4 1"})
+        QTest::newRow(text) << QString::fromLatin1(text);
+    QTest::newRow("full-width digits") << QStringLiteral("４１");
+}
+
+void TestTerminal::hexRefused()
+{
+    QFETCH(QString, text);
+    QVERIFY(f->openBoard());
+    f->control<QRadioButton>("SendHexSel")->setChecked(true);
+    setSendText(text);
+    f->click("ManSend");
+    QCOMPARE(f->platform->messages.size(), 1);
+    QCOMPARE(f->platform->messages[0].text, QStringLiteral("请输入一个00到FF之间的十六进制数"));
+    QCOMPARE(f->platform->messages[0].title, QStringLiteral("串口调试程序"));
+    QCOMPARE(f->platform->messages[0].icon, QMessageBox::Warning);
+    QTest::qWait(50);
+    QCOMPARE(f->board.readAvailable(), QByteArray());
+    QCOMPARE(counter("SendNum"), QStringLiteral("0"));
+}
+
+void TestTerminal::sendWhileClosed_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::newRow("characters") << false;
+    QTest::newRow("hexadecimal") << true;
+}
+
+void TestTerminal::sendWhileClosed()
+{
+    QFETCH(bool, hex);
+    f->control<QRadioButton>(hex ? "SendHexSel" : "SendChrSel")->setChecked(true);
+    setSendText(QStringLiteral("41"));
+    f->click("ManSend");
+    QCOMPARE(f->platform->messages.size(), 1);
+    QCOMPARE(f->platform->messages[0].text, QStringLiteral("请打开串口"));
+    QCOMPARE(f->platform->messages[0].title, QStringLiteral("串口调试程序"));
+    QCOMPARE(f->platform->messages[0].icon, QMessageBox::NoIcon);
+    QCOMPARE(counter("SendNum"), QStringLiteral("0"));
+}
+
+void TestTerminal::receive_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("counter");
+
+    QTest::newRow("OK line") << false << QByteArray("OK\r\n") << "OK\r\n" << "4";
+    QTest::newRow("chinese") << false << QByteArray("你好") << "你好" << "2";
+    QTest::newRow("malformed byte") << false << QByteArray("a\xFF" "b") << "a\uFFFDb" << "3";
+    QTest::newRow("hex") << true << QByteArray("\x00\xFF\x10", 3) << "00 FF 10 " << "3";
+    QTest::newRow("hex line end") << true << QByteArray("\r\nA") << "0D 0A 41 " << "3";
+}
+
+void TestTerminal::receive()
+{
+    QFETCH(bool, hex);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    QFETCH(QString, counter);
+    QVERIFY(f->openBoard());
+    f->control<QRadioButton>(hex ? "RevHexSel" : "RevChrSel")->setChecked(true);
+    const QString before = revText();
+    QVERIFY(f->board.write(bytes));
+    QTRY_COMPARE(counter("RevNum"), counter);
+    // Text already in the box stays; the data follows it directly.
+    QCOMPARE(revText(), before + shown);
+    auto *rev = f->control<ReceiveBox>("RevText");
+    QCOMPARE(rev->selStart(), rev->length());
+}
+
+void TestTerminal::switchModeBetweenBlocks()
+{
+    QVERIFY(f->openBoard());
+    f->click("ClearRevText");
+    QVERIFY(f->board.write("AB"));
+    QTRY_COMPARE(counter("RevNum"), QStringLiteral("2"));
+    f->control<QRadioButton>("RevHexSel")->setChecked(true);
+    QVERIFY(f->board.write("AB"));
+    QTRY_COMPARE(counter("RevNum"), QStringLiteral("4"));
+    QCOMPARE(revText(), QStringLiteral("AB41 42 "));
+}
+
+void TestTerminal::clearButtons()
+{
+    QVERIFY(f->openBoard());
+    QVERIFY(f->board.write("data"));
+    QTRY_COMPARE(counter("RevNum"), QStringLiteral("4"));
+    setSendText(QStringLiteral("xy"));
+    f->click("ManSend");
+    QCOMPARE(counter("SendNum"), QStringLiteral("2"));
+    f->click("ClearRevText");
+    QCOMPARE(revText(), QString());
+    QCOMPARE(counter("RevNum"), QStringLiteral("4"));
+    f->control<ReceiveBox>("RevText")->setText(QStringLiteral("kept"));
+    f->click("ClearCounter");
+    QCOMPARE(counter("RevNum"), QStringLiteral("0"));
+    QCOMPARE(counter("SendNum"), QStringLiteral("0"));
+    QCOMPARE(revText(), QStringLiteral("kept"));
+    f->click("ClearSendText");
+    QCOMPARE(f->control<MemoBox>("SendText")->text(), QString());
+    QCOMPARE(SettingsFile(f->iniPath()).read("发送区", "发送文本框", "missing"), QString());
+}
+
+void TestTerminal::randomBytesInHex()
+{
+    QVERIFY(f->openBoard());
+    f->control<QRadioButton>("RevHexSel")->setChecked(true);
+    f->click("ClearRevText");
+    QByteArray bytes(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+    QRandomGenerator rng(20261208);
+    for (char &b : bytes)
+        b = static_cast<char>(rng.bounded(256));
+    QString expected;
+    expected.reserve(bytes.size() * 3);
+    for (const char b : bytes)
+        expected += QStringLiteral("%1 ").arg(static_cast<uchar>(b), 2, 16, QLatin1Char('0')).toUpper();
+
+    // Write in uneven pieces while the event loop runs, as a streaming board would.
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        const qsizetype n = std::min<qsizetype>(bytes.size() - sent, 1000 + rng.bounded(9000));
+        QVERIFY(f->board.write(bytes.mid(sent, n)));
+        sent += n;
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(counter("RevNum"), QString::number(bytes.size()), 120000);
+    QCOMPARE(revText().size(), expected.size());
+    QVERIFY(revText() == expected);
+}
+
+void TestTerminal::splitUtf8InText()
+{
+    QVERIFY(f->openBoard());
+    f->click("ClearRevText");
+    QString expected;
+    QRandomGenerator rng(7);
+    const QString alphabet = QStringLiteral("ab\r\n柯澜欧€ü😀");
+    while (expected.size() < 300000) {
+        const QChar c = alphabet.at(rng.bounded(alphabet.size()));
+        if (c.isSurrogate())
+            expected += QStringLiteral("😀");
+        else
+            expected += c;
+    }
+    const QByteArray bytes = expected.toUtf8();
+    // Piece lengths that cut through multi-byte characters, including 4096-byte blocks.
+    qsizetype sent = 0;
+    int i = 0;
+    const int pieces[] = {1, 2, 3, 4095, 4097, 5, 8191};
+    while (sent < bytes.size()) {
+        const qsizetype n = std::min<qsizetype>(bytes.size() - sent, pieces[i++ % 7]);
+        QVERIFY(f->board.write(bytes.mid(sent, n)));
+        sent += n;
+        if (i % 3 == 0)
+            QTest::qWait(1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(counter("RevNum"), QString::number(expected.size()), 60000);
+    QVERIFY(revText() == expected);
+}
+
+void TestTerminal::deviceLoss()
+{
+    QVERIFY(f->openBoard());
+    QVERIFY(f->board.write("last words"));
+    QTRY_COMPARE(counter("RevNum"), QStringLiteral("10"));
+    f->board.closeMaster();
+    QTRY_COMPARE_WITH_TIMEOUT(f->control<QPushButton>("OpenCom")->text(),
+                              QStringLiteral("打开串口"), 1000);
+    QCOMPARE(f->control<Lamp>("OnOffLed")->fillColor(), 0xFFFFC0u);
+    QVERIFY(!f->window->comm().PortOpen());
+    QVERIFY(revText().endsWith(QStringLiteral("last words")));
+    // A send now finds the port closed.
+    f->click("ManSend");
+    QCOMPARE(f->platform->messages.size(), 1);
+    QCOMPARE(f->platform->messages[0].text, QStringLiteral("请打开串口"));
+}
+
+void TestTerminal::periodicSend()
+{
+    QVERIFY(f->openBoard());
+    f->control<LineBox>("AutoSendCycle")->setText(QStringLiteral("40"));
+    setSendText(QStringLiteral("ping"));
+    f->click("AutoSend");
+    QCOMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("关闭自动发送"));
+    QCOMPARE(f->window->autoSendTimer().interval(), 40);
+    QCOMPARE(f->board.readExactly(8), QByteArray("pingping"));
+    // Editing the box changes what the next tick sends.
+    setSendText(QStringLiteral("pong"));
+    QByteArray seen;
+    QTRY_VERIFY((seen += f->board.readAvailable()).contains("pong"));
+    // Editing the period changes nothing until the toggle is pressed again.
+    f->control<LineBox>("AutoSendCycle")->setText(QStringLiteral("1000"));
+    QCOMPARE(f->window->autoSendTimer().interval(), 40);
+    f->click("AutoSend");
+    QCOMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("自动发送"));
+    QVERIFY(!f->window->autoSendTimer().isActive());
+    QTest::qWait(100);
+    (void)f->board.readAvailable();
+    QTest::qWait(150);
+    QCOMPARE(f->board.readAvailable(), QByteArray());
+    QVERIFY(f->control<QLabel>("SendNum")->text().toInt() >= 12);
+}
+
+void TestTerminal::periodicSendStopsWhenClosed()
+{
+    QVERIFY(f->openBoard());
+    f->control<LineBox>("AutoSendCycle")->setText(QStringLiteral("30"));
+    f->click("AutoSend");
+    f->click("OpenCom");
+    QTRY_COMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("自动发送"));
+    QVERIFY(!f->window->autoSendTimer().isActive());
+    QVERIFY(f->platform->messages.isEmpty());
+}
+
+void TestTerminal::periodicSendZeroPeriod()
+{
+    QVERIFY(f->openBoard());
+    f->control<LineBox>("AutoSendCycle")->setText(QStringLiteral("0"));
+    f->click("AutoSend");
+    QCOMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("关闭自动发送"));
+    QVERIFY(!f->window->autoSendTimer().isActive());
+    f->click("OpenCom");
+    QTest::qWait(200);
+    // Nothing ticks, so the toggle does not switch itself off either.
+    QCOMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("关闭自动发送"));
+    QCOMPARE(counter("SendNum"), QStringLiteral("0"));
+}
+
+void TestTerminal::periodicSendRefusedPeriod_data()
+{
+    QTest::addColumn<QString>("period");
+    for (const char *p : {"", "abc", "-1", "65536", "65535.5", "1e9", "nan", "10 ms"})
+        QTest::newRow(p) << QString::fromLatin1(p);
+}
+
+void TestTerminal::periodicSendRefusedPeriod()
+{
+    QFETCH(QString, period);
+    QVERIFY(f->openBoard());
+    f->control<LineBox>("AutoSendCycle")->setText(period);
+    f->control<ListBox>("BuadRate")->setText(QStringLiteral("19200"));
+    f->click("AutoSend");
+    QCOMPARE(f->platform->messages.size(), 1);
+    QCOMPARE(f->platform->messages[0].text, QStringLiteral("自动发送周期应为0到65535之间的毫秒数"));
+    QCOMPARE(f->platform->messages[0].title, QStringLiteral("串口调试程序"));
+    QCOMPARE(f->platform->messages[0].icon, QMessageBox::Warning);
+    QCOMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("自动发送"));
+    QVERIFY(!f->window->autoSendTimer().isActive());
+    // The line settings were applied first all the same.
+    QCOMPARE(f->window->comm().Settings(), QStringLiteral("19200,N,8,1"));
+}
+
+void TestTerminal::scan()
+{
+    PseudoTerminal third, fourth, twelfth, busy;
+    QVERIFY(third.isValid() && fourth.isValid() && twelfth.isValid() && busy.isValid());
+    mapPorts(f->iniPath(), {{3, third.slavePath()},
+                            {4, fourth.slavePath()},
+                            {5, f->board.slavePath()},
+                            {7, busy.slavePath()},
+                            {12, twelfth.slavePath()}});
+    MSComm other;
+    other.setPortResolver([&busy](int) { return busy.slavePath(); });
+    QCOMPARE(other.setCommPort(7), 0);
+    QCOMPARE(other.setPortOpen(true), 0);
+
+    QVERIFY(f->openBoard());
+    auto *ports = f->control<ListBox>("ComPort");
+    f->click("FindCom");
+    QCOMPARE(revText(), QStringLiteral("【柯澜欧】软件支持检测COM48以内端口号，扫描结果：\r\n"
+                                       "-> 串口号：COM3\r\n"
+                                       "-> 串口号：COM4\r\n"
+                                       "-> 串口号：COM5\r\n"
+                                       "-> 串口号：COM12\r\n"
+                                       "  您计算机上有4个串口，请在COM口列表框选择对应的串口号。"));
+    // The port open before the scan ends closed; the list and its selection stay.
+    QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
+    QVERIFY(!f->window->comm().PortOpen());
+    QCOMPARE(ports->listIndex(), WindowFixture::boardPort - 1);
+    QCOMPARE(ports->count(), 48);
+    QCOMPARE(f->window->comm().CommPort(), WindowFixture::boardPort);
+    QVERIFY(f->platform->messages.isEmpty());
+}
+
+QTEST_MAIN(TestTerminal)
+#include "tst_terminal.moc"

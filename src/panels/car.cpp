@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "settings/settings_file.h"
 #include "ui_form1.h"
 
 void Form1::connectCarControls()

@@ -1,0 +1,198 @@
+// The rules every control keeps, whoever changes it: a text set to what it already is raises
+// nothing, typing is a change, a pick from a list is a click, filling a list raises nothing.
+#include "app/controls.h"
+#include "send/send_rules.h"
+
+#include <QAbstractItemView>
+#include <QSignalSpy>
+#include <QTest>
+
+class TestControls : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void lineBoxChange();
+    void memoBoxLineBreaks_data();
+    void memoBoxLineBreaks();
+    void memoBoxChange();
+    void listBoxFillKeepsText();
+    void listBoxTypingAndPicking();
+    void listBoxAddEntry();
+    void hexByte_data();
+    void hexByte();
+    void period_data();
+    void period();
+};
+
+void TestControls::lineBoxChange()
+{
+    LineBox box;
+    QSignalSpy change(&box, &LineBox::Change);
+    box.setText(QStringLiteral("11:"));
+    box.setText(QStringLiteral("11:"));
+    QCOMPARE(change.size(), 1);
+    box.setFocus();
+    QTest::keyClicks(&box, QStringLiteral("ab"));
+    QCOMPARE(change.size(), 3);
+    QCOMPARE(box.text(), QStringLiteral("11:ab"));
+}
+
+void TestControls::memoBoxLineBreaks_data()
+{
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("CR LF") << "a\r\nb" << "a\r\nb";
+    QTest::newRow("LF") << "a\nb" << "a\r\nb";
+    QTest::newRow("CR") << "a\rb" << "a\r\nb";
+    QTest::newRow("trailing") << "AT\r\n" << "AT\r\n";
+    QTest::newRow("blank lines") << "\r\n\r\nx" << "\r\n\r\nx";
+}
+
+void TestControls::memoBoxLineBreaks()
+{
+    QFETCH(QString, set);
+    QFETCH(QString, text);
+    MemoBox box;
+    box.setText(set);
+    QCOMPARE(box.text(), text);
+}
+
+void TestControls::memoBoxChange()
+{
+    MemoBox box;
+    QSignalSpy change(&box, &MemoBox::Change);
+    box.setText(QStringLiteral("a\r\nb"));
+    box.setText(QStringLiteral("a\r\nb"));
+    QCOMPARE(change.size(), 1);
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(&box, QStringLiteral("xyz"));
+    QCOMPARE(change.size(), 4);
+    QCOMPARE(box.text(), QStringLiteral("a\r\nbxyz"));
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    box.textCursor().mergeCharFormat(bold);
+    QCOMPARE(change.size(), 4);
+    box.setText(QString());
+    QCOMPARE(change.size(), 5);
+}
+
+void TestControls::listBoxFillKeepsText()
+{
+    ListBox box;
+    box.setText(QStringLiteral("14400"));
+    QSignalSpy click(&box, &ListBox::Click);
+    QSignalSpy change(&box, &ListBox::Change);
+    box.fill({QStringLiteral("115200"), QStringLiteral("9600")});
+    QCOMPARE(box.count(), 2);
+    QCOMPARE(box.text(), QStringLiteral("14400"));
+    QCOMPARE(box.listIndex(), -1);
+    QCOMPARE(click.size(), 0);
+    QCOMPARE(change.size(), 0);
+}
+
+void TestControls::listBoxTypingAndPicking()
+{
+    ListBox box;
+    box.fill({QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3")});
+    QSignalSpy click(&box, &ListBox::Click);
+    QSignalSpy change(&box, &ListBox::Change);
+
+    box.select(1);
+    QCOMPARE(click.size(), 1);
+    QCOMPARE(change.size(), 0);
+    QCOMPARE(box.text(), QStringLiteral("COM2"));
+    QCOMPARE(box.listIndex(), 1);
+
+    // Picking from the open list is a click, not a change.
+    box.show();
+    box.showPopup();
+    QAbstractItemView *view = box.view();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(2, 0)).center());
+    QCOMPARE(click.size(), 2);
+    QCOMPARE(change.size(), 0);
+    QCOMPARE(box.listIndex(), 2);
+
+    // Typing is a change; a typed text is no selected entry, even while it matches none.
+    box.lineEdit()->setFocus();
+    box.lineEdit()->selectAll();
+    QTest::keyClicks(box.lineEdit(), QStringLiteral("COM9"));
+    QCOMPARE(change.size(), 4);
+    QCOMPARE(click.size(), 2);
+    QCOMPARE(box.text(), QStringLiteral("COM9"));
+    QCOMPARE(box.listIndex(), -1);
+}
+
+void TestControls::listBoxAddEntry()
+{
+    ListBox box;
+    box.fill({QStringLiteral("38400")});
+    box.setText(QStringLiteral("9600"));
+    QSignalSpy click(&box, &ListBox::Click);
+    box.addEntry(QStringLiteral("38400"));
+    QCOMPARE(box.count(), 2);
+    QCOMPARE(box.text(), QStringLiteral("9600"));
+    QCOMPARE(click.size(), 0);
+}
+
+void TestControls::hexByte_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value"); // -1: refused
+    QTest::newRow("ff") << "ff" << 0xFF;
+    QTest::newRow("FF") << "FF" << 0xFF;
+    QTest::newRow("0041") << "0041" << 0x41;
+    QTest::newRow("A") << "A" << 0x0A;
+    QTest::newRow("leading zeros") << "000000ff" << 0xFF;
+    QTest::newRow("blanks around") << " \t41\r\n" << 0x41;
+    QTest::newRow("empty") << "" << -1;
+    QTest::newRow("blanks only") << "  \r\n" << -1;
+    QTest::newRow("100") << "100" << -1;
+    QTest::newRow("two numbers") << "41 42" << -1;
+    QTest::newRow("sign") << "-1" << -1;
+    QTest::newRow("prefix") << "0x41" << -1;
+    QTest::newRow("VB prefix") << "&H41" << -1;
+    QTest::newRow("car code") << "11:" << -1;
+    QTest::newRow("huge") << "FFFFFFFFFFFFFFFFFFFF41" << -1;
+}
+
+void TestControls::hexByte()
+{
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    const std::optional<quint8> byte = send::parseHexByte(text);
+    QCOMPARE(byte ? int(*byte) : -1, value);
+}
+
+void TestControls::period_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value"); // -1: refused
+    QTest::newRow("1000") << "1000" << 1000;
+    QTest::newRow("0") << "0" << 0;
+    QTest::newRow("65535") << "65535" << 65535;
+    QTest::newRow("half to even down") << "2.5" << 2;
+    QTest::newRow("half to even up") << "3.5" << 4;
+    QTest::newRow("65535.4") << "65535.4" << 65535;
+    QTest::newRow("-0.4") << "-0.4" << 0;
+    QTest::newRow("blanks") << " 50 " << 50;
+    QTest::newRow("65535.5") << "65535.5" << -1;
+    QTest::newRow("65536") << "65536" << -1;
+    QTest::newRow("-1") << "-1" << -1;
+    QTest::newRow("empty") << "" << -1;
+    QTest::newRow("text") << "abc" << -1;
+    QTest::newRow("inf") << "inf" << -1;
+}
+
+void TestControls::period()
+{
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    const std::optional<int> period = send::parsePeriod(text);
+    QCOMPARE(period ? *period : -1, value);
+}
+
+QTEST_MAIN(TestControls)
+#include "tst_controls.moc"

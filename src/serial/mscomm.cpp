@@ -1,0 +1,354 @@
+#include "serial/mscomm.h"
+
+#include "serial/port_map.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+// MSComm's buffer size, kept as the largest block one Input gives out.
+constexpr qint64 blockSize = 4096;
+
+constexpr int commEvReceive = 2;
+
+bool isLossError(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::ReadError || error == QSerialPort::WriteError ||
+           error == QSerialPort::ResourceError;
+}
+
+// Length of the trailing bytes that begin a valid UTF-8 sequence but stop short of its end; they
+// wait for the rest. A malformed ending is not held back: it decodes to U+FFFD at once.
+qsizetype incompleteTail(const QByteArray &bytes)
+{
+    const qsizetype size = bytes.size();
+    for (qsizetype back = 1; back <= 3 && back <= size; ++back) {
+        const auto lead = static_cast<uchar>(bytes.at(size - back));
+        if ((lead & 0xC0) == 0x80)
+            continue;
+        const int length = lead >= 0xF0 && lead <= 0xF4   ? 4
+                           : lead >= 0xE0 && lead <= 0xEF ? 3
+                           : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                          : 1;
+        if (length <= back)
+            return 0;
+        if (back >= 2) {
+            // The second byte is narrower after these leads: no overlong forms, no surrogates,
+            // nothing beyond U+10FFFF.
+            const auto second = static_cast<uchar>(bytes.at(size - back + 1));
+            const bool ok = lead == 0xE0   ? second >= 0xA0
+                            : lead == 0xED ? second <= 0x9F
+                            : lead == 0xF0 ? second >= 0x90
+                            : lead == 0xF4 ? second <= 0x8F
+                                           : true;
+            if (!ok)
+                return 0;
+        }
+        return back;
+    }
+    return 0;
+}
+
+} // namespace
+
+MSComm::MSComm(QObject *parent)
+    : QObject(parent), m_port(new QSerialPort(this)), m_notifyTimer(new QTimer(this)),
+      m_resolver(&portmap::defaultDevice)
+{
+    // MSComm's 4096-byte input buffer overruns and drops bytes while the window is busy;
+    // QSerialPort's unbounded buffer keeps them all, and Input still hands out 4096 at most.
+    // Unbounded also keeps the read notifier always on, which is what notices a hang-up.
+    m_port->setReadBufferSize(0);
+    // The next block is announced through the event loop, so that clicks and painting get served
+    // between blocks.
+    m_notifyTimer->setSingleShot(true);
+    m_notifyTimer->setInterval(0);
+    connect(m_notifyTimer, &QTimer::timeout, this, &MSComm::deliver);
+    connect(m_port, &QSerialPort::readyRead, this, &MSComm::notifyIfWaiting);
+    connect(m_port, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
+}
+
+MSComm::~MSComm()
+{
+    m_port->disconnect(this);
+    m_port->close();
+}
+
+void MSComm::setPortResolver(PortResolver resolver)
+{
+    m_resolver = resolver ? std::move(resolver) : PortResolver(&portmap::defaultDevice);
+}
+
+int MSComm::CommPort() const
+{
+    return m_commPort;
+}
+
+int MSComm::setCommPort(int n)
+{
+    if (n < 1)
+        return PortInvalid;
+    if (m_port->isOpen())
+        return PortAlreadyOpen;
+    m_commPort = n;
+    return NoError;
+}
+
+QString MSComm::Settings() const
+{
+    return m_settingsText;
+}
+
+int MSComm::setSettings(const QString &s)
+{
+    const std::optional<LineSettings> parsed = parseLineSettings(s);
+    if (!parsed)
+        return InvalidPropertyValue;
+    // The window writes the same string ten times a second; only a real change reaches the
+    // device, since reconfiguring a UART can glitch the line.
+    if (m_port->isOpen() && *parsed != m_inForce) {
+        if (!apply(*parsed)) {
+            // Put back what was in force, as far as the device takes it back.
+            (void)apply(m_inForce);
+            return SetCommStateFailed;
+        }
+        m_inForce = *parsed;
+    }
+    m_settingsText = s;
+    m_settings = *parsed;
+    return NoError;
+}
+
+bool MSComm::PortOpen() const
+{
+    return m_port->isOpen();
+}
+
+int MSComm::setPortOpen(bool open)
+{
+    if (!open) {
+        if (m_port->isOpen()) {
+            closePort();
+            clearReceived();
+        }
+        return NoError;
+    }
+    if (m_port->isOpen())
+        return PortAlreadyOpen;
+    return openPort();
+}
+
+int MSComm::InputMode() const
+{
+    return m_inputMode;
+}
+
+void MSComm::setInputMode(int mode)
+{
+    if (mode != 0 && mode != 1)
+        return;
+    m_inputMode = mode;
+    // A character held back for text is plain bytes now, and waits to be read.
+    notifyIfWaiting();
+}
+
+void MSComm::setInputLen(int n)
+{
+    if (n >= 0)
+        m_inputLen = n;
+}
+
+QVariant MSComm::Input()
+{
+    const qint64 limit = m_inputLen > 0 ? std::min<qint64>(m_inputLen, blockSize) : blockSize;
+    QVariant result;
+    if (m_inputMode == 1) {
+        QByteArray bytes = m_heldBack.left(limit);
+        m_heldBack.remove(0, bytes.size());
+        bytes += takeBytes(limit - bytes.size());
+        result = bytes;
+    } else {
+        // Always take at least one new byte, so that a held-back start can complete even when
+        // InputLen is smaller than the character.
+        QByteArray bytes = m_heldBack + takeBytes(std::max<qint64>(limit - m_heldBack.size(), 1));
+        const qsizetype incomplete = incompleteTail(bytes);
+        m_heldBack = bytes.right(incomplete);
+        bytes.chop(incomplete);
+        result = QString::fromUtf8(bytes);
+    }
+    notifyIfWaiting();
+    return result;
+}
+
+int MSComm::InBufferCount() const
+{
+    return int(std::min<qint64>(unreadBytes() + m_heldBack.size(), INT_MAX));
+}
+
+int MSComm::CommEvent() const
+{
+    return m_commEvent;
+}
+
+int MSComm::Output(const QVariant &data)
+{
+    if (!m_port->isOpen())
+        return PortNotOpen;
+    QByteArray bytes;
+    if (data.typeId() == QMetaType::QString)
+        bytes = data.toString().toUtf8();
+    else if (data.typeId() == QMetaType::QByteArray)
+        bytes = data.toByteArray();
+    else
+        return InvalidPropertyValue;
+    // A port whose reads or writes already fail has lost its device, even though the close that
+    // follows the failure has not run yet.
+    if (isLossError(m_port->error()) || m_port->write(bytes) != bytes.size()) {
+        loseDevice();
+        return DeviceLost;
+    }
+    return NoError;
+}
+
+QString MSComm::devicePath() const
+{
+    return m_device;
+}
+
+int MSComm::openPort()
+{
+    const QString device = m_resolver(m_commPort);
+    if (device.isEmpty())
+        return PortInvalid;
+    // Each connection starts afresh: nothing left over from a lost one, no half character.
+    clearReceived();
+    m_port->setPortName(device);
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        // QSerialPort reports a lock file held by another program, a busy tty and a refused
+        // permission all as PermissionError.
+        const bool unavailable = m_port->error() == QSerialPort::PermissionError;
+        m_port->clearError();
+        return unavailable ? DeviceUnavailable : PortInvalid;
+    }
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!apply(m_settings)) {
+        closePort();
+        return SetCommStateFailed;
+    }
+    m_port->clearError();
+    m_inForce = m_settings;
+    m_device = device;
+    ++m_connection;
+    return NoError;
+}
+
+void MSComm::closePort()
+{
+    m_port->close();
+    m_port->clearError();
+    m_device.clear();
+    m_lossPending = false;
+}
+
+void MSComm::clearReceived()
+{
+    m_notifyTimer->stop();
+    m_rescued.clear();
+    m_rescuedRead = 0;
+    m_heldBack.clear();
+}
+
+bool MSComm::apply(const LineSettings &settings)
+{
+    // QSerialPort has no 4 data bits, though the Windows control took them.
+    if (settings.dataBits < 5)
+        return false;
+#ifndef Q_OS_WIN
+    // termios knows one or two stop bits; Qt 6.4 quietly turns 1.5 into 1 on Unix.
+    if (settings.stopBits == QSerialPort::OneAndHalfStop)
+        return false;
+#endif
+    const bool ok = m_port->setBaudRate(settings.baud) && m_port->setParity(settings.parity) &&
+                    m_port->setDataBits(QSerialPort::DataBits(settings.dataBits)) &&
+                    m_port->setStopBits(settings.stopBits);
+    if (!ok)
+        m_port->clearError();
+    return ok;
+}
+
+// Qt 6.4 does not report a pulled USB adapter as a ResourceError: the hung-up tty makes every
+// read fail, QSerialPort raises ReadError in a tight loop and stays open. Any failing read or
+// write therefore means the device is gone.
+void MSComm::onPortError(QSerialPort::SerialPortError error)
+{
+    if (!isLossError(error) || !m_port->isOpen() || m_lossPending)
+        return;
+    m_lossPending = true;
+    // The error is raised from inside QSerialPort's own read notifier, which closing would tear
+    // down under it; close on the next pass of the event loop, for this connection only.
+    QTimer::singleShot(0, this, [this, connection = m_connection] {
+        if (connection == m_connection)
+            loseDevice();
+    });
+}
+
+void MSComm::loseDevice()
+{
+    if (!m_port->isOpen())
+        return;
+    // Everything received before the loss stays readable, and is announced like any arrival.
+    m_rescued = m_port->readAll();
+    m_rescuedRead = 0;
+    closePort();
+    emit deviceLost();
+    notifyIfWaiting();
+}
+
+qint64 MSComm::unreadBytes() const
+{
+    const qint64 rescued = m_rescued.size() - m_rescuedRead;
+    return rescued + (m_port->isOpen() ? m_port->bytesAvailable() : 0);
+}
+
+QByteArray MSComm::takeBytes(qint64 maxBytes)
+{
+    QByteArray bytes;
+    if (maxBytes <= 0)
+        return bytes;
+    if (m_rescuedRead < m_rescued.size()) {
+        bytes = m_rescued.mid(m_rescuedRead, maxBytes);
+        m_rescuedRead += bytes.size();
+        if (m_rescuedRead == m_rescued.size()) {
+            m_rescued.clear();
+            m_rescuedRead = 0;
+        }
+    }
+    if (bytes.size() < maxBytes && m_port->isOpen())
+        bytes += m_port->read(maxBytes - bytes.size());
+    return bytes;
+}
+
+// Announces waiting bytes once. An Input that leaves bytes behind asks again, so a handler that
+// reads gets block after block, while one that reads nothing is not called in a loop.
+void MSComm::notifyIfWaiting()
+{
+    if (readable() && !m_notifyTimer->isActive())
+        m_notifyTimer->start();
+}
+
+// A held-back partial character counts only in byte mode: text mode cannot give it out yet.
+bool MSComm::readable() const
+{
+    return unreadBytes() > 0 || (m_inputMode == 1 && !m_heldBack.isEmpty());
+}
+
+void MSComm::deliver()
+{
+    if (!readable())
+        return;
+    m_commEvent = commEvReceive;
+    emit OnComm();
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "serial/line_settings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+
+class QTimer;
+
+// The window's serial component: the members of the MSComm control that the window uses, over a
+// QSerialPort. Every member that can fail returns an error number, 0 on success, with MSComm's
+// numbers where it has one for the case. It never shows anything.
+class MSComm : public QObject
+{
+    Q_OBJECT
+public:
+    enum : int {
+        NoError = 0,
+        InvalidPropertyValue = 380, // an unparsable settings string, an unsendable value
+        PortInvalid = 8002,         // no such port number, or no device behind it
+        PortAlreadyOpen = 8005,     // the number cannot change, nor the port open twice
+        DeviceUnavailable = 8010,   // held by another program, or no permission
+        PortNotOpen = 8012,
+        SetCommStateFailed = 8015, // the device cannot take the line settings
+        DeviceLost = 8020,         // the device went away while in use
+    };
+    using PortResolver = std::function<QString(int commPort)>;
+
+    explicit MSComm(QObject *parent = nullptr);
+    ~MSComm() override;
+
+    // Maps a port number to its device, asked at each open; the default is portmap's table.
+    void setPortResolver(PortResolver resolver);
+
+    [[nodiscard]] int CommPort() const;
+    // n < 1 is refused, and so is any change while the port is open; the number stays.
+    [[nodiscard]] int setCommPort(int n);
+
+    [[nodiscard]] QString Settings() const;
+    // Parsed at once. A refused string (unparsable, or one the open device cannot take: then
+    // SetCommStateFailed, the port stays open) leaves the previous one in place.
+    [[nodiscard]] int setSettings(const QString &s);
+
+    [[nodiscard]] bool PortOpen() const;
+    // Closing an open port throws away whatever was received and not yet read, and opening
+    // starts afresh (what a lost device left unread goes then). Closing a closed port is 0.
+    [[nodiscard]] int setPortOpen(bool open);
+
+    [[nodiscard]] int InputMode() const;
+    void setInputMode(int mode); // 0 text, 1 bytes; other values are ignored
+    void setInputLen(int n);     // 0: the next Input takes everything waiting, up to one block
+    // Text mode: a QString decoded from UTF-8; a character split between two blocks comes whole
+    // with the second (so a block can run up to three bytes past a small InputLen).
+    // Byte mode: a QByteArray. Never more than 4096 bytes; the rest follows with the next event.
+    [[nodiscard]] QVariant Input();
+    // Bytes received and not yet given out by Input.
+    [[nodiscard]] int InBufferCount() const;
+    [[nodiscard]] int CommEvent() const;
+
+    // QString goes out as UTF-8, QByteArray as it is.
+    [[nodiscard]] int Output(const QVariant &data);
+
+    [[nodiscard]] QString devicePath() const; // empty when closed
+
+signals:
+    void OnComm();     // CommEvent 2: at least one received byte waits
+    void deviceLost(); // the device went away while open; the port is closed already
+
+private:
+    [[nodiscard]] int openPort();
+    void closePort();
+    void clearReceived();
+    [[nodiscard]] bool apply(const LineSettings &settings);
+    void onPortError(QSerialPort::SerialPortError error);
+    void loseDevice();
+    [[nodiscard]] qint64 unreadBytes() const;
+    [[nodiscard]] QByteArray takeBytes(qint64 maxBytes);
+    [[nodiscard]] bool readable() const;
+    void notifyIfWaiting();
+    void deliver();
+
+    QSerialPort *m_port;
+    QTimer *m_notifyTimer;
+    PortResolver m_resolver;
+    int m_commPort = 1;
+    QString m_settingsText = QStringLiteral("9600,N,8,1");
+    LineSettings m_settings;
+    LineSettings m_inForce;
+    QString m_device;
+    int m_inputMode = 0;
+    int m_inputLen = 0;
+    int m_commEvent = 0;
+    // Counts the opens, so that a device loss noticed for one connection never closes a later one.
+    quint64 m_connection = 0;
+    bool m_lossPending = false;
+    // What a lost device had delivered before it went, given out before anything else.
+    QByteArray m_rescued;
+    qsizetype m_rescuedRead = 0;
+    // The start of a UTF-8 character whose remaining bytes have not arrived yet.
+    QByteArray m_heldBack;
+};

@@ -110,24 +110,28 @@ void TestTerminal::refusedSettingsClosePort()
 void TestTerminal::settingsFollowTheBoxes()
 {
     QVERIFY(f->openBoard());
-    auto *parity = f->control<ListBox>("CheckBit");
-    // A pick from the parity list raises nothing itself; the 100 ms timer applies it.
-    parity->select(2);
-    QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("9600,E,8,1"));
+    // A pick from the stop-bit list raises nothing itself; the 100 ms timer applies it.
+    f->control<ListBox>("StopBit")->select(1);
+    QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("9600,N,8,2"));
     QVERIFY(f->window->comm().PortOpen());
     // Parity typed without its Chinese prefix matches nothing: the settings stay.
-    parity->setText(QStringLiteral("None"));
+    f->control<ListBox>("CheckBit")->setText(QStringLiteral("None"));
+    f->control<ListBox>("StopBit")->setText(QStringLiteral("1"));
     QTest::qWait(250);
-    QCOMPARE(f->window->comm().Settings(), QStringLiteral("9600,E,8,1"));
+    QCOMPARE(f->window->comm().Settings(), QStringLiteral("9600,N,8,2"));
     // The baud list's pick applies at once and is stored.
+    f->control<ListBox>("CheckBit")->setText(QStringLiteral("无None"));
     f->control<ListBox>("BuadRate")->select(2);
-    parity->setText(QStringLiteral("奇Odd"));
-    QCOMPARE(f->window->comm().Settings(), QStringLiteral("115200,O,8,1"));
+    QCOMPARE(f->window->comm().Settings(), QStringLiteral("115200,N,8,1"));
     QCOMPARE(SettingsFile(f->iniPath()).read("端口设置", "波特率", ""), QStringLiteral("115200"));
+    const std::optional<termios> line = f->board.lineTermios();
+    QVERIFY(line);
+    QCOMPARE(cfgetospeed(&*line), speed_t(B115200));
     // A typed baud rate is applied but not stored.
     f->control<ListBox>("BuadRate")->setText(QStringLiteral("57600"));
-    QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("57600,O,8,1"));
+    QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("57600,N,8,1"));
     QCOMPARE(SettingsFile(f->iniPath()).read("端口设置", "波特率", ""), QStringLiteral("115200"));
+    QVERIFY(f->window->comm().PortOpen());
 }
 
 void TestTerminal::send_data()
@@ -135,7 +139,7 @@ void TestTerminal::send_data()
     QTest::addColumn<bool>("hex");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("counter");
+    QTest::addColumn<QString>("count");
 
     QTest::newRow("abc") << false << "abc" << QByteArray("abc") << "3";
     QTest::newRow("two lines") << false << "a\r\nb" << QByteArray("a\r\nb") << "4";
@@ -154,7 +158,7 @@ void TestTerminal::send()
     QFETCH(bool, hex);
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
-    QFETCH(QString, counter);
+    QFETCH(QString, count);
     QVERIFY(f->openBoard());
     f->control<QRadioButton>(hex ? "SendHexSel" : "SendChrSel")->setChecked(true);
     setSendText(text);
@@ -162,7 +166,7 @@ void TestTerminal::send()
     QCOMPARE(f->board.readExactly(bytes.size()), bytes);
     QTest::qWait(50);
     QCOMPARE(f->board.readAvailable(), QByteArray());
-    QCOMPARE(counter("SendNum"), counter);
+    QCOMPARE(counter("SendNum"), count);
     QCOMPARE(f->control<MemoBox>("SendText")->text(), text);
     QVERIFY(f->platform->messages.isEmpty());
 }
@@ -216,7 +220,7 @@ void TestTerminal::receive_data()
     QTest::addColumn<bool>("hex");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("shown");
-    QTest::addColumn<QString>("counter");
+    QTest::addColumn<QString>("count");
 
     QTest::newRow("OK line") << false << QByteArray("OK\r\n") << "OK\r\n" << "4";
     QTest::newRow("chinese") << false << QByteArray("你好") << "你好" << "2";
@@ -230,12 +234,12 @@ void TestTerminal::receive()
     QFETCH(bool, hex);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, shown);
-    QFETCH(QString, counter);
+    QFETCH(QString, count);
     QVERIFY(f->openBoard());
     f->control<QRadioButton>(hex ? "RevHexSel" : "RevChrSel")->setChecked(true);
     const QString before = revText();
     QVERIFY(f->board.write(bytes));
-    QTRY_COMPARE(counter("RevNum"), counter);
+    QTRY_COMPARE(counter("RevNum"), count);
     // Text already in the box stays; the data follows it directly.
     QCOMPARE(revText(), before + shown);
     auto *rev = f->control<ReceiveBox>("RevText");

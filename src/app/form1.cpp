@@ -71,7 +71,7 @@ void Form1::addToCounter(QLabel *counter, double amount)
     bool ok = false;
     const double value = counter->text().toDouble(&ok);
     // Only the program writes the counters; should one ever hold something else, it restarts.
-    counter->setText(QString::number((ok ? value : 0.0) + amount, 'g',
+    counter->setText(QString::number((ok ? value : 0.0) + amount, 'f',
                                      QLocale::FloatingPointShortest));
 }
 

@@ -13,6 +13,8 @@ void Form1::FindCom_Click()
     }
     ui->RevText->setText(QStringLiteral("【柯澜欧】软件支持检测COM48以内端口号，扫描结果："));
     qint16 found = 0;
+    // Probing moves the number; with no entry selected it goes back to where it was.
+    const int before = MSComm1->CommPort();
     for (int n = 1; n <= 48; ++n) {
         (void)MSComm1->setCommPort(n);
         if (MSComm1->setPortOpen(true) == MSComm::NoError) {
@@ -27,5 +29,6 @@ void Form1::FindCom_Click()
     else
         ui->RevText->appendText(QStringLiteral("\r\n  您计算机上有%1个串口，请在COM口列表框选择对应的串口号。").arg(found));
     (void)MSComm1->setPortOpen(false);
+    (void)MSComm1->setCommPort(before);
     ComPort_Click();
 }

@@ -11,11 +11,11 @@ namespace {
 // Parity letter for the parity box's text; empty when the text is none of the three entries.
 QString parityLetter(const QString &text)
 {
-    if (text == QLatin1String("无None"))
+    if (text == QStringLiteral("无None"))
         return QStringLiteral("N");
-    if (text == QLatin1String("奇Odd"))
+    if (text == QStringLiteral("奇Odd"))
         return QStringLiteral("O");
-    if (text == QLatin1String("偶Even"))
+    if (text == QStringLiteral("偶Even"))
         return QStringLiteral("E");
     return {};
 }

@@ -1,0 +1,168 @@
+#pragma once
+
+#include "serial/text_store.h"
+#include "serial/wrap_index.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QFont>
+#include <QRawFont>
+#include <QTextOption>
+#include <QVarLengthArray>
+
+#include <array>
+
+class QPainter;
+class QTextLayout;
+
+// The receive box: a multi-line text box with a vertical scroll bar that holds tens of
+// megabytes without slowing down. Text lives in a TextStore, its visual lines in a WrapIndex,
+// and only the lines on screen are ever laid out, so appending a block costs the block, however
+// long the text (one endless line of hexadecimal included). It still edits like a text box:
+// caret, mouse and keyboard selection, clipboard, typing and input methods.
+class ReceiveBox : public QAbstractScrollArea
+{
+    Q_OBJECT
+public:
+    explicit ReceiveBox(QWidget *parent = nullptr);
+    ~ReceiveBox() override;
+
+    [[nodiscard]] QString text() const;
+    // Replaces the whole text and puts the caret at its start; emits Change only when the text
+    // differs.
+    void setText(const QString &text);
+    // Same as setText(text() + piece), at the cost of the piece; the selection stays, and a
+    // view that shows the last line goes on showing it.
+    void appendText(QStringView piece);
+    [[nodiscard]] qint64 length() const;
+
+    [[nodiscard]] qint64 selStart() const;
+    // Moves the caret to pos (clamped), collapses the selection and scrolls the caret into
+    // view.
+    void setSelStart(qint64 pos);
+    [[nodiscard]] qint64 selLength() const;
+    [[nodiscard]] QString selectedText() const;
+    void setSelection(qint64 start, qint64 length);
+
+    [[nodiscard]] QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
+signals:
+    // Any change of the text, by the user or by the program.
+    void Change();
+
+protected:
+    bool event(QEvent *e) override;
+    void paintEvent(QPaintEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
+    void changeEvent(QEvent *e) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    void inputMethodEvent(QInputMethodEvent *e) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void contextMenuEvent(QContextMenuEvent *e) override;
+    void focusInEvent(QFocusEvent *e) override;
+    void focusOutEvent(QFocusEvent *e) override;
+    void timerEvent(QTimerEvent *e) override;
+    void wheelEvent(QWheelEvent *e) override;
+
+private:
+    enum class Step { Char, Word, Line, Page, LineEdge, Document };
+
+    struct Glyph
+    {
+        bool known = false;
+        bool drawable = false;
+        quint32 index = 0;
+        qint32 advance = 0;
+    };
+    // A line drawn straight from glyphs, without QTextLayout: all of its characters are in the
+    // first font and need no shaping. Its caret and mouse positions come from the same x.
+    struct FastLine
+    {
+        QVarLengthArray<qint32, 256> x; // of each character boundary, in 1/64 pixel
+        QVarLengthArray<quint32, 256> glyphs;
+        QVarLengthArray<int, 256> offsets; // of each glyph's character
+    };
+
+    void setupFont();
+    void rewrap();
+    [[nodiscard]] qint32 wrapWidthFor(int viewportWidth) const;
+    [[nodiscard]] qint64 maxTop() const;
+    void setTop(qint64 line);
+    void updateScrollRange();
+    void scrollBarAction(int action);
+    [[nodiscard]] int visibleLineCount() const;
+    void ensureCaretVisible();
+    void caretMoved();
+    void repaintLines(qint64 from, qint64 to);
+
+    [[nodiscard]] bool fastLine(qint64 line, FastLine &out) const;
+    [[nodiscard]] Glyph glyphFor(char16_t c) const;
+    void drawGlyphs(QPainter &painter, QPointF origin, const FastLine &line, int from, int to,
+                    const QColor &color) const;
+    // Fills layout with one visual line, laid out on one line; with the input method's
+    // pre-edit text in it when the caret is on that line and withPreedit is set.
+    void layoutLine(QTextLayout &layout, qint64 line, bool withPreedit) const;
+    [[nodiscard]] qint64 caretLine() const;
+    // Last caret position on a line: a wrapped line stops before its last character, whose end
+    // is the start of the next line.
+    [[nodiscard]] qint64 lineCaretEnd(qint64 line) const;
+    [[nodiscard]] qint64 positionAt(QPointF point) const;
+    [[nodiscard]] qint64 positionInLine(qint64 line, qreal x) const;
+    [[nodiscard]] qreal caretX() const;
+    [[nodiscard]] QRect caretRect() const;
+    [[nodiscard]] qint64 nextPosition(qint64 pos) const;
+    [[nodiscard]] qint64 previousPosition(qint64 pos) const;
+    [[nodiscard]] qint64 wordBoundary(qint64 pos, bool forward) const;
+    [[nodiscard]] qint64 moved(Step step, bool forward);
+    void moveCaret(qint64 pos, bool select);
+    [[nodiscard]] bool textEquals(QStringView text) const;
+
+    void replaceSelection(QStringView text);
+    void replaceRange(qint64 pos, qint64 length, QStringView text);
+    void deleteStep(Step step, bool forward);
+    void copy() const;
+    void cut();
+    void paste();
+    void selectAll();
+    void selectWordAt(qint64 pos);
+    [[nodiscard]] bool handlesKey(QKeyEvent *e) const;
+
+    TextStore m_store;
+    WrapIndex m_index;
+    // The lines at the width before the last resize, which the window switches back to on
+    // every tab change; it trails appends and catches up when it is used again.
+    WrapIndex m_spare;
+    bool m_spareValid = false;
+
+    // First line shown; the scroll bar follows it.
+    qint64 m_top = 0;
+    bool m_syncingBar = false;
+    int m_wheelDelta = 0;
+
+    qint64 m_anchor = 0;
+    qint64 m_caret = 0;
+    qreal m_wantedX = -1;
+    QString m_preedit;
+    int m_preeditCursor = 0;
+
+    QFont m_drawFont;
+    QRawFont m_rawFont;
+    WrapIndex::Measure m_measure;
+    mutable std::array<Glyph, 256> m_latin1Glyphs;
+    mutable std::vector<Glyph> m_bmpGlyphs;
+    QTextOption m_option;
+    int m_lineHeight = 1;
+    qreal m_ascent = 0;
+    qreal m_breakWidth = 0;
+    qint32 m_tabStop = 1;
+
+    bool m_caretOn = true;
+    QBasicTimer m_blink;
+    QBasicTimer m_dragScroll;
+    bool m_dragging = false;
+    QPointF m_dragPoint;
+};

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QHash>
+#include <QtGlobal>
+
+#include <array>
+#include <functional>
+#include <vector>
+
+class TextStore;
+
+// Where each visual line of the receive box starts: the text broken at CR LF, lone LF and
+// lone CR, and wrapped greedily at a width, after a blank where the line has one and
+// anywhere otherwise. One blank at the end of a line may hang past the width. Widths are plain
+// integers (the widget uses 1/64 pixel); tabs advance to the next multiple of the tab stop.
+//
+// Appending only extends the last line, and an edit rescans from a little before it until
+// the lines meet the old index again, so neither cost grows with the text.
+class WrapIndex
+{
+public:
+    using Measure = std::function<qint32(char32_t)>;
+
+    WrapIndex();
+
+    // Forgets the widths and the lines; rebuild() before use. Every character is taken as at
+    // least 1 wide, so that no line holds an unbounded run of zero-width characters.
+    void setMetrics(qint32 wrapWidth, qint32 tabStop, Measure measure);
+    // Keeps the widths and forgets the lines.
+    void setWrapWidth(qint32 wrapWidth);
+    [[nodiscard]] qint32 wrapWidth() const { return m_wrapWidth; }
+
+    void clear();
+    void rebuild(const TextStore &store);
+    // Indexes what was appended to the store since the index last saw it.
+    void catchUp(const TextStore &store);
+    // The store's range [pos, pos + removed) has just been replaced by `inserted` characters.
+    void replaced(const TextStore &store, qint64 pos, qint64 removed, qint64 inserted);
+
+    [[nodiscard]] qint64 indexedSize() const { return m_tail.pos; }
+    [[nodiscard]] qint64 lineCount() const { return qint64(m_lines.size()); }
+    [[nodiscard]] qint64 paragraphCount() const { return m_paragraphs; }
+    [[nodiscard]] qint64 lineStart(qint64 line) const { return qint64(m_lines[size_t(line)] >> 2); }
+    // End of the line's characters, before any line break.
+    [[nodiscard]] qint64 lineEnd(qint64 line) const;
+    // The line begins after a line break (or is the first line), as opposed to a wrap.
+    [[nodiscard]] bool startsParagraph(qint64 line) const
+    {
+        return line == 0 || (m_lines[size_t(line)] & 3) != 0;
+    }
+    // The next line continues this one after a wrap.
+    [[nodiscard]] bool wraps(qint64 line) const
+    {
+        return line + 1 < lineCount() && !startsParagraph(line + 1);
+    }
+    [[nodiscard]] qint64 lineAt(qint64 pos) const;
+
+private:
+    struct Tail
+    {
+        qint64 pos = 0; // next character to scan
+        qint64 lineStart = 0;
+        qint32 x = 0;
+        qint64 breakPos = -1; // just after the last blank of the line, or -1
+        qint32 breakX = 0;
+        bool afterCR = false;     // a CR ended the text, an LF may still join it
+        char16_t pendingHigh = 0; // a high surrogate at pos - 1, placed with its low half
+    };
+    class Scanner;
+
+    [[nodiscard]] qint32 widthOf(char32_t c);
+
+    qint32 m_wrapWidth = 0;
+    qint32 m_tabStop = 1;
+    Measure m_measure;
+    std::array<qint32, 256> m_latin1Widths{};
+    std::vector<qint32> m_bmpWidths;
+    QHash<char32_t, qint32> m_astralWidths;
+
+    // Each entry is start << 2 | the number of line-break characters just before it.
+    std::vector<quint64> m_lines;
+    qint64 m_paragraphs = 1;
+    Tail m_tail;
+};

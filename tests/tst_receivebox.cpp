@@ -1,0 +1,848 @@
+#include "serial/receive_box.h"
+#include "serial/text_store.h"
+#include "serial/wrap_index.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QInputMethodEvent>
+#include <QMenu>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <vector>
+
+namespace {
+
+// Widths for the index tests, in whole units: narrow and wide letters, wide CJK, wider
+// astral characters.
+qint32 testWidth(char32_t c)
+{
+    if (c == u'i' || c == u'l' || c == u' ')
+        return 1;
+    if (c == u'W' || c == u'M')
+        return 3;
+    if (c >= 0x10000)
+        return 5;
+    if (c >= 0x2E80)
+        return 4;
+    return 2;
+}
+
+constexpr qint32 TestWrap = 23;
+constexpr qint32 TestTab = 8;
+
+struct Line
+{
+    qint64 start;
+    int breakLength;
+    bool operator==(const Line &o) const
+    {
+        return start == o.start && breakLength == o.breakLength;
+    }
+};
+
+// The visual lines of a whole string, straight from the rules: CR LF, LF and CR end a line;
+// a line wraps after its last blank when a character does not fit, anywhere when it has no
+// blank; one blank may hang past the edge; a tab goes to the next multiple of the tab stop.
+// A high surrogate at the very end waits for its low half and takes no place yet.
+std::vector<Line> referenceLines(const QString &s, qint32 wrap = TestWrap)
+{
+    std::vector<Line> lines{{0, 0}};
+    qsizetype n = s.size();
+    if (n > 0 && s.at(n - 1).isHighSurrogate())
+        --n;
+    qint64 lineStart = 0;
+    qint64 x = 0;
+    qint64 breakPos = -1;
+    qint64 breakX = 0;
+    const auto startLine = [&](qint64 at, int breakLength) {
+        lines.push_back({at, breakLength});
+        lineStart = at;
+        breakPos = -1;
+    };
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = s.at(i);
+        if (c == u'\r' || c == u'\n') {
+            const bool crlf = c == u'\r' && i + 1 < s.size() && s.at(i + 1) == u'\n';
+            i += crlf ? 2 : 1;
+            startLine(i, crlf ? 2 : 1);
+            x = 0;
+            continue;
+        }
+        if (c == u' ' || c == u'\t' || c.unicode() == 0x3000) {
+            if (x > wrap && i > lineStart) {
+                startLine(i, 0);
+                x = 0;
+            }
+            x = c == u'\t' ? (x / TestTab + 1) * TestTab : x + testWidth(c.unicode());
+            ++i;
+            breakPos = i;
+            breakX = x;
+            continue;
+        }
+        const bool pair = c.isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate();
+        const qint32 w =
+            testWidth(pair ? QChar::surrogateToUcs4(c, s.at(i + 1)) : char32_t(c.unicode()));
+        if (x + w > wrap && i > lineStart) {
+            if (breakPos > lineStart) {
+                x -= breakX;
+                startLine(breakPos, 0);
+            }
+            if (x + w > wrap && i > lineStart) {
+                x = 0;
+                startLine(i, 0);
+            }
+        }
+        x += w;
+        i += pair ? 2 : 1;
+    }
+    return lines;
+}
+
+std::vector<Line> indexLines(const WrapIndex &index)
+{
+    std::vector<Line> lines;
+    for (qint64 i = 0; i < index.lineCount(); ++i) {
+        const qint64 start = index.lineStart(i);
+        const qint64 previousEnd = i == 0 ? 0 : index.lineEnd(i - 1);
+        lines.push_back({start, index.startsParagraph(i) && i > 0 ? int(start - previousEnd) : 0});
+    }
+    return lines;
+}
+
+// Compares everything the index tells with the reference for the store's text.
+void compareIndex(const WrapIndex &index, const QString &text, qint32 wrap = TestWrap)
+{
+    const std::vector<Line> expected = referenceLines(text, wrap);
+    const std::vector<Line> actual = indexLines(index);
+    QCOMPARE(actual.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (!(actual[i] == expected[i]))
+            QFAIL(qPrintable(QStringLiteral("line %1 starts at %2 (%3 break characters), "
+                                            "expected %4 (%5)")
+                                 .arg(i)
+                                 .arg(actual[i].start)
+                                 .arg(actual[i].breakLength)
+                                 .arg(expected[i].start)
+                                 .arg(expected[i].breakLength)));
+    }
+    const qint64 paragraphs = 1 + std::count_if(expected.begin(), expected.end(),
+                                                [](const Line &l) { return l.breakLength > 0; });
+    QCOMPARE(index.paragraphCount(), paragraphs);
+    for (qint64 pos = 0; pos <= text.size(); pos += 1 + pos / 7) {
+        const auto it = std::upper_bound(expected.begin(), expected.end(), pos,
+                                         [](qint64 p, const Line &l) { return p < l.start; });
+        QCOMPARE(index.lineAt(pos), qint64(it - expected.begin()) - 1);
+    }
+}
+
+QStringList alphabet(const QString &name)
+{
+    if (name == QLatin1String("latin"))
+        return {"a", "b", "i", "W", "M", " ", " ", "\t", "\r", "\n", "\r\n", "é", "ÿ", "x"};
+    if (name == QLatin1String("breaks"))
+        return {"a", "\r", "\n", "\r", "\n", " ", "b"};
+    if (name == QLatin1String("cjk"))
+        return {"中", "文", "字", "　", " ", "a", "\r\n", "\n"};
+    if (name == QLatin1String("astral"))
+        return {"😀", "𠀀", "a", " ", "\n", "中", "\r"};
+    return {"0", "D", "A", "4", "1", "F", " "}; // a hexadecimal stream: no line break
+}
+
+QString randomText(QRandomGenerator &random, const QStringList &letters, qsizetype length)
+{
+    QString text;
+    while (text.size() < length) {
+        // Words of a few letters, so that blanks come now and then.
+        const QString &letter = letters.at(random.bounded(int(letters.size())));
+        text += letter;
+        if (random.bounded(3) == 0)
+            text += letter;
+    }
+    return text;
+}
+
+void setTestMetrics(WrapIndex &index, qint32 wrap = TestWrap)
+{
+    index.setMetrics(wrap, TestTab, testWidth);
+}
+
+// The window's font: a CJK-capable one.
+QFont windowFont()
+{
+    QFont font = QApplication::font();
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
+                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    font.setPointSize(9);
+    return font;
+}
+
+} // namespace
+
+class TstReceiveBox : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void index_appendsMatchReference_data();
+    void index_appendsMatchReference();
+    void index_editsMatchReference_data();
+    void index_editsMatchReference();
+    void index_catchUpAfterLaggingAtAnotherWidth();
+    void store_keepsLatin1ChunksNarrow();
+
+    void setText_emitsChangeOnlyWhenTextDiffers();
+    void appendText_equalsSetTextOfWhole_data();
+    void appendText_equalsSetTextOfWhole();
+    void selectionApi_clampsAndReports();
+    void keys_edit_data();
+    void keys_edit();
+    void keys_selectAndCopy();
+    void cutAndPaste_goThroughClipboard();
+    void contextMenu_copies();
+    void inputMethod_commitsText();
+    void mouse_clickDragShiftClickDoubleClick();
+    void wrap_atBlankOrAnywhereAndRewrapOnResize();
+    void tab_advancesToTabStop();
+    void glyphs_lineUpWithCaret_data();
+    void glyphs_lineUpWithCaret();
+    void caretToEnd_scrollsToLastLine_data();
+    void caretToEnd_scrollsToLastLine();
+    void wheel_andPageKeysScroll();
+
+private:
+    static void show(ReceiveBox &box, QSize size = QSize(329, 209))
+    {
+        box.setFont(windowFont());
+        box.resize(size);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        box.activateWindow();
+        box.setFocus();
+    }
+    // Where each visual line starts, from where the caret of each position is drawn.
+    static QList<qint64> visualLineStarts(ReceiveBox &box)
+    {
+        QList<qint64> starts;
+        int lastY = -1;
+        for (qint64 pos = 0; pos <= box.length(); ++pos) {
+            const int y = caretRect(box, pos).y();
+            if (y != lastY)
+                starts.append(pos);
+            lastY = y;
+        }
+        return starts;
+    }
+    // The caret rectangle of pos, in viewport coordinates.
+    static QRect caretRect(ReceiveBox &box, qint64 pos)
+    {
+        box.setSelStart(pos);
+        return box.inputMethodQuery(Qt::ImCursorRectangle)
+            .toRectF()
+            .toRect()
+            .translated(-box.viewport()->pos());
+    }
+};
+
+void TstReceiveBox::index_appendsMatchReference_data()
+{
+    QTest::addColumn<QString>("letters");
+    QTest::addColumn<quint32>("seed");
+    for (const char *name : {"latin", "breaks", "cjk", "astral", "hex"}) {
+        for (quint32 seed : {1u, 2u, 3u})
+            QTest::addRow("%s-%u", name, seed) << QString::fromLatin1(name) << seed;
+    }
+}
+
+void TstReceiveBox::index_appendsMatchReference()
+{
+    QFETCH(QString, letters);
+    QFETCH(quint32, seed);
+    QRandomGenerator random(seed);
+    const QString whole = randomText(random, alphabet(letters), 6000);
+
+    TextStore store;
+    WrapIndex index;
+    setTestMetrics(index);
+    // Cut anywhere, so that CR LF pairs and surrogate pairs fall across appends.
+    qsizetype at = 0;
+    int pieces = 0;
+    while (at < whole.size()) {
+        const qsizetype n = qMin<qsizetype>(random.bounded(1, 120), whole.size() - at);
+        store.append(QStringView(whole).sliced(at, n));
+        index.catchUp(store);
+        at += n;
+        if (++pieces % 10 == 0) {
+            compareIndex(index, whole.left(at));
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+    QCOMPARE(store.text(), whole);
+    compareIndex(index, whole);
+}
+
+void TstReceiveBox::index_editsMatchReference_data()
+{
+    QTest::addColumn<QString>("letters");
+    QTest::addColumn<QString>("inserted");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("edits");
+    QTest::newRow("latin") << "latin"
+                           << "latin" << 3000 << 300;
+    QTest::newRow("breaks") << "breaks"
+                            << "breaks" << 2000 << 300;
+    QTest::newRow("cjk into latin") << "latin"
+                                    << "cjk" << 3000 << 300;
+    QTest::newRow("astral") << "astral"
+                            << "astral" << 3000 << 300;
+    QTest::newRow("hex line") << "hex"
+                              << "hex" << 20000 << 100;
+    // Several chunks, one-byte ones split by wide insertions.
+    QTest::newRow("chunks") << "hex"
+                            << "cjk" << 300000 << 40;
+}
+
+void TstReceiveBox::index_editsMatchReference()
+{
+    QFETCH(QString, letters);
+    QFETCH(QString, inserted);
+    QFETCH(int, length);
+    QFETCH(int, edits);
+    QRandomGenerator random(7);
+    QString text = randomText(random, alphabet(letters), length);
+
+    TextStore store;
+    store.append(text);
+    WrapIndex index;
+    setTestMetrics(index);
+    index.rebuild(store);
+    for (int e = 0; e < edits; ++e) {
+        const qint64 pos = random.bounded(int(text.size()) + 1);
+        const qint64 removed = qMin<qint64>(random.bounded(25), text.size() - pos);
+        const QString piece = randomText(random, alphabet(inserted), random.bounded(18));
+        text.replace(pos, removed, piece);
+        store.replace(pos, removed, piece);
+        index.replaced(store, pos, removed, piece.size());
+        QCOMPARE(store.size(), text.size());
+        QCOMPARE(store.mid(pos, piece.size() + 10), text.mid(pos, piece.size() + 10));
+        QCOMPARE(store.at(pos), pos < text.size() ? text.at(pos).unicode() : char16_t(0));
+        compareIndex(index, text);
+        if (QTest::currentTestFailed())
+            QFAIL(qPrintable(QStringLiteral("after edit %1 at %2").arg(e).arg(pos)));
+    }
+    QCOMPARE(store.text(), text);
+}
+
+void TstReceiveBox::index_catchUpAfterLaggingAtAnotherWidth()
+{
+    // The box keeps the lines of its previous width and brings them up to date when it comes
+    // back to that width.
+    QRandomGenerator random(11);
+    TextStore store;
+    WrapIndex narrow;
+    setTestMetrics(narrow, 11);
+    store.append(randomText(random, alphabet(QStringLiteral("latin")), 2000) + u'\r');
+    narrow.catchUp(store);
+    store.append(u"\nand more text without a break but blanks");
+    store.append(randomText(random, alphabet(QStringLiteral("astral")), 1500));
+    narrow.catchUp(store);
+    compareIndex(narrow, store.text(), 11);
+
+    narrow.setWrapWidth(TestWrap);
+    narrow.rebuild(store);
+    compareIndex(narrow, store.text(), TestWrap);
+}
+
+void TstReceiveBox::store_keepsLatin1ChunksNarrow()
+{
+    TextStore store;
+    const QString hex = QStringLiteral("0D 0A 41 ").repeated(100000);
+    store.append(hex);
+    QCOMPARE(store.size(), hex.size());
+    QVERIFY(store.chunkCount() >= hex.size() / TextStore::ChunkSize);
+    // A one-byte run reaches the scan as bytes, wide text as UTF-16.
+    int byteRuns = 0;
+    store.forEachRun(0, store.size(), [&byteRuns](const auto *p, qsizetype) {
+        byteRuns += sizeof(*p) == 1;
+        return true;
+    });
+    QCOMPARE(byteRuns, int(store.chunkCount()));
+    store.append(u"中文");
+    store.append(hex.left(10));
+    QCOMPARE(store.text(), hex + QStringLiteral("中文") + hex.left(10));
+    int wideRuns = 0;
+    store.forEachRun(0, store.size(), [&wideRuns](const auto *p, qsizetype) {
+        wideRuns += sizeof(*p) == 2;
+        return true;
+    });
+    QCOMPARE(wideRuns, 1);
+}
+
+void TstReceiveBox::setText_emitsChangeOnlyWhenTextDiffers()
+{
+    ReceiveBox box;
+    QSignalSpy changes(&box, &ReceiveBox::Change);
+    box.setText(QStringLiteral("abc"));
+    QCOMPARE(changes.count(), 1);
+    box.setText(QStringLiteral("abc"));
+    QCOMPARE(changes.count(), 1);
+    box.setText(QStringLiteral("abd"));
+    QCOMPARE(changes.count(), 2);
+    box.appendText(u"");
+    QCOMPARE(changes.count(), 2);
+    box.appendText(u"\r");
+    QCOMPARE(changes.count(), 3);
+    box.setText(QString());
+    QCOMPARE(changes.count(), 4);
+    QCOMPARE(box.text(), QString());
+    QCOMPARE(box.length(), 0);
+    box.setText(QString());
+    QCOMPARE(changes.count(), 4);
+
+    const QString raw = QStringLiteral("a\r\nb\rc\nd\r\r\n\n中\t😀");
+    box.setText(raw);
+    QCOMPARE(box.text(), raw);
+    QCOMPARE(box.length(), raw.size());
+    QCOMPARE(box.selStart(), 0);
+}
+
+void TstReceiveBox::appendText_equalsSetTextOfWhole_data()
+{
+    QTest::addColumn<QString>("initial");
+    QTest::addColumn<QStringList>("pieces");
+    QTest::newRow("cr then lf") << "scan report\r" << QStringList{"\n", "OK\r", "\nnext"};
+    QTest::newRow("hex blocks") << "" << QStringList{"0D 0A 41 ", "00 FF 10 ", "41 "};
+    QTest::newRow("split pair") << "x"
+                                << QStringList{QString(QChar(0xD83D)), QString(QChar(0xDE00)), "y"};
+    QTest::newRow("cjk lines") << "中文\r\n" << QStringList{"温度:25\r\n", "湿度:40", "\r\n"};
+}
+
+void TstReceiveBox::appendText_equalsSetTextOfWhole()
+{
+    QFETCH(QString, initial);
+    QFETCH(QStringList, pieces);
+    ReceiveBox appended;
+    ReceiveBox replaced;
+    show(appended);
+    show(replaced);
+    appended.setText(initial);
+    replaced.setText(initial);
+    QSignalSpy appendChanges(&appended, &ReceiveBox::Change);
+    for (const QString &piece : pieces) {
+        appended.appendText(piece);
+        replaced.setText(replaced.text() + piece);
+    }
+    QCOMPARE(appendChanges.count(), pieces.size());
+    QCOMPARE(appended.text(), replaced.text());
+    QCOMPARE(appended.length(), replaced.length());
+    QCOMPARE(appended.verticalScrollBar()->maximum(), replaced.verticalScrollBar()->maximum());
+    // The same visual lines: every position sits at the same place in both.
+    for (qint64 pos = 0; pos <= appended.length(); ++pos)
+        QCOMPARE(caretRect(appended, pos), caretRect(replaced, pos));
+}
+
+void TstReceiveBox::selectionApi_clampsAndReports()
+{
+    ReceiveBox box;
+    box.setText(QStringLiteral("hello world"));
+    box.setSelection(6, 5);
+    QCOMPARE(box.selStart(), 6);
+    QCOMPARE(box.selLength(), 5);
+    QCOMPARE(box.selectedText(), QStringLiteral("world"));
+    box.setSelection(8, -3);
+    QCOMPARE(box.selStart(), 5);
+    QCOMPARE(box.selectedText(), QStringLiteral(" wo"));
+    box.setSelection(9, 100);
+    QCOMPARE(box.selectedText(), QStringLiteral("ld"));
+    box.setSelStart(-4);
+    QCOMPARE(box.selStart(), 0);
+    QCOMPARE(box.selLength(), 0);
+    box.setSelStart(1000);
+    QCOMPARE(box.selStart(), box.length());
+    QCOMPARE(box.selectedText(), QString());
+}
+
+void TstReceiveBox::keys_edit_data()
+{
+    QTest::addColumn<QString>("initial");
+    QTest::addColumn<int>("caret");
+    QTest::addColumn<QList<QKeySequence>>("keys");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("expectedCaret");
+
+    using K = QList<QKeySequence>;
+    QTest::newRow("type at end") << "ab" << 2 << K{} << "cd"
+                                 << "abcd" << 4;
+    QTest::newRow("type in middle") << "ad" << 1 << K{} << "bc"
+                                    << "abcd" << 3;
+    QTest::newRow("backspace removes cr lf") << "ab\r\n"
+                                             << 4 << K{Qt::Key_Backspace} << ""
+                                             << "ab" << 2;
+    QTest::newRow("delete removes cr lf") << "ab\r\ncd" << 2 << K{Qt::Key_Delete} << ""
+                                          << "abcd" << 2;
+    QTest::newRow("backspace removes astral") << "a😀b" << 3 << K{Qt::Key_Backspace} << ""
+                                              << "ab" << 1;
+    QTest::newRow("enter") << "ab" << 1 << K{Qt::Key_Return} << ""
+                           << "a\r\nb" << 3;
+    QTest::newRow("left over cr lf") << "ab\r\ncd" << 4 << K{Qt::Key_Left} << "x"
+                                     << "abx\r\ncd" << 3;
+    QTest::newRow("right over cr lf") << "ab\r\ncd" << 2 << K{Qt::Key_Right} << "x"
+                                      << "ab\r\nxcd" << 5;
+    QTest::newRow("right over astral") << "a😀b" << 1 << K{Qt::Key_Right} << "x"
+                                       << "a😀xb" << 4;
+    QTest::newRow("home and end") << "one\ntwo" << 5 << K{Qt::Key_Home} << "<"
+                                  << "one\n<two" << 5;
+    QTest::newRow("end of line") << "one\ntwo" << 1 << K{Qt::Key_End} << ">"
+                                 << "one>\ntwo" << 4;
+    QTest::newRow("ctrl home") << "one\ntwo" << 6 << K{QKeySequence(Qt::CTRL | Qt::Key_Home)} << "^"
+                               << "^one\ntwo" << 1;
+    QTest::newRow("down keeps column") << "abcd\nefgh" << 2 << K{Qt::Key_Down} << "|"
+                                       << "abcd\nef|gh" << 8;
+    QTest::newRow("up at first line stays") << "abcd\nefgh" << 2 << K{Qt::Key_Up} << "|"
+                                            << "ab|cd\nefgh" << 3;
+    QTest::newRow("shift right replaces")
+        << "abcd" << 1
+        << K{QKeySequence(Qt::SHIFT | Qt::Key_Right), QKeySequence(Qt::SHIFT | Qt::Key_Right)}
+        << "X"
+        << "aXd" << 2;
+    QTest::newRow("selection then delete")
+        << "abcd" << 0 << K{QKeySequence(Qt::SHIFT | Qt::Key_End), Qt::Key_Delete} << ""
+        << "" << 0;
+    QTest::newRow("cjk typed") << "ab" << 1 << K{} << "中文"
+                               << "a中文b" << 3;
+}
+
+void TstReceiveBox::keys_edit()
+{
+    QFETCH(QString, initial);
+    QFETCH(int, caret);
+    QFETCH(QList<QKeySequence>, keys);
+    QFETCH(QString, typed);
+    QFETCH(QString, expected);
+    QFETCH(int, expectedCaret);
+
+    ReceiveBox box;
+    show(box);
+    box.setText(initial);
+    box.setSelStart(caret);
+    QSignalSpy changes(&box, &ReceiveBox::Change);
+    for (const QKeySequence &key : keys)
+        QTest::keySequence(&box, key);
+    for (QChar c : typed) {
+        // Characters without a key of their own, as a keyboard layout delivers them.
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(&box, &press);
+    }
+    QCOMPARE(box.text(), expected);
+    QCOMPARE(box.selStart(), expectedCaret);
+    QCOMPARE(changes.isEmpty(), expected == initial);
+}
+
+void TstReceiveBox::keys_selectAndCopy()
+{
+    ReceiveBox box;
+    show(box);
+    box.setText(QStringLiteral("0D 0A 41 \r\nsecond line"));
+    box.setSelStart(0);
+    for (int i = 0; i < 5; ++i)
+        QTest::keyClick(&box, Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(box.selectedText(), QStringLiteral("0D 0A"));
+    QTest::keySequence(&box, QKeySequence::Copy);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("0D 0A"));
+
+    QTest::keySequence(&box, QKeySequence::SelectAll);
+    QCOMPARE(box.selStart(), 0);
+    QCOMPARE(box.selLength(), box.length());
+    QTest::keySequence(&box, QKeySequence::Copy);
+    QCOMPARE(QApplication::clipboard()->text(), box.text());
+
+    QTest::keyClick(&box, Qt::Key_Right);
+    QCOMPARE(box.selLength(), 0);
+    QCOMPARE(box.selStart(), box.length());
+    QTest::keyClick(&box, Qt::Key_Up, Qt::ShiftModifier);
+    QCOMPARE(box.selectedText().right(13), QStringLiteral("\r\nsecond line"));
+}
+
+void TstReceiveBox::cutAndPaste_goThroughClipboard()
+{
+    ReceiveBox box;
+    show(box);
+    box.setText(QStringLiteral("keep CUT keep"));
+    box.setSelection(5, 3);
+    QTest::keySequence(&box, QKeySequence::Cut);
+    QCOMPARE(box.text(), QStringLiteral("keep  keep"));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("CUT"));
+    box.setSelStart(box.length());
+    QApplication::clipboard()->setText(QStringLiteral("\r\n粘贴"));
+    QTest::keySequence(&box, QKeySequence::Paste);
+    QCOMPARE(box.text(), QStringLiteral("keep  keep\r\n粘贴"));
+    QCOMPARE(box.selStart(), box.length());
+}
+
+void TstReceiveBox::contextMenu_copies()
+{
+    ReceiveBox box;
+    show(box);
+    box.setText(QStringLiteral("menu copy"));
+    box.setSelection(5, 4);
+    QApplication::clipboard()->clear();
+    bool triggered = false;
+    QTimer::singleShot(0, &box, [&triggered] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction *action : menu->actions()) {
+            if (action->text() == QStringLiteral("复制(&C)") && action->isEnabled()) {
+                triggered = true;
+                menu->setActiveAction(action);
+                QTest::keyClick(menu, Qt::Key_Return);
+                return;
+            }
+        }
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                            box.viewport()->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(box.viewport(), &event);
+    QVERIFY(triggered);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("copy"));
+}
+
+void TstReceiveBox::inputMethod_commitsText()
+{
+    ReceiveBox box;
+    show(box);
+    box.setText(QStringLiteral("温度:度"));
+    box.setSelStart(3);
+    QVERIFY(box.inputMethodQuery(Qt::ImEnabled).toBool());
+    QSignalSpy changes(&box, &ReceiveBox::Change);
+
+    QInputMethodEvent preedit(QStringLiteral("wen"), {});
+    QApplication::sendEvent(&box, &preedit);
+    QCOMPARE(box.text(), QStringLiteral("温度:度"));
+    QCOMPARE(changes.count(), 0);
+
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("二十"));
+    QApplication::sendEvent(&box, &commit);
+    QCOMPARE(box.text(), QStringLiteral("温度:二十度"));
+    QCOMPARE(box.selStart(), 5);
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(box.inputMethodQuery(Qt::ImSurroundingText).toString(), box.text());
+    QCOMPARE(box.inputMethodQuery(Qt::ImCursorPosition).toInt(), 5);
+}
+
+void TstReceiveBox::mouse_clickDragShiftClickDoubleClick()
+{
+    ReceiveBox box;
+    show(box);
+    box.setText(QStringLiteral("0D 0A 41 42 43 \r\nsecond line"));
+    QWidget *viewport = box.viewport();
+    const auto middleOf = [&box](qint64 pos) { return caretRect(box, pos).center(); };
+
+    const QPoint at4 = middleOf(4);
+    const QPoint at10 = middleOf(10);
+    const QPoint at20 = middleOf(20);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, at4);
+    QCOMPARE(box.selStart(), 4);
+    QCOMPARE(box.selLength(), 0);
+
+    QTest::mousePress(viewport, Qt::LeftButton, {}, at4);
+    QTest::mouseMove(viewport, at10);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, at10);
+    QCOMPARE(box.selectedText(), QStringLiteral("A 41 4"));
+
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, at20);
+    QCOMPARE(box.selStart(), 4);
+    QCOMPARE(box.selectedText(), QStringLiteral("A 41 42 43 \r\nsec"));
+
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, middleOf(7) + QPoint(1, 0));
+    QCOMPARE(box.selectedText(), QStringLiteral("41"));
+}
+
+void TstReceiveBox::wrap_atBlankOrAnywhereAndRewrapOnResize()
+{
+    ReceiveBox box;
+    show(box, QSize(200, 600));
+    const QString words = QStringLiteral("alpha beta gamma delta epsilon zeta eta theta iota "
+                                         "kappa lambda mu nu xi omicron pi rho sigma tau");
+    box.setText(words + u'\n' + QString(120, u'x'));
+
+    const auto lineStarts = [&box] { return visualLineStarts(box); };
+    const qreal usable = box.viewport()->width();
+    const QList<qint64> narrow = lineStarts();
+    QVERIFY(narrow.size() > 6);
+    for (qint64 start : narrow) {
+        if (start > 0 && start < words.size()) {
+            QCOMPARE(box.text().at(start - 1), QLatin1Char(' '));
+        }
+    }
+    for (qint64 pos = 0; pos <= box.length(); ++pos)
+        QVERIFY(caretRect(box, pos).x() <= usable);
+    // The long word breaks anywhere, into full lines.
+    const int longLines = int(
+        std::count_if(narrow.begin(), narrow.end(), [&](qint64 s) { return s > words.size(); }));
+    QVERIFY(longLines >= 3);
+
+    box.resize(400, 600);
+    QVERIFY(lineStarts().size() < narrow.size());
+    box.resize(200, 600);
+    QCOMPARE(lineStarts(), narrow);
+
+    // Appended while at another width, still right once back.
+    box.resize(400, 600);
+    box.appendText(u" more words, enough of them to wrap onto further lines\r");
+    box.resize(200, 600);
+    ReceiveBox fresh;
+    show(fresh, QSize(200, 600));
+    fresh.setText(box.text());
+    QCOMPARE(lineStarts(), visualLineStarts(fresh));
+    box.appendText(u"\nlast line");
+    fresh.appendText(u"\nlast line");
+    QCOMPARE(lineStarts(), visualLineStarts(fresh));
+}
+
+void TstReceiveBox::tab_advancesToTabStop()
+{
+    ReceiveBox box;
+    show(box);
+    box.setText(QStringLiteral("a\tb\nabc\tb\n\t\tb"));
+    const int afterShort = caretRect(box, 2).x();
+    const int afterLong = caretRect(box, 8).x();
+    const int afterTwo = caretRect(box, 12).x();
+    QCOMPARE(afterShort, afterLong);
+    QVERIFY(afterShort > caretRect(box, 7).x());
+    QCOMPARE(afterTwo - caretRect(box, 10).x(), 2 * (afterShort - caretRect(box, 0).x()));
+}
+
+void TstReceiveBox::glyphs_lineUpWithCaret_data()
+{
+    QTest::addColumn<QStringList>("families");
+    QTest::addColumn<QString>("text");
+    // The window's CJK font has the glyphs itself; DejaVu Sans falls back for CJK.
+    const QStringList cjkFont{QStringLiteral("WenQuanYi Micro Hei")};
+    const QStringList latinFont{QStringLiteral("DejaVu Sans")};
+    QTest::newRow("cjk font, cjk") << cjkFont << "中文显示";
+    QTest::newRow("cjk font, latin") << cjkFont << "WMWMWM";
+    QTest::newRow("latin font, cjk fallback") << latinFont << "中文显示";
+    QTest::newRow("latin font, mixed") << latinFont << "W中M文";
+}
+
+void TstReceiveBox::glyphs_lineUpWithCaret()
+{
+    QFETCH(QStringList, families);
+    QFETCH(QString, text);
+    ReceiveBox box;
+    show(box);
+    QFont font = windowFont();
+    font.setFamilies(families);
+    font.setPointSize(14);
+    box.setFont(font);
+    box.setText(text);
+    QList<int> carets;
+    for (qint64 pos = 0; pos <= text.size(); ++pos)
+        carets.append(caretRect(box, pos).x());
+    box.clearFocus();
+    box.setSelStart(0);
+    const QImage image = box.viewport()->grab().toImage();
+    const QColor base = box.palette().color(QPalette::Base);
+    const qreal ratio = image.devicePixelRatio();
+    // Every inked column lies between the carets around its character.
+    const int rows = caretRect(box, 0).bottom();
+    int inked = 0;
+    for (int x = 0; x < image.width(); ++x) {
+        bool ink = false;
+        for (int y = 0; y < rows * ratio && !ink; ++y)
+            ink = qGray(image.pixel(x, y)) < qGray(base.rgb()) - 100;
+        if (!ink)
+            continue;
+        ++inked;
+        const int column = int(x / ratio);
+        const auto glyph = std::upper_bound(carets.begin(), carets.end(), column) - carets.begin();
+        QVERIFY2(glyph >= 1 && glyph <= text.size(),
+                 qPrintable(QStringLiteral("ink at %1 outside the text").arg(column)));
+        // A glyph may touch the caret line at either side by a pixel.
+        QVERIFY2(column >= carets[glyph - 1] - 1 && column <= carets[glyph] + 1,
+                 qPrintable(QStringLiteral("ink at %1 off character %2").arg(column).arg(glyph)));
+    }
+    QVERIFY(inked > 4 * text.size());
+    for (int i = 0; i < text.size(); ++i)
+        QVERIFY(carets[i + 1] > carets[i]);
+}
+
+void TstReceiveBox::caretToEnd_scrollsToLastLine_data()
+{
+    QTest::addColumn<QString>("block");
+    QTest::addColumn<int>("blocks");
+    QTest::newRow("lines") << "line of text\r\n" << 200;
+    QTest::newRow("one hex line") << "0D 0A 41 " << 2000;
+    // More lines than the scroll bar has steps.
+    QTest::newRow("many lines") << "0D 0A 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F \r\n"
+                                << 6000;
+}
+
+void TstReceiveBox::caretToEnd_scrollsToLastLine()
+{
+    QFETCH(QString, block);
+    QFETCH(int, blocks);
+    ReceiveBox box;
+    show(box);
+    // As the window does on every change.
+    connect(&box, &ReceiveBox::Change, &box, [&box] { box.setSelStart(box.length()); });
+    QScrollBar *bar = box.verticalScrollBar();
+    for (int i = 0; i < blocks; ++i)
+        box.appendText(block);
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    QCOMPARE(box.selStart(), box.length());
+    // The caret is drawn inside the view, on its last line.
+    const QRect caret = caretRect(box, box.length());
+    QVERIFY(box.viewport()->rect().contains(caret));
+    QVERIFY(caret.bottom() + caret.height() > box.viewport()->height() - caret.height());
+
+    QTest::keySequence(&box, QKeySequence::MoveToStartOfDocument);
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(box.selStart(), 0);
+    QTest::keySequence(&box, QKeySequence::MoveToEndOfDocument);
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void TstReceiveBox::wheel_andPageKeysScroll()
+{
+    ReceiveBox box;
+    show(box);
+    QString text;
+    for (int i = 0; i < 100; ++i)
+        text += QStringLiteral("line %1\r\n").arg(i);
+    box.setText(text);
+    QScrollBar *bar = box.verticalScrollBar();
+    QCOMPARE(bar->value(), 0);
+
+    const QPoint inside = box.viewport()->rect().center();
+    QWheelEvent down(inside, box.viewport()->mapToGlobal(inside), {}, QPoint(0, -120), Qt::NoButton,
+                     {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(box.viewport(), &down);
+    const int afterWheel = bar->value();
+    QVERIFY(afterWheel > 0);
+
+    box.setSelStart(0);
+    QCOMPARE(bar->value(), 0);
+    QTest::keyClick(&box, Qt::Key_PageDown);
+    QVERIFY(bar->value() > 0);
+    const qint64 caretAfterPage = box.selStart();
+    QVERIFY(caretAfterPage > 0);
+    // A page down and up comes back to the first line.
+    QTest::keyClick(&box, Qt::Key_PageUp);
+    QCOMPARE(box.selStart(), 0);
+    QCOMPARE(bar->value(), 0);
+}
+
+QTEST_MAIN(TstReceiveBox)
+#include "tst_receivebox.moc"

@@ -208,6 +208,7 @@ private slots:
     void inputMethod_commitsText();
     void mouse_clickDragShiftClickDoubleClick();
     void wrap_atBlankOrAnywhereAndRewrapOnResize();
+    void wrap_invisibleCharactersStillMakeLines();
     void tab_advancesToTabStop();
     void glyphs_lineUpWithCaret_data();
     void glyphs_lineUpWithCaret();
@@ -515,6 +516,12 @@ void TstReceiveBox::keys_edit_data()
     QTest::newRow("selection then delete")
         << "abcd" << 0 << K{QKeySequence(Qt::SHIFT | Qt::Key_End), Qt::Key_Delete} << ""
         << "" << 0;
+    QTest::newRow("ctrl right to next word")
+        << "0D 0A 41" << 0 << K{QKeySequence(Qt::CTRL | Qt::Key_Right)} << "|"
+        << "0D |0A 41" << 4;
+    QTest::newRow("ctrl backspace deletes word")
+        << "0D 0A 41" << 8 << K{QKeySequence(Qt::CTRL | Qt::Key_Backspace)} << ""
+        << "0D 0A " << 6;
     QTest::newRow("cjk typed") << "ab" << 1 << K{} << "中文"
                                << "a中文b" << 3;
 }
@@ -624,10 +631,14 @@ void TstReceiveBox::inputMethod_commitsText()
     QVERIFY(box.inputMethodQuery(Qt::ImEnabled).toBool());
     QSignalSpy changes(&box, &ReceiveBox::Change);
 
+    box.clearFocus(); // no blinking caret in the pictures
+    const QImage without = box.viewport()->grab().toImage();
     QInputMethodEvent preedit(QStringLiteral("wen"), {});
     QApplication::sendEvent(&box, &preedit);
     QCOMPARE(box.text(), QStringLiteral("温度:度"));
     QCOMPARE(changes.count(), 0);
+    // The text being composed shows at the caret.
+    QVERIFY(box.viewport()->grab().toImage() != without);
 
     QInputMethodEvent commit;
     commit.setCommitString(QStringLiteral("二十"));
@@ -707,6 +718,19 @@ void TstReceiveBox::wrap_atBlankOrAnywhereAndRewrapOnResize()
     box.appendText(u"\nlast line");
     fresh.appendText(u"\nlast line");
     QCOMPARE(lineStarts(), visualLineStarts(fresh));
+}
+
+void TstReceiveBox::wrap_invisibleCharactersStillMakeLines()
+{
+    // Binary data shown as characters: NUL and other control characters draw nothing.
+    ReceiveBox box;
+    show(box);
+    const QString zeros(20000, QChar(0));
+    box.setText(zeros + QStringLiteral("end"));
+    QCOMPARE(box.text(), zeros + QStringLiteral("end"));
+    QVERIFY(box.verticalScrollBar()->maximum() > 10);
+    box.setSelStart(box.length());
+    QVERIFY(box.viewport()->rect().contains(caretRect(box, box.length())));
 }
 
 void TstReceiveBox::tab_advancesToTabStop()
@@ -806,6 +830,13 @@ void TstReceiveBox::caretToEnd_scrollsToLastLine()
     const QRect caret = caretRect(box, box.length());
     QVERIFY(box.viewport()->rect().contains(caret));
     QVERIFY(caret.bottom() + caret.height() > box.viewport()->height() - caret.height());
+
+    // A tab switch of the window narrows and widens the box: it still shows the end.
+    box.resize(133, 177);
+    QCOMPARE(bar->value(), bar->maximum());
+    box.resize(329, 209);
+    QCOMPARE(bar->value(), bar->maximum());
+    QVERIFY(box.viewport()->rect().contains(caretRect(box, box.length())));
 
     QTest::keySequence(&box, QKeySequence::MoveToStartOfDocument);
     QCOMPARE(bar->value(), 0);

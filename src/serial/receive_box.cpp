@@ -29,14 +29,6 @@ constexpr qreal Units = 64;
 constexpr qint64 MaxSelectionForInputMethod = 4096;
 constexpr int ScrollBarRange = 10000;
 
-struct Move
-{
-    QKeySequence::StandardKey move;
-    QKeySequence::StandardKey select;
-    int step;
-    bool forward;
-};
-
 bool isTextInput(const QKeyEvent *e)
 {
     const QString text = e->text();
@@ -318,7 +310,7 @@ bool ReceiveBox::fastLine(qint64 line, FastLine &out) const
                     drawable = false;
                     return false;
                 }
-                if (c != u' ' && c != 0x3000) {
+                if (g.ink) {
                     out.glyphs.append(g.index);
                     out.offsets.append(offset);
                 }
@@ -347,11 +339,15 @@ ReceiveBox::Glyph ReceiveBox::glyphFor(char16_t c) const
         QChar::Script_Katakana, QChar::Script_Hangul, QChar::Script_Bopomofo,
     };
     const QChar::Category category = QChar::category(char32_t(c));
+    if (category == QChar::Other_Control) {
+        // Control characters take no room and show nothing, as in QTextLayout.
+        g.drawable = true;
+        return g;
+    }
     const bool plain =
-        !QChar::isSurrogate(c) && category != QChar::Other_Control &&
-        category != QChar::Other_Format && category != QChar::Other_NotAssigned &&
-        category != QChar::Mark_NonSpacing && category != QChar::Mark_SpacingCombining &&
-        category != QChar::Mark_Enclosing &&
+        !QChar::isSurrogate(c) && category != QChar::Other_Format &&
+        category != QChar::Other_NotAssigned && category != QChar::Mark_NonSpacing &&
+        category != QChar::Mark_SpacingCombining && category != QChar::Mark_Enclosing &&
         std::find(std::begin(plainScripts), std::end(plainScripts), QChar::script(char32_t(c))) !=
             std::end(plainScripts);
     if (!plain)
@@ -364,13 +360,18 @@ ReceiveBox::Glyph ReceiveBox::glyphFor(char16_t c) const
     g.index = index;
     g.advance = m_measure(char32_t(c));
     g.drawable = true;
+    g.ink = c != u' ' && c != 0x3000;
     return g;
 }
 
 void ReceiveBox::resizeEvent(QResizeEvent *e)
 {
     QAbstractScrollArea::resizeEvent(e);
+    // A view that showed the end goes on showing it, whatever the new height.
+    const bool atEnd = m_atEnd;
     rewrap();
+    if (atEnd)
+        m_top = maxTop();
     updateScrollRange();
 }
 
@@ -443,32 +444,34 @@ void ReceiveBox::wheelEvent(QWheelEvent *e)
 
 void ReceiveBox::keyPressEvent(QKeyEvent *e)
 {
+    struct Move
+    {
+        QKeySequence::StandardKey move;
+        QKeySequence::StandardKey select;
+        Step step;
+        bool forward;
+    };
     static const Move moves[] = {
-        {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, int(Step::Char), true},
-        {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, int(Step::Char),
+        {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Step::Char, true},
+        {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Step::Char, false},
+        {QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord, Step::Word, true},
+        {QKeySequence::MoveToPreviousWord, QKeySequence::SelectPreviousWord, Step::Word, false},
+        {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, Step::Line, true},
+        {QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine, Step::Line, false},
+        {QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage, Step::Page, true},
+        {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage, Step::Page, false},
+        {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, Step::LineEdge, false},
+        {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, Step::LineEdge, true},
+        {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, Step::Document,
          false},
-        {QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord, int(Step::Word), true},
-        {QKeySequence::MoveToPreviousWord, QKeySequence::SelectPreviousWord, int(Step::Word),
-         false},
-        {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, int(Step::Line), true},
-        {QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine, int(Step::Line),
-         false},
-        {QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage, int(Step::Page), true},
-        {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage, int(Step::Page),
-         false},
-        {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, int(Step::LineEdge),
-         false},
-        {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, int(Step::LineEdge), true},
-        {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument,
-         int(Step::Document), false},
-        {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, int(Step::Document),
+        {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Step::Document,
          true},
     };
     for (const Move &move : moves) {
         const bool select = e->matches(move.select);
         if (!select && !e->matches(move.move))
             continue;
-        const Step step = Step(move.step);
+        const Step step = move.step;
         if (step != Step::Line && step != Step::Page)
             m_wantedX = -1;
         if (!select && step == Step::Char && m_anchor != m_caret) {
@@ -677,9 +680,14 @@ void ReceiveBox::setupFont()
     m_rawFont = QRawFont::fromFont(m_drawFont);
     m_latin1Glyphs.fill(Glyph());
     m_bmpGlyphs.clear();
-    m_spare.setMetrics(0, qint32(m_tabStop * Units), m_measure);
+    // For wrapping, a character is at least a pixel wide, so that a stream of invisible
+    // control characters still makes lines of a few hundred characters.
+    const auto wrapMeasure = [measure = m_measure](char32_t c) {
+        return qMax(qint32(Units), measure(c));
+    };
+    m_spare.setMetrics(0, qint32(m_tabStop * Units), wrapMeasure);
     m_spareValid = false;
-    m_index.setMetrics(wrapWidthFor(viewport()->width()), qint32(m_tabStop * Units), m_measure);
+    m_index.setMetrics(wrapWidthFor(viewport()->width()), qint32(m_tabStop * Units), wrapMeasure);
     m_index.rebuild(m_store);
 }
 
@@ -688,7 +696,6 @@ void ReceiveBox::rewrap()
     const qint32 width = wrapWidthFor(viewport()->width());
     if (width == m_index.wrapWidth())
         return;
-    const bool atEnd = m_top >= maxTop();
     const qint64 top = m_index.lineStart(qMin(m_top, m_index.lineCount() - 1));
 
     std::swap(m_index, m_spare);
@@ -700,7 +707,7 @@ void ReceiveBox::rewrap()
     }
     m_spareValid = true;
 
-    m_top = atEnd ? maxTop() : m_index.lineAt(top);
+    m_top = m_index.lineAt(top);
     updateScrollRange();
     viewport()->update();
 }
@@ -731,6 +738,7 @@ void ReceiveBox::updateScrollRange()
     // a stream arriving at the end leaves it unchanged instead of costing a repaint each block.
     const qint64 maximum = maxTop();
     m_top = qMin(m_top, maximum);
+    m_atEnd = m_top == maximum;
     const int visible = visibleLineCount();
     const bool scaled = maximum > ScrollBarRange;
     QScrollBar *bar = verticalScrollBar();
@@ -792,7 +800,6 @@ void ReceiveBox::layoutLine(QTextLayout &layout, qint64 line, bool withPreedit) 
     layout.setText(text);
     layout.setFont(m_drawFont);
     layout.setTextOption(m_option);
-    layout.setCacheEnabled(true);
     layout.beginLayout();
     QTextLine textLine = layout.createLine();
     textLine.setLineWidth(INT_MAX / 256);

@@ -75,6 +75,7 @@ private:
     {
         bool known = false;
         bool drawable = false;
+        bool ink = false;
         quint32 index = 0;
         qint32 advance = 0;
     };
@@ -140,6 +141,7 @@ private:
 
     // First line shown; the scroll bar follows it.
     qint64 m_top = 0;
+    bool m_atEnd = true;
     bool m_syncingBar = false;
     int m_wheelDelta = 0;
 

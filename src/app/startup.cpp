@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/captions.h"
+#include "app/module_picture.h"
 #include "app/twips.h"
 #include "serial/mscomm.h"
 #include "settings/settings_file.h"
@@ -37,6 +38,7 @@ void Form1::connectAppControls()
         if (index >= 0 && index == ui->TabStrip->currentIndex())
             TabStrip_Click();
     });
+    ui->Picture1->setPixmap(modulePicture(devicePixelRatioF()));
     connect(ui->LabelExpand, &ClickLabel::Click, this, &Form1::LabelExpand_Click);
     connect(ui->ReadMe, &QPushButton::clicked, this, &Form1::ReadMe_Click);
     connect(ui->Website, &QPushButton::clicked, this, &Form1::Website_Click);

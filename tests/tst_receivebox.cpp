@@ -215,6 +215,7 @@ private slots:
     void caretToEnd_scrollsToLastLine_data();
     void caretToEnd_scrollsToLastLine();
     void wheel_andPageKeysScroll();
+    void scrollBar_stepsByLinesInLongText();
 
 private:
     static void show(ReceiveBox &box, QSize size = QSize(329, 209))
@@ -873,6 +874,32 @@ void TstReceiveBox::wheel_andPageKeysScroll()
     QTest::keyClick(&box, Qt::Key_PageUp);
     QCOMPARE(box.selStart(), 0);
     QCOMPARE(bar->value(), 0);
+}
+
+void TstReceiveBox::scrollBar_stepsByLinesInLongText()
+{
+    // With more lines than the bar has steps, its arrows still move one line, and dragging it
+    // to the top shows the first line.
+    ReceiveBox box;
+    show(box);
+    const QString line = QStringLiteral("a line\r\n");
+    box.setText(line.repeated(50000));
+    box.setSelStart(box.length());
+    QScrollBar *bar = box.verticalScrollBar();
+    QCOMPARE(bar->value(), bar->maximum());
+    // Where the first line shown starts: a click there puts the caret on it.
+    const auto firstShown = [&box] {
+        QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, QPoint(2, 3));
+        return box.selStart();
+    };
+    const qint64 atEnd = firstShown();
+    QVERIFY(atEnd > 0);
+    bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    QCOMPARE(firstShown(), atEnd - line.size());
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QCOMPARE(firstShown(), atEnd);
+    bar->setSliderPosition(0);
+    QCOMPARE(firstShown(), 0);
 }
 
 QTEST_MAIN(TstReceiveBox)

@@ -2,6 +2,7 @@
 
 #include "serial/port_map.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <algorithm>
@@ -13,6 +14,8 @@ namespace {
 constexpr qint64 blockSize = 4096;
 
 constexpr int commEvReceive = 2;
+// How long waiting blocks are handed out one after another before the event loop gets its turn.
+constexpr qint64 burstMs = 8;
 
 bool isLossError(QSerialPort::SerialPortError error)
 {
@@ -345,10 +348,19 @@ bool MSComm::readable() const
     return unreadBytes() > 0 || (m_inputMode == 1 && !m_heldBack.isEmpty());
 }
 
+// Blocks that wait go out one after another for a few milliseconds, then the event loop runs:
+// clicks are still served at once, and a fast stream costs the window one repaint per burst
+// instead of one per block.
 void MSComm::deliver()
 {
-    if (!readable())
-        return;
-    m_commEvent = commEvReceive;
-    emit OnComm();
+    QElapsedTimer burst;
+    burst.start();
+    while (readable()) {
+        m_commEvent = commEvReceive;
+        emit OnComm();
+        // Input re-arms the timer when bytes remain; a handler that did not read waits for it.
+        if (!m_notifyTimer->isActive() || burst.elapsed() >= burstMs)
+            return;
+        m_notifyTimer->stop();
+    }
 }

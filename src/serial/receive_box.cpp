@@ -28,6 +28,7 @@ constexpr qreal Units = 64;
 // Input methods ask for the selection often; a huge one is not worth copying for them.
 constexpr qint64 MaxSelectionForInputMethod = 4096;
 constexpr int ScrollBarRange = 10000;
+constexpr int FrameMs = 16;
 
 bool isTextInput(const QKeyEvent *e)
 {
@@ -108,7 +109,7 @@ void ReceiveBox::appendText(QStringView piece)
         m_top = maxTop();
     updateScrollRange();
     if (changedLine <= m_top + visibleLineCount())
-        viewport()->update();
+        scheduleRepaint();
     emit Change();
 }
 
@@ -649,6 +650,9 @@ void ReceiveBox::timerEvent(QTimerEvent *e)
     if (e->timerId() == m_blink.timerId()) {
         m_caretOn = !m_caretOn;
         repaintLines(caretLine(), caretLine());
+    } else if (e->timerId() == m_frame.timerId()) {
+        m_frame.stop();
+        viewport()->update();
     } else if (e->timerId() == m_dragScroll.timerId()) {
         moveCaret(positionAt(m_dragPoint), true);
     } else {
@@ -771,7 +775,13 @@ void ReceiveBox::caretMoved()
     const int flash = QGuiApplication::styleHints()->cursorFlashTime();
     if (hasFocus() && flash > 0)
         m_blink.start(flash / 2, this);
-    viewport()->update();
+    scheduleRepaint();
+}
+
+void ReceiveBox::scheduleRepaint()
+{
+    if (!m_frame.isActive())
+        m_frame.start(FrameMs, this);
 }
 
 void ReceiveBox::repaintLines(qint64 from, qint64 to)

@@ -99,6 +99,7 @@ private:
     void ensureCaretVisible();
     void caretMoved();
     void repaintLines(qint64 from, qint64 to);
+    void scheduleRepaint();
 
     [[nodiscard]] bool fastLine(qint64 line, FastLine &out) const;
     [[nodiscard]] Glyph glyphFor(char16_t c) const;
@@ -164,6 +165,8 @@ private:
 
     bool m_caretOn = true;
     QBasicTimer m_blink;
+    // Repaints at most once a frame: a stream appends far more often than a screen can show.
+    QBasicTimer m_frame;
     QBasicTimer m_dragScroll;
     bool m_dragging = false;
     QPointF m_dragPoint;

@@ -47,8 +47,8 @@ struct Line
 };
 
 // The visual lines of a whole string, straight from the rules: CR LF, LF and CR end a line;
-// a line wraps after its last blank when a character does not fit, anywhere when it has no
-// blank; one blank may hang past the edge; a tab goes to the next multiple of the tab stop.
+// a line wraps after its last blank, or before or after its last CJK character, when a
+// character does not fit, anywhere when it has neither; one blank may hang past the edge; a tab goes to the next multiple of the tab stop.
 // A high surrogate at the very end waits for its low half and takes no place yet.
 std::vector<Line> referenceLines(const QString &s, qint32 wrap = TestWrap)
 {
@@ -86,8 +86,15 @@ std::vector<Line> referenceLines(const QString &s, qint32 wrap = TestWrap)
             continue;
         }
         const bool pair = c.isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate();
-        const qint32 w =
-            testWidth(pair ? QChar::surrogateToUcs4(c, s.at(i + 1)) : char32_t(c.unicode()));
+        const char32_t u = pair ? QChar::surrogateToUcs4(c, s.at(i + 1)) : char32_t(c.unicode());
+        const qint32 w = testWidth(u);
+        const bool ideograph = (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF) ||
+                               (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF00 && u <= 0xFFEF) ||
+                               (u >= 0x20000 && u <= 0x3FFFF);
+        if (ideograph && i > lineStart) {
+            breakPos = i;
+            breakX = x;
+        }
         if (x + w > wrap && i > lineStart) {
             if (breakPos > lineStart) {
                 x -= breakX;
@@ -100,6 +107,10 @@ std::vector<Line> referenceLines(const QString &s, qint32 wrap = TestWrap)
         }
         x += w;
         i += pair ? 2 : 1;
+        if (ideograph) {
+            breakPos = i;
+            breakX = x;
+        }
     }
     return lines;
 }

@@ -16,9 +16,12 @@ Form1::Form1(Platform *platform, QWidget *parent)
       m_settings(std::make_unique<SettingsFile>(m_platform->settingsPath())),
       MSComm1(new MSComm(this)), Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this))
 {
+    // The captions were laid out for SimSun: half-width Latin, full-width Chinese. WenQuanYi's
+    // mono face has the same proportions, so every caption fits its box on Linux too.
     QFont font = this->font();
     font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
-                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+                      QStringLiteral("WenQuanYi Micro Hei Mono"),
+                      QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("WenQuanYi Micro Hei")});
     font.setPointSize(9);
     setFont(font);
     ui->setupUi(this);

@@ -23,6 +23,15 @@ bool isBlank(char16_t c)
     return c == u' ' || c == u'\t' || c == 0x3000;
 }
 
+// Chinese, Japanese and Korean text has no blanks between words: a line may break before and
+// after each of its characters.
+bool breaksAround(char32_t c)
+{
+    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) ||
+           (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF) ||
+           (c >= 0x20000 && c <= 0x3FFFF);
+}
+
 // Anything the scanner must look at more closely than "add its width".
 bool isSpecial(char16_t c)
 {
@@ -79,6 +88,13 @@ public:
                         if (isSpecial(c))
                             break;
                         w = m_index.widthOf(c);
+                        if (breaksAround(c) && x + w <= wrapWidth) {
+                            x += w;
+                            ++k;
+                            breakPos = st.pos + k;
+                            breakX = x;
+                            continue;
+                        }
                     }
                     if (x + w > wrapWidth)
                         break;
@@ -166,6 +182,11 @@ private:
     {
         const qint32 w = m_index.widthOf(c);
         const qint32 wrapWidth = m_index.m_wrapWidth;
+        const bool ideograph = breaksAround(c);
+        if (ideograph && i > st.lineStart) {
+            st.breakPos = i;
+            st.breakX = st.x;
+        }
         if (st.x + w > wrapWidth && i > st.lineStart) {
             if (st.breakPos > st.lineStart) {
                 st.x -= st.breakX;
@@ -179,6 +200,10 @@ private:
             }
         }
         st.x += w;
+        if (ideograph) {
+            st.breakPos = i + (c > 0xFFFF ? 2 : 1);
+            st.breakX = st.x;
+        }
         return true;
     }
 

@@ -64,9 +64,7 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 void Form1::message(const QString &text, const QString &title, QMessageBox::Icon icon)
 {
-    ++m_messageDepth;
     m_platform->messageBox(this, text, title, icon);
-    --m_messageDepth;
 }
 
 void Form1::addToCounter(QLabel *counter, double amount)

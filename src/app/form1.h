@@ -103,5 +103,4 @@ private:
     QTimer *Timer1;
     QTimer *AutoSendTimer;
     bool m_keyPreview = false;
-    int m_messageDepth = 0;
 };

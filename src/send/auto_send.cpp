@@ -34,9 +34,6 @@ void Form1::AutoSend_Click()
 
 void Form1::AutoSendTimer_Timer()
 {
-    // A message box from the previous tick is still open: its nested loop must not stack more.
-    if (m_messageDepth > 0)
-        return;
     if (ui->OpenCom->text() == captions::closePort) {
         ManSend_Click();
         return;

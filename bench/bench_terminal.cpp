@@ -185,7 +185,8 @@ int main(int argc, char *argv[])
         fillTime.start();
         const qint64 fillFrom = rev->length();
         pump((target - rev->length()) / charsPerByte);
-        const double rate = double(rev->length() - fillFrom) / (fillTime.nsecsElapsed() / 1e9) / 1e6;
+        const double rate =
+            double(rev->length() - fillFrom) / (fillTime.nsecsElapsed() / 1e9) / 1e6;
         const double large = pump(probeBlocks * block) / probeBlocks / 1e3;
         const double perChar = (residentBytes() - memBefore) / double(rev->length());
         std::printf("%-24s %12.1f %12.1f %7.2f %10.1f %10.2f\n", p.name, small, large,

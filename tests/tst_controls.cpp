@@ -42,11 +42,16 @@ void TestControls::memoBoxLineBreaks_data()
 {
     QTest::addColumn<QString>("set");
     QTest::addColumn<QString>("text");
-    QTest::newRow("CR LF") << "a\r\nb" << "a\r\nb";
-    QTest::newRow("LF") << "a\nb" << "a\r\nb";
-    QTest::newRow("CR") << "a\rb" << "a\r\nb";
-    QTest::newRow("trailing") << "AT\r\n" << "AT\r\n";
-    QTest::newRow("blank lines") << "\r\n\r\nx" << "\r\n\r\nx";
+    QTest::newRow("CR LF") << "a\r\nb"
+                           << "a\r\nb";
+    QTest::newRow("LF") << "a\nb"
+                        << "a\r\nb";
+    QTest::newRow("CR") << "a\rb"
+                        << "a\r\nb";
+    QTest::newRow("trailing") << "AT\r\n"
+                              << "AT\r\n";
+    QTest::newRow("blank lines") << "\r\n\r\nx"
+                                 << "\r\n\r\nx";
 }
 
 void TestControls::memoBoxLineBreaks()

@@ -88,7 +88,8 @@ void TestPanels::carButtons()
     QCOMPARE(f->control<MemoBox>("SendText")->text(), QString::fromLatin1(code));
     QCOMPARE(f->control<QLabel>("SendNum")->text(), QStringLiteral("3"));
     // The last code sent is what the send box shows at the next start.
-    QCOMPARE(SettingsFile(f->iniPath()).read("发送区", "发送文本框", ""), QString::fromLatin1(code));
+    QCOMPARE(SettingsFile(f->iniPath()).read("发送区", "发送文本框", ""),
+             QString::fromLatin1(code));
 }
 
 void TestPanels::editedCodeSurvivesRestart()
@@ -249,31 +250,43 @@ void TestPanels::bluetoothButtons_data()
         const char *button, *command, *explanation;
     } rows[] = {
         {"CommandAT", "AT", "测试指令，返回OK表明模块基本通信正常"},
-        {"Command6", "AT+ROLE=1", "设置主机指令，正确返回OK，重新上电后变为主机，此时可以搜索从机自动并连接。"},
+        {"Command6", "AT+ROLE=1",
+         "设置主机指令，正确返回OK，重新上电后变为主机，此时可以搜索从机自动并连接。"},
         {"Command7", "AT+ROLE=0",
-         "设置从机模式，正确返回OK，重新上电变为从机，此时仅能被其他设备搜索。比如安卓手机，蓝牙主机，蓝牙适配器等"},
+         "设置从机模式，正确返回OK，重新上电变为从机，此时仅能被其他设备搜索。比如安卓手机，蓝牙主"
+         "机，蓝牙适配器等"},
         {"Command8", "AT+ORGL",
-         "恢复出厂设置，正确返回OK：\r\n设置次数过多导致不能确定蓝牙工作状态时恢复出厂设置，然后重新设置需要的参数。"},
+         "恢复出厂设置，正确返回OK：\r\n设置次数过多导致不能确定蓝牙工作状态时恢复出厂设置，然后重"
+         "新设置需要的参数。"},
         {"Command9", "AT+ROLE?",
-         "查询蓝牙角色，正确返回OK，格式如下：\r\n返回值=0  从机\r\n返回值=1  主机\r\n返回值=2  回环角色"},
+         "查询蓝牙角色，正确返回OK，格式如下：\r\n返回值=0  从机\r\n返回值=1  主机\r\n返回值=2  "
+         "回环角色"},
         {"Command10", "AT+CMODE?",
-         "查询连接模式，正确返回OK，格式如下：\r\n返回值=0 指定模式\r\n返回值=1 任意模式\r\n返回值=2 回环角色"},
+         "查询连接模式，正确返回OK，格式如下：\r\n返回值=0 指定模式\r\n返回值=1 "
+         "任意模式\r\n返回值=2 回环角色"},
         {"Command11", "AT+NAME?",
-         "查询蓝牙名称，正确返回OK，格式如下：\r\n返回蓝牙名称\r\n该指令特殊，需要一直按住按键点击此按钮才有效"},
+         "查询蓝牙名称，正确返回OK，格式如下：\r\n返回蓝牙名称\r\n该指令特殊，需要一直按住按键点击"
+         "此按钮才有效"},
         {"Command12", "AT+UART?",
-         "查询波特率参数，正确返回OK，格式如下：\r\n参数1：波特率\r\n参数2：停止位\r\n参数3：校验位"},
+         "查询波特率参数，正确返回OK，格式如下：\r\n参数1：波特率\r\n参数2：停止位\r\n参数3：校验"
+         "位"},
         {"Command13", "AT+CMODE=1",
-         "设置模式指令，正确返回OK，设置连接模式：\r\n0--指定蓝牙地址连接模式\r\n1--任意蓝牙地址连接模式\r\n此按钮设置任意模式。"},
-        {"Command14", "AT+ADDR?", "查询蓝牙地址，正确返回OK，和蓝牙地址数值：\r\n此地址是唯一固定值。"},
+         "设置模式指令，正确返回OK，设置连接模式：\r\n0--指定蓝牙地址连接模式\r\n1--"
+         "任意蓝牙地址连接模式\r\n此按钮设置任意模式。"},
+        {"Command14", "AT+ADDR?",
+         "查询蓝牙地址，正确返回OK，和蓝牙地址数值：\r\n此地址是唯一固定值。"},
         {"Command15", "AT+UART=9600,0,0",
          "设置波特率指令，正确返回OK，格式如下：\r\nAT+UART=<参数1>,<参数2>,<参数3>\r\n"
-         "参数1--波特率 范围4800~115200\r\n参数2--停止位 0-1位 1-2位\r\n参数3--校验位 0-None 1-Odd 2-Even\r\n"
+         "参数1--波特率 范围4800~115200\r\n参数2--停止位 0-1位 1-2位\r\n参数3--校验位 0-None 1-Odd "
+         "2-Even\r\n"
          "此按钮设置9600,0,0 如需更改仅改动对应数字部分，其他勿动，然后点击<手动发送>。"},
         {"Command16", "AT+PSWD?", "查询蓝配对密码，正确返回OK，格式如下：\r\n返回4位数字"},
         {"Command17", "AT+PSWD=5827",
-         "设置配对密码，正确返回OK，格式如下：\r\n默认5827，一般无需更改\r\n如需更改仅需要改动数字部分，然后点击<手动发送>"},
+         "设置配对密码，正确返回OK，格式如下：\r\n默认5827，一般无需更改\r\n如需更改仅需要改动数字"
+         "部分，然后点击<手动发送>"},
         {"Command18", "AT+NAME=zelqo",
-         "设置蓝牙名称，正确返回OK，格式如下：\r\n默认zelqo\r\n如需更改仅需要改动名字部分，然后点击<手动发送>"},
+         "设置蓝牙名称，正确返回OK，格式如下：\r\n默认zelqo\r\n如需更改仅需要改动名字部分，然后点击"
+         "<手动发送>"},
     };
     for (const auto &r : rows)
         QTest::newRow(r.button) << QString::fromLatin1(r.button) << QByteArray(r.command)
@@ -326,14 +339,17 @@ void TestPanels::timeString_data()
     QTest::addColumn<QDateTime>("moment");
     QTest::addColumn<QString>("digits");
     QTest::addColumn<QString>("firstLine");
-    QTest::newRow("Thursday") << QDateTime(QDate(2024, 3, 7), QTime(14, 5, 9))
-                              << "2024030714050904" << "14时5分9秒  2024年3月7日";
-    QTest::newRow("Sunday midnight") << QDateTime(QDate(2024, 12, 1), QTime(0, 0, 0))
-                                     << "2024120100000007" << "0时0分0秒  2024年12月1日";
+    QTest::newRow("Thursday") << QDateTime(QDate(2024, 3, 7), QTime(14, 5, 9)) << "2024030714050904"
+                              << "14时5分9秒  2024年3月7日";
+    QTest::newRow("Sunday midnight")
+        << QDateTime(QDate(2024, 12, 1), QTime(0, 0, 0)) << "2024120100000007"
+        << "0时0分0秒  2024年12月1日";
     QTest::newRow("Monday nine") << QDateTime(QDate(2024, 12, 2), QTime(9, 3, 0))
-                                 << "2024120209030001" << "9时3分0秒  2024年12月2日";
+                                 << "2024120209030001"
+                                 << "9时3分0秒  2024年12月2日";
     QTest::newRow("Saturday") << QDateTime(QDate(2024, 12, 7), QTime(23, 59, 59))
-                              << "2024120723595906" << "23时59分59秒  2024年12月7日";
+                              << "2024120723595906"
+                              << "23时59分59秒  2024年12月7日";
 }
 
 void TestPanels::timeString()
@@ -343,8 +359,10 @@ void TestPanels::timeString()
     QFETCH(QString, firstLine);
     QCOMPARE(timesync::timeString(moment), digits);
     QCOMPARE(timesync::receiveNote(moment),
-             firstLine + QStringLiteral("\r\n时间已经更新，并通过串口发送，并接收返回值，返回值应等于发送区的值，"
-                                        "如果返回值不正确，请检查下位机程序和波特率是否正确！\r\n"));
+             firstLine +
+                 QStringLiteral(
+                     "\r\n时间已经更新，并通过串口发送，并接收返回值，返回值应等于发送区的值，"
+                     "如果返回值不正确，请检查下位机程序和波特率是否正确！\r\n"));
 }
 
 void TestPanels::timeSync()
@@ -354,11 +372,14 @@ void TestPanels::timeSync()
     f->click("UpdataTime");
     QCOMPARE(f->board.readExactly(16), QByteArray("2024030714050904"));
     QCOMPARE(f->control<QLabel>("SendNum")->text(), QStringLiteral("16"));
-    QVERIFY(f->control<ReceiveBox>("RevText")->text().startsWith(QStringLiteral("14时5分9秒  2024年3月7日\r\n")));
+    QVERIFY(f->control<ReceiveBox>("RevText")->text().startsWith(
+        QStringLiteral("14时5分9秒  2024年3月7日\r\n")));
     // The board's answer lands under the two lines.
     QVERIFY(f->board.write("2024030714050904"));
-    QTRY_VERIFY(f->control<ReceiveBox>("RevText")->text().endsWith(QStringLiteral("！\r\n2024030714050904")));
-    QCOMPARE(SettingsFile(f->iniPath()).read("发送区", "发送文本框", ""), QStringLiteral("2024030714050904"));
+    QTRY_VERIFY(f->control<ReceiveBox>("RevText")->text().endsWith(
+        QStringLiteral("！\r\n2024030714050904")));
+    QCOMPARE(SettingsFile(f->iniPath()).read("发送区", "发送文本框", ""),
+             QStringLiteral("2024030714050904"));
 }
 
 void TestPanels::timeSyncWhileClosed()
@@ -368,7 +389,8 @@ void TestPanels::timeSyncWhileClosed()
     QCOMPARE(f->platform->messages.size(), 1);
     QCOMPARE(f->platform->messages[0].text, QStringLiteral("请打开串口"));
     QCOMPARE(f->control<MemoBox>("SendText")->text(), QStringLiteral("2024120100000007"));
-    QVERIFY(f->control<ReceiveBox>("RevText")->text().startsWith(QStringLiteral("0时0分0秒  2024年12月1日\r\n")));
+    QVERIFY(f->control<ReceiveBox>("RevText")->text().startsWith(
+        QStringLiteral("0时0分0秒  2024年12月1日\r\n")));
 }
 
 QTEST_MAIN(TestPanels)

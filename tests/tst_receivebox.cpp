@@ -48,8 +48,9 @@ struct Line
 
 // The visual lines of a whole string, straight from the rules: CR LF, LF and CR end a line;
 // a line wraps after its last blank, or before or after its last CJK character, when a
-// character does not fit, anywhere when it has neither; one blank may hang past the edge; a tab goes to the next multiple of the tab stop.
-// A high surrogate at the very end waits for its low half and takes no place yet.
+// character does not fit, anywhere when it has neither; one blank may hang past the edge; a tab
+// goes to the next multiple of the tab stop. A high surrogate at the very end waits for its low
+// half and takes no place yet.
 std::vector<Line> referenceLines(const QString &s, qint32 wrap = TestWrap)
 {
     std::vector<Line> lines{{0, 0}};

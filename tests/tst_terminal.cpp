@@ -222,11 +222,19 @@ void TestTerminal::receive_data()
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("count");
 
-    QTest::newRow("OK line") << false << QByteArray("OK\r\n") << "OK\r\n" << "4";
-    QTest::newRow("chinese") << false << QByteArray("你好") << "你好" << "2";
-    QTest::newRow("malformed byte") << false << QByteArray("a\xFF" "b") << "a\uFFFDb" << "3";
-    QTest::newRow("hex") << true << QByteArray("\x00\xFF\x10", 3) << "00 FF 10 " << "3";
-    QTest::newRow("hex line end") << true << QByteArray("\r\nA") << "0D 0A 41 " << "3";
+    QTest::newRow("OK line") << false << QByteArray("OK\r\n") << "OK\r\n"
+                             << "4";
+    QTest::newRow("chinese") << false << QByteArray("你好") << "你好"
+                             << "2";
+    QTest::newRow("malformed byte") << false
+                                    << QByteArray("a\xFF"
+                                                  "b")
+                                    << "a\uFFFDb"
+                                    << "3";
+    QTest::newRow("hex") << true << QByteArray("\x00\xFF\x10", 3) << "00 FF 10 "
+                         << "3";
+    QTest::newRow("hex line end") << true << QByteArray("\r\nA") << "0D 0A 41 "
+                                  << "3";
 }
 
 void TestTerminal::receive()
@@ -291,7 +299,8 @@ void TestTerminal::randomBytesInHex()
     QString expected;
     expected.reserve(bytes.size() * 3);
     for (const char b : bytes)
-        expected += QStringLiteral("%1 ").arg(static_cast<uchar>(b), 2, 16, QLatin1Char('0')).toUpper();
+        expected +=
+            QStringLiteral("%1 ").arg(static_cast<uchar>(b), 2, 16, QLatin1Char('0')).toUpper();
 
     // Write in uneven pieces while the event loop runs, as a streaming board would.
     qsizetype sent = 0;

@@ -37,8 +37,7 @@ private slots:
 
 private:
     Form1 *makeWindow();
-    template <typename T = QWidget>
-    T *control(const char *name)
+    template <typename T = QWidget> T *control(const char *name)
     {
         auto *w = m_window->findChild<T *>(QString::fromLatin1(name));
         if (!w)
@@ -82,36 +81,63 @@ void TestWindow::controlRectangles_data()
         const char *name;
         int l, t, w, h;
     } rows[] = {
-        {"TabStrip", 0, 0, 5415, 375},        {"Frame1", 240, 480, 5175, 4215},
-        {"Frame2", 5880, 360, 3735, 2775},    {"FramePortSet", 5880, 3240, 2175, 2655},
-        {"Frame4", 8160, 3240, 1455, 2655},   {"FrameCarCtrl", 9840, 360, 3135, 5415},
-        {"Picture1", 9840, 480, 3060, 3435},  {"Text1", 9840, 4080, 3135, 1815},
-        {"FindCom", 360, 4800, 1335, 495},    {"UpdataTime", 1920, 4800, 1335, 495},
-        {"ReadMe", 3480, 4800, 1335, 495},    {"Website", 360, 5520, 2535, 375},
-        {"Product", 3120, 5520, 1695, 375},   {"LabelExpand", 9360, 120, 255, 255},
-        {"RevHexSel", 360, 3480, 1695, 255},  {"RevChrSel", 360, 3840, 1695, 255},
-        {"Frame3", 2160, 240, 2895, 3735},    {"CommandAT", 240, 240, 1095, 375},
-        {"Command8", 1560, 240, 1095, 375},   {"Command11", 1560, 3120, 1095, 375},
-        {"Command18", 240, 3120, 1095, 375},  {"SendText", 120, 240, 3495, 735},
-        {"SendHexSel", 360, 1080, 1575, 255}, {"SendChrSel", 360, 1440, 1695, 255},
-        {"ClearSendText", 2040, 1080, 1575, 375}, {"AutoSend", 240, 1800, 1575, 375},
-        {"ManSend", 2040, 1800, 1575, 375},   {"Label1", 360, 2400, 1215, 255},
-        {"AutoSendCycle", 1560, 2370, 855, 270}, {"Label2", 2520, 2400, 855, 255},
-        {"Label3", 120, 360, 495, 255},       {"ComPort", 840, 360, 1095, 300},
-        {"BuadRate", 840, 840, 1095, 300},    {"CheckBit", 840, 1320, 1095, 300},
-        {"DataBits", 840, 1800, 1095, 300},   {"StopBit", 840, 2280, 1095, 300},
-        {"Label7", 120, 2280, 615, 255},      {"OpenCom", 120, 360, 975, 375},
-        {"OnOffLed", 1200, 480, 255, 150},    {"ClearCounter", 120, 960, 975, 375},
-        {"RevNum", 600, 1680, 735, 255},      {"SendNum", 600, 2160, 735, 255},
-        {"Forward", 960, 360, 1215, 615},     {"ForwardText", 960, 960, 1215, 270},
-        {"TurnLeft", 120, 1320, 1215, 615},   {"Right", 1800, 1320, 1215, 615},
-        {"BackwardText", 960, 2880, 1215, 270}, {"StopCarText", 240, 3960, 1215, 270},
-        {"ManAutoText", 240, 4920, 1215, 270}, {"add", 1800, 3720, 1095, 615},
-        {"SpeedNum", 1800, 3120, 1095, 495},  {"dec", 1800, 4320, 1095, 615},
+        {"TabStrip", 0, 0, 5415, 375},
+        {"Frame1", 240, 480, 5175, 4215},
+        {"Frame2", 5880, 360, 3735, 2775},
+        {"FramePortSet", 5880, 3240, 2175, 2655},
+        {"Frame4", 8160, 3240, 1455, 2655},
+        {"FrameCarCtrl", 9840, 360, 3135, 5415},
+        {"Picture1", 9840, 480, 3060, 3435},
+        {"Text1", 9840, 4080, 3135, 1815},
+        {"FindCom", 360, 4800, 1335, 495},
+        {"UpdataTime", 1920, 4800, 1335, 495},
+        {"ReadMe", 3480, 4800, 1335, 495},
+        {"Website", 360, 5520, 2535, 375},
+        {"Product", 3120, 5520, 1695, 375},
+        {"LabelExpand", 9360, 120, 255, 255},
+        {"RevHexSel", 360, 3480, 1695, 255},
+        {"RevChrSel", 360, 3840, 1695, 255},
+        {"Frame3", 2160, 240, 2895, 3735},
+        {"CommandAT", 240, 240, 1095, 375},
+        {"Command8", 1560, 240, 1095, 375},
+        {"Command11", 1560, 3120, 1095, 375},
+        {"Command18", 240, 3120, 1095, 375},
+        {"SendText", 120, 240, 3495, 735},
+        {"SendHexSel", 360, 1080, 1575, 255},
+        {"SendChrSel", 360, 1440, 1695, 255},
+        {"ClearSendText", 2040, 1080, 1575, 375},
+        {"AutoSend", 240, 1800, 1575, 375},
+        {"ManSend", 2040, 1800, 1575, 375},
+        {"Label1", 360, 2400, 1215, 255},
+        {"AutoSendCycle", 1560, 2370, 855, 270},
+        {"Label2", 2520, 2400, 855, 255},
+        {"Label3", 120, 360, 495, 255},
+        {"ComPort", 840, 360, 1095, 300},
+        {"BuadRate", 840, 840, 1095, 300},
+        {"CheckBit", 840, 1320, 1095, 300},
+        {"DataBits", 840, 1800, 1095, 300},
+        {"StopBit", 840, 2280, 1095, 300},
+        {"Label7", 120, 2280, 615, 255},
+        {"OpenCom", 120, 360, 975, 375},
+        {"OnOffLed", 1200, 480, 255, 150},
+        {"ClearCounter", 120, 960, 975, 375},
+        {"RevNum", 600, 1680, 735, 255},
+        {"SendNum", 600, 2160, 735, 255},
+        {"Forward", 960, 360, 1215, 615},
+        {"ForwardText", 960, 960, 1215, 270},
+        {"TurnLeft", 120, 1320, 1215, 615},
+        {"Right", 1800, 1320, 1215, 615},
+        {"BackwardText", 960, 2880, 1215, 270},
+        {"StopCarText", 240, 3960, 1215, 270},
+        {"ManAutoText", 240, 4920, 1215, 270},
+        {"add", 1800, 3720, 1095, 615},
+        {"SpeedNum", 1800, 3120, 1095, 495},
+        {"dec", 1800, 4320, 1095, 615},
         {"SpeedText", 1800, 4920, 1095, 270},
         // After startup the general tab has resized the receive box and moved its button
         // (to 2750 twips, which rounds to pixel 183 = 2745 twips).
-        {"RevText", 120, 240, 4935, 3135},    {"ClearRevText", 2745, 3600, 1095, 375},
+        {"RevText", 120, 240, 4935, 3135},
+        {"ClearRevText", 2745, 3600, 1095, 375},
     };
     for (const auto &r : rows)
         QTest::newRow(r.name) << QString::fromLatin1(r.name) << QRect(r.l, r.t, r.w, r.h);
@@ -137,34 +163,62 @@ void TestWindow::captionsAndTexts_data()
         const char *name;
         const char *text;
     } rows[] = {
-        {"Frame1", "接收区"},          {"Frame2", "发送区"},
-        {"FramePortSet", "端口设置"},  {"Frame4", "打开/关闭串口"},
-        {"FrameCarCtrl", "小车控制区"}, {"Frame3", "蓝牙AT指令"},
-        {"FindCom", "扫描串口"},       {"UpdataTime", "更新时间"},
-        {"ReadMe", "使用说明"},        {"Website", "软件升级-技术论坛（帮助）"},
-        {"Product", "柯澜欧 产品列表"}, {"LabelExpand", ">>"},
-        {"ClearRevText", "清接收区"},  {"RevHexSel", "十六进制显示"},
-        {"RevChrSel", "字符格式显示"}, {"SendHexSel", "十六进制显示"},
-        {"ClearSendText", "清发送区"}, {"AutoSend", "自动发送"},
-        {"ManSend", "手动发送"},       {"Label1", "自动发送周期"},
-        {"AutoSendCycle", "1000"},     {"Label2", "毫秒"},
-        {"Label3", "COM口"},           {"Label4", "波特率"},
-        {"CheckBit", "无None"},        {"DataBits", "8"},
-        {"StopBit", "1"},              {"OpenCom", "打开串口"},
-        {"ClearCounter", "清空计数"},  {"Label8", "接收"},
-        {"RevNum", "0"},               {"SendNum", "0"},
-        {"Forward", "前进(W)"},        {"TurnLeft", "左转(A)"},
-        {"Right", "右转(D)"},          {"Backward", "后退(S)"},
-        {"StopCar", "停止(Q)"},        {"ManAuto", "自动/手动"},
-        {"add", "加速+"},              {"dec", "减速-"},
-        {"SpeedNum", "0"},             {"SpeedText", "SPEED:"},
-        {"CommandAT", "AT"},           {"Command6", "设置主机"},
-        {"Command7", "设置从机"},      {"Command8", "恢复出厂"},
-        {"Command9", "查询主从"},      {"Command10", "查询模式"},
-        {"Command11", "查询名称"},     {"Command12", "查询波特率"},
-        {"Command13", "设置模式"},     {"Command14", "获取地址"},
-        {"Command15", "设置波特率"},   {"Command16", "查询密码"},
-        {"Command17", "设置密码"},     {"Command18", "设置名称"},
+        {"Frame1", "接收区"},
+        {"Frame2", "发送区"},
+        {"FramePortSet", "端口设置"},
+        {"Frame4", "打开/关闭串口"},
+        {"FrameCarCtrl", "小车控制区"},
+        {"Frame3", "蓝牙AT指令"},
+        {"FindCom", "扫描串口"},
+        {"UpdataTime", "更新时间"},
+        {"ReadMe", "使用说明"},
+        {"Website", "软件升级-技术论坛（帮助）"},
+        {"Product", "柯澜欧 产品列表"},
+        {"LabelExpand", ">>"},
+        {"ClearRevText", "清接收区"},
+        {"RevHexSel", "十六进制显示"},
+        {"RevChrSel", "字符格式显示"},
+        {"SendHexSel", "十六进制显示"},
+        {"ClearSendText", "清发送区"},
+        {"AutoSend", "自动发送"},
+        {"ManSend", "手动发送"},
+        {"Label1", "自动发送周期"},
+        {"AutoSendCycle", "1000"},
+        {"Label2", "毫秒"},
+        {"Label3", "COM口"},
+        {"Label4", "波特率"},
+        {"CheckBit", "无None"},
+        {"DataBits", "8"},
+        {"StopBit", "1"},
+        {"OpenCom", "打开串口"},
+        {"ClearCounter", "清空计数"},
+        {"Label8", "接收"},
+        {"RevNum", "0"},
+        {"SendNum", "0"},
+        {"Forward", "前进(W)"},
+        {"TurnLeft", "左转(A)"},
+        {"Right", "右转(D)"},
+        {"Backward", "后退(S)"},
+        {"StopCar", "停止(Q)"},
+        {"ManAuto", "自动/手动"},
+        {"add", "加速+"},
+        {"dec", "减速-"},
+        {"SpeedNum", "0"},
+        {"SpeedText", "SPEED:"},
+        {"CommandAT", "AT"},
+        {"Command6", "设置主机"},
+        {"Command7", "设置从机"},
+        {"Command8", "恢复出厂"},
+        {"Command9", "查询主从"},
+        {"Command10", "查询模式"},
+        {"Command11", "查询名称"},
+        {"Command12", "查询波特率"},
+        {"Command13", "设置模式"},
+        {"Command14", "获取地址"},
+        {"Command15", "设置波特率"},
+        {"Command16", "查询密码"},
+        {"Command17", "设置密码"},
+        {"Command18", "设置名称"},
     };
     for (const auto &r : rows)
         QTest::newRow(r.name) << QString::fromLatin1(r.name) << QString::fromUtf8(r.text);
@@ -205,9 +259,9 @@ void TestWindow::listContents()
     for (int n = 1; n <= 48; ++n)
         ports << QStringLiteral("COM%1").arg(n);
     QCOMPARE(entries("ComPort"), ports);
-    QCOMPARE(entries("BuadRate"),
-             QString("256000 128000 115200 57600 38400 28800 19200 9600 4800 2400 1200 600")
-                 .split(' '));
+    QCOMPARE(
+        entries("BuadRate"),
+        QString("256000 128000 115200 57600 38400 28800 19200 9600 4800 2400 1200 600").split(' '));
     QCOMPARE(entries("CheckBit"), QStringList({"无None", "奇Odd", "偶Even"}));
     QCOMPARE(entries("DataBits"), QStringList({"4", "5", "6", "7", "8"}));
     QCOMPARE(entries("StopBit"), QStringList({"1", "2"}));
@@ -221,8 +275,9 @@ void TestWindow::firstStart()
 {
     makeWindow();
     QCOMPARE(m_window->size(), QSize(651, 408));
-    QCOMPARE(m_window->windowTitle(),
-             QStringLiteral("zelqo(柯澜欧)串口调试软件 V2.4 技术论坛 http://www.zelqo.com 绿色软件"));
+    QCOMPARE(
+        m_window->windowTitle(),
+        QStringLiteral("zelqo(柯澜欧)串口调试软件 V2.4 技术论坛 http://www.zelqo.com 绿色软件"));
     const QString sendDefault = QStringLiteral("技术论坛：http://www.zelqo.com 柯澜欧品牌");
     QCOMPARE(control<MemoBox>("SendText")->text(), sendDefault);
     QCOMPARE(control<LineBox>("ForwardText")->text(), QStringLiteral("11:"));
@@ -258,12 +313,17 @@ void TestWindow::restoredSettings_data()
     QTest::addColumn<int>("commPort");
     QTest::addColumn<QString>("settings");
 
-    QTest::newRow("COM37") << "COM37" << "115200" << 36 << 37 << "115200,N,8,1";
-    QTest::newRow("COM48") << "COM48" << "600" << 47 << 48 << "600,N,8,1";
-    QTest::newRow("baud not in the list") << "COM2" << "14400" << 1 << 2 << "14400,N,8,1";
+    QTest::newRow("COM37") << "COM37"
+                           << "115200" << 36 << 37 << "115200,N,8,1";
+    QTest::newRow("COM48") << "COM48"
+                           << "600" << 47 << 48 << "600,N,8,1";
+    QTest::newRow("baud not in the list") << "COM2"
+                                          << "14400" << 1 << 2 << "14400,N,8,1";
     // A name that matches no entry selects nothing; the port number stays where it was.
-    QTest::newRow("unknown name") << "COM99" << "9600" << -1 << 1 << "9600,N,8,1";
-    QTest::newRow("lower case") << "com3" << "9600" << -1 << 1 << "9600,N,8,1";
+    QTest::newRow("unknown name") << "COM99"
+                                  << "9600" << -1 << 1 << "9600,N,8,1";
+    QTest::newRow("lower case") << "com3"
+                                << "9600" << -1 << 1 << "9600,N,8,1";
 }
 
 void TestWindow::restoredSettings()
@@ -379,12 +439,12 @@ void TestWindow::helpText()
     makeWindow();
     auto *rev = control<ReceiveBox>("RevText");
     rev->appendText(QStringLiteral("earlier data"));
-    const QString help =
-        QStringLiteral("技术论坛 www.zelqo.com（单片机爱好者）\r\n"
-                       "淘宝店铺：http://shop.zelqo.com/\r\n"
-                       "柯澜欧品牌\r\n"
-                       "该软件是为串口调试通用软件，部分功能为柯澜欧产品定制，不完全等同于其他串口调试软件，"
-                       "但基本使用原理和方法相同，欢迎到论坛对此软件提出宝贵意见和建议！购买产品请点击淘宝店铺。");
+    const QString help = QStringLiteral(
+        "技术论坛 www.zelqo.com（单片机爱好者）\r\n"
+        "淘宝店铺：http://shop.zelqo.com/\r\n"
+        "柯澜欧品牌\r\n"
+        "该软件是为串口调试通用软件，部分功能为柯澜欧产品定制，不完全等同于其他串口调试软件，"
+        "但基本使用原理和方法相同，欢迎到论坛对此软件提出宝贵意见和建议！购买产品请点击淘宝店铺。");
     control<QPushButton>("ReadMe")->click();
     QCOMPARE(rev->text(), help);
     control<QPushButton>("ReadMe")->click();
@@ -399,9 +459,9 @@ void TestWindow::links()
     control<QPushButton>("Product")->click();
     control<QPushButton>("Website")->click();
     // A failure stays silent and the second shop page still opens.
-    QCOMPARE(m_platform->urls, QList<QUrl>({QUrl("http://shop.zelqo.com/"),
-                                            QUrl("http://products.zelqo.com/"),
-                                            QUrl("http://www.zelqo.com")}));
+    QCOMPARE(m_platform->urls,
+             QList<QUrl>({QUrl("http://shop.zelqo.com/"), QUrl("http://products.zelqo.com/"),
+                          QUrl("http://www.zelqo.com")}));
     QVERIFY(m_platform->messages.isEmpty());
 }
 

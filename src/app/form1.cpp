@@ -11,8 +11,7 @@
 #include <QTimer>
 
 Form1::Form1(Platform *platform, QWidget *parent)
-    : QWidget(parent), ui(new Ui::Form1),
-      m_platform(platform ? platform : new Platform),
+    : QWidget(parent), ui(new Ui::Form1), m_platform(platform ? platform : new Platform),
       m_settings(std::make_unique<SettingsFile>(m_platform->settingsPath())),
       MSComm1(new MSComm(this)), Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this))
 {
@@ -21,7 +20,8 @@ Form1::Form1(Platform *platform, QWidget *parent)
     QFont font = this->font();
     font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
                       QStringLiteral("WenQuanYi Micro Hei Mono"),
-                      QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("WenQuanYi Micro Hei")});
+                      QStringLiteral("Noto Sans Mono CJK SC"),
+                      QStringLiteral("WenQuanYi Micro Hei")});
     font.setPointSize(9);
     setFont(font);
     ui->setupUi(this);
@@ -72,8 +72,8 @@ void Form1::addToCounter(QLabel *counter, double amount)
     bool ok = false;
     const double value = counter->text().toDouble(&ok);
     // Only the program writes the counters; should one ever hold something else, it restarts.
-    counter->setText(QString::number((ok ? value : 0.0) + amount, 'f',
-                                     QLocale::FloatingPointShortest));
+    counter->setText(
+        QString::number((ok ? value : 0.0) + amount, 'f', QLocale::FloatingPointShortest));
 }
 
 QString Form1::portDevice(int commPort) const

@@ -83,13 +83,14 @@ void Form1::Form_Load()
     for (int i = 0; i < 6; ++i)
         codes[i]->setText(stored(i + 1));
 
-    ui->ComPort->setText(
-        m_settings->read(QStringLiteral("端口设置"), QStringLiteral("端口"), QStringLiteral("COM1")));
-    const int entry = ui->ComPort->findText(ui->ComPort->text(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    ui->ComPort->setText(m_settings->read(QStringLiteral("端口设置"), QStringLiteral("端口"),
+                                          QStringLiteral("COM1")));
+    const int entry =
+        ui->ComPort->findText(ui->ComPort->text(), Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (entry >= 0)
         ui->ComPort->select(entry);
-    ui->BuadRate->setText(
-        m_settings->read(QStringLiteral("端口设置"), QStringLiteral("波特率"), QStringLiteral("9600")));
+    ui->BuadRate->setText(m_settings->read(QStringLiteral("端口设置"), QStringLiteral("波特率"),
+                                           QStringLiteral("9600")));
     // A hand-edited port name that matches no entry gives number 0, which the component refuses;
     // the port then stays on the number it had, and opening it tells the user.
     (void)MSComm1->setCommPort(ui->ComPort->listIndex() + 1);
@@ -98,11 +99,13 @@ void Form1::Form_Load()
     ui->RevChrSel->setChecked(true);
     ui->SendChrSel->setChecked(true);
 
-    ui->BuadRate->fill({QStringLiteral("256000"), QStringLiteral("128000"), QStringLiteral("115200"),
-                        QStringLiteral("57600"), QStringLiteral("38400"), QStringLiteral("28800"),
-                        QStringLiteral("19200"), QStringLiteral("9600"), QStringLiteral("4800"),
-                        QStringLiteral("2400"), QStringLiteral("1200"), QStringLiteral("600")});
-    ui->CheckBit->fill({QStringLiteral("无None"), QStringLiteral("奇Odd"), QStringLiteral("偶Even")});
+    ui->BuadRate->fill({QStringLiteral("256000"), QStringLiteral("128000"),
+                        QStringLiteral("115200"), QStringLiteral("57600"), QStringLiteral("38400"),
+                        QStringLiteral("28800"), QStringLiteral("19200"), QStringLiteral("9600"),
+                        QStringLiteral("4800"), QStringLiteral("2400"), QStringLiteral("1200"),
+                        QStringLiteral("600")});
+    ui->CheckBit->fill(
+        {QStringLiteral("无None"), QStringLiteral("奇Odd"), QStringLiteral("偶Even")});
     ui->DataBits->fill({QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
                         QStringLiteral("7"), QStringLiteral("8")});
     ui->StopBit->fill({QStringLiteral("1"), QStringLiteral("2")});

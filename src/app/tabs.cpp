@@ -36,11 +36,13 @@ void Form1::TabStrip_Click()
     ui->FramePortSet->show();
     if (general)
         ui->Frame3->hide();
-    for (QWidget *w : {static_cast<QWidget *>(ui->FindCom), static_cast<QWidget *>(ui->UpdataTime),
-                       static_cast<QWidget *>(ui->ReadMe), static_cast<QWidget *>(ui->Website),
-                       static_cast<QWidget *>(ui->Product), static_cast<QWidget *>(ui->LabelExpand)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(ui->FindCom), static_cast<QWidget *>(ui->UpdataTime),
+          static_cast<QWidget *>(ui->ReadMe), static_cast<QWidget *>(ui->Website),
+          static_cast<QWidget *>(ui->Product), static_cast<QWidget *>(ui->LabelExpand)})
         w->show();
-    ui->RevText->resize(twips::toPixels(layout.revTextWidth), twips::toPixels(layout.revTextHeight));
+    ui->RevText->resize(twips::toPixels(layout.revTextWidth),
+                        twips::toPixels(layout.revTextHeight));
     ui->ClearRevText->move(twips::toPixels(layout.clearLeft), twips::toPixels(layout.clearTop));
     if (general) {
         setOuterWidth(layout.outerWidth);

@@ -15,7 +15,8 @@ const AtCommand commands[] = {
     {&Ui::Form1::CommandAT, "AT", {QStringLiteral("测试指令，返回OK表明模块基本通信正常")}},
     {&Ui::Form1::Command6,
      "AT+ROLE=1",
-     {QStringLiteral("设置主机指令，正确返回OK，重新上电后变为主机，此时可以搜索从机自动并连接。")}},
+     {QStringLiteral(
+         "设置主机指令，正确返回OK，重新上电后变为主机，此时可以搜索从机自动并连接。")}},
     {&Ui::Form1::Command7,
      "AT+ROLE=0",
      {QStringLiteral("设置从机模式，正确返回OK，重新上电变为从机，此时仅能被其他设备搜索。"
@@ -23,7 +24,8 @@ const AtCommand commands[] = {
     {&Ui::Form1::Command8,
      "AT+ORGL",
      {QStringLiteral("恢复出厂设置，正确返回OK："),
-      QStringLiteral("设置次数过多导致不能确定蓝牙工作状态时恢复出厂设置，然后重新设置需要的参数。")}},
+      QStringLiteral(
+          "设置次数过多导致不能确定蓝牙工作状态时恢复出厂设置，然后重新设置需要的参数。")}},
     {&Ui::Form1::Command9,
      "AT+ROLE?",
      {QStringLiteral("查询蓝牙角色，正确返回OK，格式如下："), QStringLiteral("返回值=0  从机"),
@@ -52,15 +54,18 @@ const AtCommand commands[] = {
     {&Ui::Form1::Command15,
      "AT+UART=9600,0,0",
      {QStringLiteral("设置波特率指令，正确返回OK，格式如下："),
-      QStringLiteral("AT+UART=<参数1>,<参数2>,<参数3>"), QStringLiteral("参数1--波特率 范围4800~115200"),
-      QStringLiteral("参数2--停止位 0-1位 1-2位"), QStringLiteral("参数3--校验位 0-None 1-Odd 2-Even"),
-      QStringLiteral("此按钮设置9600,0,0 如需更改仅改动对应数字部分，其他勿动，然后点击<手动发送>。")}},
+      QStringLiteral("AT+UART=<参数1>,<参数2>,<参数3>"),
+      QStringLiteral("参数1--波特率 范围4800~115200"), QStringLiteral("参数2--停止位 0-1位 1-2位"),
+      QStringLiteral("参数3--校验位 0-None 1-Odd 2-Even"),
+      QStringLiteral(
+          "此按钮设置9600,0,0 如需更改仅改动对应数字部分，其他勿动，然后点击<手动发送>。")}},
     {&Ui::Form1::Command16,
      "AT+PSWD?",
      {QStringLiteral("查询蓝配对密码，正确返回OK，格式如下："), QStringLiteral("返回4位数字")}},
     {&Ui::Form1::Command17,
      "AT+PSWD=5827",
-     {QStringLiteral("设置配对密码，正确返回OK，格式如下："), QStringLiteral("默认5827，一般无需更改"),
+     {QStringLiteral("设置配对密码，正确返回OK，格式如下："),
+      QStringLiteral("默认5827，一般无需更改"),
       QStringLiteral("如需更改仅需要改动数字部分，然后点击<手动发送>")}},
     {&Ui::Form1::Command18,
      "AT+NAME=zelqo",
@@ -73,9 +78,8 @@ const AtCommand commands[] = {
 void Form1::connectBluetoothControls()
 {
     for (const AtCommand &at : commands) {
-        connect(ui->*at.button, &QPushButton::clicked, this, [this, &at] {
-            bluetoothCommand(at.explanation, QString::fromLatin1(at.command));
-        });
+        connect(ui->*at.button, &QPushButton::clicked, this,
+                [this, &at] { bluetoothCommand(at.explanation, QString::fromLatin1(at.command)); });
     }
 }
 

@@ -27,7 +27,9 @@ void Form1::FindCom_Click()
     if (found == 0)
         ui->RevText->appendText(QStringLiteral("\r\n您计算机上没有串口，请检查是否插入串口设备！"));
     else
-        ui->RevText->appendText(QStringLiteral("\r\n  您计算机上有%1个串口，请在COM口列表框选择对应的串口号。").arg(found));
+        ui->RevText->appendText(
+            QStringLiteral("\r\n  您计算机上有%1个串口，请在COM口列表框选择对应的串口号。")
+                .arg(found));
     (void)MSComm1->setPortOpen(false);
     (void)MSComm1->setCommPort(before);
     ComPort_Click();

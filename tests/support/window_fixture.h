@@ -26,10 +26,12 @@ public:
     }
 
     [[nodiscard]] bool isValid() const { return dir.isValid() && board.isValid(); }
-    [[nodiscard]] QString iniPath() const { return dir.filePath(QStringLiteral("zelqo柯澜欧.ini")); }
+    [[nodiscard]] QString iniPath() const
+    {
+        return dir.filePath(QStringLiteral("zelqo柯澜欧.ini"));
+    }
 
-    template <typename T = QWidget>
-    T *control(const char *name) const
+    template <typename T = QWidget> T *control(const char *name) const
     {
         auto *w = window->findChild<T *>(QString::fromLatin1(name));
         if (!w)

@@ -27,7 +27,6 @@ public:
     ~Form1() override;
 
     [[nodiscard]] MSComm &comm() const { return *MSComm1; }
-    [[nodiscard]] SettingsFile &settings() const { return *m_settings; }
     [[nodiscard]] QTimer &autoSendTimer() const { return *AutoSendTimer; }
 
 protected:

@@ -223,6 +223,15 @@ QByteArray encodeValue(const QString &value)
     return out;
 }
 
+// The value ends before its first NUL, as a C string read back from the file would.
+QString cutAtNul(QString text)
+{
+    const qsizetype nul = text.indexOf(QChar(0));
+    if (nul >= 0)
+        text.truncate(nul);
+    return text;
+}
+
 QString cutToMaxBytes(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
@@ -261,7 +270,8 @@ QString readValue(const QByteArray &file, const QString &section, const QString 
         return cutToMaxBytes(fallback);
     const Line &line = lines[where.key];
     const qsizetype begin = where.keyEntry.valueBegin;
-    return cutToMaxBytes(decodeValue(QByteArrayView(file).sliced(begin, line.end - begin)));
+    return cutToMaxBytes(
+        cutAtNul(decodeValue(QByteArrayView(file).sliced(begin, line.end - begin))));
 }
 
 QByteArray writeValue(const QByteArray &file, const QString &section, const QString &key,

@@ -5,11 +5,106 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
 #include <utility>
 
-SettingsFile::SettingsFile(QString path) : m_path(std::move(path)) {}
+namespace {
+
+enum class State { Missing, Regular, Unusable };
+
+struct Current
+{
+    State state = State::Missing;
+    QByteArray bytes;
+    mode_t mode = 0;
+};
+
+// Closes a descriptor on every way out.
+class Fd
+{
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    [[nodiscard]] int get() const { return m_fd; }
+    [[nodiscard]] bool close()
+    {
+        const int fd = std::exchange(m_fd, -1);
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+int openNoWait(const QString &path, int flags)
+{
+    // O_NONBLOCK: opening a FIFO or a tty must not hang the program; O_NOCTTY: nor adopt a tty.
+    int fd;
+    do {
+        fd = ::open(QFile::encodeName(path).constData(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+Current readCurrent(const QString &path)
+{
+    Current current;
+    const Fd fd(openNoWait(path, O_RDONLY));
+    if (fd.get() < 0) {
+        // A dangling link or a missing file is a file not written yet; anything else is not ours.
+        current.state = errno == ENOENT ? State::Missing : State::Unusable;
+        return current;
+    }
+    struct stat info;
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        current.state = State::Unusable;
+        return current;
+    }
+    current.mode = info.st_mode & 07777;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            current.state = State::Unusable;
+            return current;
+        }
+        current.bytes.append(buffer, n);
+    }
+    current.state = State::Regular;
+    return current;
+}
+
+// The file a write lands in: a symbolic link stays a link, and its target gets the new content.
+QString writeTarget(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
+}
+
+} // namespace
+
+SettingsFile::SettingsFile(QString path, WriteFn writeFn)
+    : m_path(std::move(path)),
+      m_write(writeFn ? std::move(writeFn) : WriteFn([](int fd, const void *data, size_t size) {
+          return ::write(fd, data, size);
+      }))
+{}
 
 const QString &SettingsFile::path() const
 {
@@ -19,46 +114,99 @@ const QString &SettingsFile::path() const
 QString SettingsFile::read(const QString &section, const QString &key,
                            const QString &fallback) const
 {
-    QFile file(m_path);
-    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    return ini::readValue(bytes, section, key, fallback);
+    const Current current = readCurrent(m_path);
+    return ini::readValue(current.state == State::Regular ? current.bytes : QByteArray(), section,
+                          key, fallback);
 }
+
+namespace {
+
+bool writeAll(const SettingsFile::WriteFn &write, int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+enum class Outcome { Done, Failed, NoNewFile };
+
+// The new content goes to a temporary file in the same folder, which then replaces the old one by
+// rename: a crash or power cut leaves the old file or the new one, never a torn one.
+Outcome replaceAtomically(const SettingsFile::WriteFn &write, const QString &target,
+                          const QByteArray &bytes, std::optional<mode_t> mode)
+{
+    const QFileInfo info(target);
+    QByteArray temp =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) + ".XXXXXX";
+    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        return Outcome::NoNewFile;
+    const mode_t umaskNow = ::umask(0);
+    ::umask(umaskNow);
+    const bool ok = ::fchmod(fd.get(), mode.value_or(0666 & ~umaskNow)) == 0 &&
+                    writeAll(write, fd.get(), bytes) && ::fsync(fd.get()) == 0 && fd.close() &&
+                    ::rename(temp.constData(), QFile::encodeName(target).constData()) == 0;
+    if (!ok) {
+        ::unlink(temp.constData());
+        return Outcome::Failed;
+    }
+    return Outcome::Done;
+}
+
+// For a folder that takes no new file while the file itself is writable. The space is claimed
+// first, so a full disk fails before a byte changes; should a write still fail, the old content
+// goes back.
+void rewriteInPlace(const SettingsFile::WriteFn &write, const QString &target,
+                    const QByteArray &old, const QByteArray &bytes)
+{
+    const Fd fd(openNoWait(target, O_WRONLY));
+    struct stat info;
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    if (bytes.size() > old.size() &&
+        ::fallocate(fd.get(), FALLOC_FL_KEEP_SIZE, 0, bytes.size()) != 0 && errno != EOPNOTSUPP)
+        return;
+    const auto put = [&](const QByteArray &content) {
+        return ::lseek(fd.get(), 0, SEEK_SET) == 0 && writeAll(write, fd.get(), content) &&
+               ::ftruncate(fd.get(), content.size()) == 0 && ::fsync(fd.get()) == 0;
+    };
+    if (!put(bytes))
+        (void)put(old);
+}
+
+} // namespace
 
 void SettingsFile::write(const QString &section, const QString &key, const QString &value) const
 {
-    QByteArray bytes;
-    QFile current(m_path);
-    if (current.exists()) {
-        // A file that is there but cannot be read must not be replaced by one holding a single key.
-        if (!current.open(QIODevice::ReadOnly))
-            return;
-        bytes = current.readAll();
-        if (current.error() != QFileDevice::NoError)
-            return;
-        current.close();
-    }
+    const QString target = writeTarget(m_path);
+    const Current current = readCurrent(target);
+    // A file that is there but cannot be read must not be replaced by one holding a single key,
+    // and a FIFO or a device is no settings file at all.
+    if (current.state == State::Unusable)
+        return;
+    const QByteArray bytes = ini::writeValue(current.bytes, section, key, value);
 
     // A fresh machine may have no ~/.config yet.
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-
-    // The new content goes to a temporary file in the same folder, which then replaces the old
-    // one by rename: a crash or power cut leaves the old file or the new one, never a torn one.
-    QSaveFile out(m_path);
-    if (!out.open(QIODevice::WriteOnly))
-        return;
-    out.write(ini::writeValue(bytes, section, key, value));
-    out.commit();
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    const bool exists = current.state == State::Regular;
+    const Outcome outcome = replaceAtomically(m_write, target, bytes,
+                                              exists ? std::optional(current.mode) : std::nullopt);
+    if (outcome == Outcome::NoNewFile && exists)
+        rewriteInPlace(m_write, target, current.bytes, bytes);
 }
 
 QString SettingsFile::defaultPath()
 {
-#ifdef Q_OS_WIN
-    return QStringLiteral("c:\\zelqo柯澜欧.ini");
-#else
     // No shared writable root exists here, so the file lives in the user's configuration folder.
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         base = QDir::homePath() + QStringLiteral("/.config");
     return QDir::cleanPath(base + QStringLiteral("/zelqo柯澜欧.ini"));
-#endif
 }

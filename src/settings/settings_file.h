@@ -2,21 +2,32 @@
 
 #include <QString>
 
+#include <sys/types.h>
+
+#include <functional>
+
 // The settings file. Nothing is cached: every read and write goes to the file itself, so an edit
 // made while the program runs is seen by the next read, and two running copies share the file.
+// Only a regular file (or a symbolic link to one) is read or written: anything else at the path
+// reads as missing and is left alone.
 class SettingsFile
 {
 public:
-    explicit SettingsFile(QString path);
+    // The write(2) that every byte of the file goes through; tests put in one that fails.
+    using WriteFn = std::function<ssize_t(int fd, const void *data, size_t size)>;
+
+    explicit SettingsFile(QString path, WriteFn writeFn = {});
 
     [[nodiscard]] const QString &path() const;
     [[nodiscard]] QString read(const QString &section, const QString &key,
                                const QString &fallback) const;
-    // Silent on failure: the value in the window stays, the file keeps what it had.
+    // Whole or not at all, and silent: a write that cannot be completed leaves the file exactly as
+    // it was and no temporary file behind; the value in the window stays.
     void write(const QString &section, const QString &key, const QString &value) const;
 
     [[nodiscard]] static QString defaultPath();
 
 private:
     QString m_path;
+    WriteFn m_write;
 };

@@ -4,6 +4,7 @@
 #include "send/send_rules.h"
 
 #include <QAbstractItemView>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -18,6 +19,9 @@ private slots:
     void memoBoxChange();
     void listBoxFillKeepsText();
     void listBoxTypingAndPicking();
+    void listBoxTypingEnds_data();
+    void listBoxTypingEnds();
+    void listBoxKeyboardPick();
     void listBoxAddEntry();
     void hexByte_data();
     void hexByte();
@@ -128,6 +132,86 @@ void TestControls::listBoxTypingAndPicking()
     QCOMPARE(click.size(), 2);
     QCOMPARE(box.text(), QStringLiteral("COM9"));
     QCOMPARE(box.listIndex(), -1);
+}
+
+void TestControls::listBoxTypingEnds_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("end");
+
+    for (const char *typed : {"COM3", "COM9"}) {
+        for (const char *end : {"Return", "Enter", "Tab", "click elsewhere"})
+            QTest::addRow("%s, %s", typed, end) << typed << end;
+    }
+}
+
+// Qt 6.4 reports a typed text that equals an entry as activated when typing ends, and the
+// insert policy could add a typed text to the list.
+void TestControls::listBoxTypingEnds()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, end);
+
+    QWidget window;
+    auto *box = new ListBox(&window);
+    auto *other = new QLineEdit(&window);
+    other->move(0, 40);
+    box->fill({QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3")});
+    box->select(1);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    box->setFocus();
+    QTRY_VERIFY(box->hasFocus());
+    QSignalSpy click(box, &ListBox::Click);
+    QSignalSpy change(box, &ListBox::Change);
+
+    box->lineEdit()->selectAll();
+    QTest::keyClicks(box, typed);
+    if (end == QStringLiteral("Return"))
+        QTest::keyClick(box, Qt::Key_Return);
+    else if (end == QStringLiteral("Enter"))
+        QTest::keyClick(box, Qt::Key_Enter, Qt::KeypadModifier);
+    else if (end == QStringLiteral("Tab"))
+        QTest::keyClick(box, Qt::Key_Tab);
+    else
+        QTest::mouseClick(other, Qt::LeftButton);
+    if (end == QStringLiteral("Tab") || end == QStringLiteral("click elsewhere"))
+        QTRY_VERIFY(!box->hasFocus());
+
+    QCOMPARE(click.size(), 0);
+    QCOMPARE(change.size(), typed.size());
+    QCOMPARE(box->text(), typed);
+    QCOMPARE(box->listIndex(), -1);
+    QCOMPARE(box->count(), 3);
+    QCOMPARE(box->itemText(2), QStringLiteral("COM3"));
+}
+
+void TestControls::listBoxKeyboardPick()
+{
+    QWidget window;
+    auto *box = new ListBox(&window);
+    box->fill({QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3")});
+    box->select(0);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    box->setFocus();
+    QSignalSpy click(box, &ListBox::Click);
+
+    // Arrow keys on the closed list step through it, each step a pick.
+    QTest::keyClick(box, Qt::Key_Down);
+    QCOMPARE(click.size(), 1);
+    QCOMPARE(box->listIndex(), 1);
+
+    // In the open list: arrow to an entry, Return picks it.
+    box->showPopup();
+    QAbstractItemView *view = box->view();
+    QTRY_VERIFY(view->isVisible());
+    QTest::keyClick(view, Qt::Key_Down);
+    QTest::keyClick(view, Qt::Key_Return);
+    QCOMPARE(click.size(), 2);
+    QCOMPARE(box->listIndex(), 2);
+    QCOMPARE(box->text(), QStringLiteral("COM3"));
 }
 
 void TestControls::listBoxAddEntry()

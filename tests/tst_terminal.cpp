@@ -5,6 +5,8 @@
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
 
+#include <QFile>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QTimer>
@@ -24,6 +26,8 @@ private slots:
     void portChoiceClosesPort();
     void refusedSettingsClosePort();
     void settingsFollowTheBoxes();
+    void typedPortOrBaudIsNoPick_data();
+    void typedPortOrBaudIsNoPick();
     void send_data();
     void send();
     void hexRefused_data();
@@ -132,6 +136,59 @@ void TestTerminal::settingsFollowTheBoxes()
     QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("57600,N,8,1"));
     QCOMPARE(SettingsFile(f->iniPath()).read("端口设置", "波特率", ""), QStringLiteral("115200"));
     QVERIFY(f->window->comm().PortOpen());
+}
+
+void TestTerminal::typedPortOrBaudIsNoPick_data()
+{
+    QTest::addColumn<bool>("byReturn");
+    QTest::newRow("Return") << true;
+    QTest::newRow("focus leaves") << false;
+}
+
+// Typed into the window's boxes and ended the way a user ends typing: the texts equal list
+// entries, yet no pick happens, nothing is stored, and the lists keep their entries.
+void TestTerminal::typedPortOrBaudIsNoPick()
+{
+    QFETCH(bool, byReturn);
+
+    f->window->show();
+    f->window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+    QVERIFY(f->openBoard());
+    auto *ports = f->control<ListBox>("ComPort");
+    auto *bauds = f->control<ListBox>("BuadRate");
+    const QByteArray stored = [this] {
+        QFile file(f->iniPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    const auto typeInto = [&](ListBox *box, const QString &text) {
+        box->setFocus();
+        QTRY_VERIFY(box->hasFocus());
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box, text);
+        if (byReturn)
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            f->control<MemoBox>("SendText")->setFocus();
+        QTRY_VERIFY(!byReturn || box->hasFocus());
+    };
+
+    typeInto(ports, QStringLiteral("COM7"));
+    typeInto(bauds, QStringLiteral("115200"));
+    f->control<MemoBox>("SendText")->setFocus();
+
+    QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("关闭串口"));
+    QVERIFY(f->window->comm().PortOpen());
+    QCOMPARE(f->window->comm().CommPort(), WindowFixture::boardPort);
+    // The typed rate is in force within a tick of Timer1, as any typed rate is.
+    QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("115200,N,8,1"));
+    QFile file(f->iniPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), stored);
+    QCOMPARE(ports->count(), 48);
+    QCOMPARE(bauds->count(), 12);
+    QCOMPARE(ports->text(), QStringLiteral("COM7"));
+    QCOMPARE(bauds->text(), QStringLiteral("115200"));
 }
 
 void TestTerminal::send_data()

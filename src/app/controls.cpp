@@ -1,6 +1,7 @@
 #include "app/controls.h"
 
 #include <QAbstractItemView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextDocument>
@@ -108,6 +109,25 @@ void ListBox::select(int index)
         setCurrentIndex(index);
     }
     emit Click();
+}
+
+// Qt ends typing in an editable combo box by selecting the entry that equals the typed text and
+// reporting it as activated, which would make the typed text a pick. With the line edit's
+// signals held back for that moment the box keeps its text and its selection.
+void ListBox::keyPressEvent(QKeyEvent *e)
+{
+    if (e->key() != Qt::Key_Return && e->key() != Qt::Key_Enter) {
+        QComboBox::keyPressEvent(e);
+        return;
+    }
+    const QSignalBlocker typingEnds(lineEdit());
+    QComboBox::keyPressEvent(e);
+}
+
+void ListBox::focusOutEvent(QFocusEvent *e)
+{
+    const QSignalBlocker typingEnds(lineEdit());
+    QComboBox::focusOutEvent(e);
 }
 
 ClickLabel::ClickLabel(QWidget *parent) : QLabel(parent) {}

@@ -42,7 +42,8 @@ private:
 };
 
 // Editable drop-down list. Typing is its Change, picking an entry (or the program selecting
-// one) is its Click; picking raises no Change.
+// one) is its Click; picking raises no Change. Ending the typing (Return, focus leaving) is
+// neither, even when the typed text equals an entry, and never adds one.
 class ListBox : public QComboBox
 {
     Q_OBJECT
@@ -61,6 +62,10 @@ public:
 signals:
     void Click();
     void Change();
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override;
+    void focusOutEvent(QFocusEvent *e) override;
 };
 
 // Label that reports clicks.

@@ -203,6 +203,7 @@ void TestTerminal::send_data()
     QTest::newRow("empty") << false << "" << QByteArray() << "0";
     QTest::newRow("chinese counts characters") << false << "柯澜欧" << QByteArray("柯澜欧") << "3";
     QTest::newRow("car code") << false << "11:" << QByteArray("11:") << "3";
+    QTest::newRow("beyond U+FFFF counts one") << false << "a😀𠀀" << QByteArray("a😀𠀀") << "3";
     QTest::newRow("hex ff") << true << "ff" << QByteArray("\xFF", 1) << "2";
     QTest::newRow("hex 0041") << true << "0041" << QByteArray("A") << "4";
     QTest::newRow("hex A") << true << "A" << QByteArray("\x0A", 1) << "1";
@@ -288,6 +289,8 @@ void TestTerminal::receive_data()
                                                   "b")
                                     << "a\uFFFDb"
                                     << "3";
+    QTest::newRow("beyond U+FFFF counts one") << false << QByteArray("😀𠀀!") << "😀𠀀!"
+                                              << "3";
     QTest::newRow("hex") << true << QByteArray("\x00\xFF\x10", 3) << "00 FF 10 "
                          << "3";
     QTest::newRow("hex line end") << true << QByteArray("\r\nA") << "0D 0A 41 "
@@ -398,7 +401,8 @@ void TestTerminal::splitUtf8InText()
         if (i % 3 == 0)
             QTest::qWait(1);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(counter("RevNum"), QString::number(expected.size()), 60000);
+    // Characters are counted: each 😀 once.
+    QTRY_COMPARE_WITH_TIMEOUT(counter("RevNum"), QString::number(expected.toUcs4().size()), 60000);
     QVERIFY(revText() == expected);
 }
 

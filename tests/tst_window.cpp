@@ -34,6 +34,8 @@ private slots:
     void tabClickWhileWide();
     void helpText();
     void links();
+    void countersShowEveryDigit_data();
+    void countersShowEveryDigit();
 
 private:
     Form1 *makeWindow();
@@ -466,4 +468,43 @@ void TestWindow::links()
 }
 
 QTEST_MAIN(TestWindow)
+void TestWindow::countersShowEveryDigit_data()
+{
+    QTest::addColumn<QString>("counter");
+    QTest::addColumn<int>("digits");
+
+    for (const char *counter : {"RevNum", "SendNum"}) {
+        for (const int digits : {1, 7, 8, 9, 12, 15})
+            QTest::addRow("%s, %d digits", counter, digits) << counter << digits;
+    }
+}
+
+// Ones, because each of them is a stroke of its own: the drawn label must show as many strokes
+// as the caption has digits, all inside the label's designed rectangle.
+void TestWindow::countersShowEveryDigit()
+{
+    QFETCH(QString, counter);
+    QFETCH(int, digits);
+
+    makeWindow();
+    auto *label = control<CounterLabel>(counter.toLatin1().constData());
+    label->setText(QString(digits, QLatin1Char('1')));
+    QCOMPARE(label->size(), QSize(49, 17));
+
+    const QImage image = label->grab().toImage().convertToFormat(QImage::Format_Grayscale8);
+    const int background = qGray(label->palette().color(label->backgroundRole()).rgb());
+    int strokes = 0;
+    bool inStroke = false;
+    for (int x = 0; x < image.width(); ++x) {
+        bool ink = false;
+        for (int y = 0; y < image.height() && !ink; ++y)
+            ink = std::abs(image.pixelColor(x, y).value() - background) > 96;
+        if (ink && !inStroke)
+            ++strokes;
+        inStroke = ink;
+    }
+    QCOMPARE(strokes, digits);
+    QCOMPARE(label->text(), QString(digits, QLatin1Char('1')));
+}
+
 #include "tst_window.moc"

@@ -139,6 +139,44 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
     QLabel::mouseReleaseEvent(event);
 }
 
+CounterLabel::CounterLabel(QWidget *parent) : QLabel(parent) {}
+
+void CounterLabel::add(double amount)
+{
+    bool ok = false;
+    const double value = text().toDouble(&ok);
+    // Only the program writes the counters; should one ever hold something else, it restarts.
+    setText(QString::number((ok ? value : 0.0) + amount, 'f', QLocale::FloatingPointShortest));
+}
+
+void CounterLabel::paintEvent(QPaintEvent *event)
+{
+    const QRect box = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    const qreal advance = fontMetrics().horizontalAdvance(text());
+    if (advance <= box.width()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    // A board streaming for a minute reaches nine digits; squeezing the digits sideways keeps
+    // their height, and so their legibility, better than a smaller font would.
+    QPainter painter(this);
+    painter.setPen(palette().color(foregroundRole()));
+    painter.translate(box.left(), box.top());
+    painter.scale(box.width() / advance, 1.0);
+    painter.drawText(QRectF(0, 0, advance, box.height()), int(alignment() & Qt::AlignVertical_Mask),
+                     text());
+}
+
+qsizetype characterCount(QStringView text)
+{
+    qsizetype count = text.size();
+    for (qsizetype i = 1; i < text.size(); ++i) {
+        if (text[i].isLowSurrogate() && text[i - 1].isHighSurrogate())
+            --count;
+    }
+    return count;
+}
+
 Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
 
 void Lamp::setFillColor(quint32 bgr)

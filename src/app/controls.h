@@ -82,6 +82,24 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
 
+// Label whose caption is a count in decimal digits. The caption is always the exact number;
+// one too long for the label is drawn narrower, so that every digit shows inside it.
+class CounterLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit CounterLabel(QWidget *parent = nullptr);
+    // Reads the caption as a number, adds amount and writes the sum back in plain digits.
+    void add(double amount);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// Characters of text as the counters count them: one for a character beyond U+FFFF too, which
+// UTF-16 holds in two code units.
+[[nodiscard]] qsizetype characterCount(QStringView text);
+
 // Filled circle showing the port state. Colours are 0x00BBGGRR values.
 class Lamp : public QWidget
 {

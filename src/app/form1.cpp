@@ -67,15 +67,6 @@ void Form1::message(const QString &text, const QString &title, QMessageBox::Icon
     m_platform->messageBox(this, text, title, icon);
 }
 
-void Form1::addToCounter(QLabel *counter, double amount)
-{
-    bool ok = false;
-    const double value = counter->text().toDouble(&ok);
-    // Only the program writes the counters; should one ever hold something else, it restarts.
-    counter->setText(
-        QString::number((ok ? value : 0.0) + amount, 'f', QLocale::FloatingPointShortest));
-}
-
 QString Form1::portDevice(int commPort) const
 {
     // The settings file may map any number to a device of its own, e.g. /dev/serial/by-id/...

@@ -8,7 +8,6 @@
 
 class MSComm;
 class Platform;
-class QLabel;
 class QTimer;
 class SettingsFile;
 
@@ -90,8 +89,6 @@ private:
     void bluetoothCommand(const QStringList &explanation, const QString &command);
     void connectBluetoothControls();
 
-    // Both counters are label captions holding a decimal number.
-    static void addToCounter(QLabel *counter, double amount);
     void message(const QString &text, const QString &title,
                  QMessageBox::Icon icon = QMessageBox::NoIcon);
 

@@ -43,7 +43,7 @@ void Form1::ManSend_Click()
         showPortClosed();
         return;
     }
-    addToCounter(ui->SendNum, text.size());
+    ui->SendNum->add(characterCount(text));
 }
 
 void Form1::ClearSendText_Click()

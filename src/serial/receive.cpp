@@ -31,12 +31,12 @@ void Form1::MSComm1_OnComm()
     if (MSComm1->InputMode() == 1) {
         const QByteArray bytes = block.toByteArray();
         // Every byte received counts once, whichever way it is shown.
-        addToCounter(ui->RevNum, bytes.size());
+        ui->RevNum->add(bytes.size());
         ui->RevText->appendText(hexText(bytes));
         return;
     }
     const QString text = block.toString();
-    addToCounter(ui->RevNum, text.size());
+    ui->RevNum->add(characterCount(text));
     ui->RevText->appendText(text);
 }
 

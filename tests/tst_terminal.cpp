@@ -1,5 +1,6 @@
 // The terminal end to end against a pseudo-terminal playing the board: line settings, open and
 // close, send, receive and display, periodic send and the port scan.
+#include "app/quit_on_signals.h"
 #include "serial/mscomm.h"
 #include "serial/receive_box.h"
 #include "settings/settings_file.h"
@@ -11,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
+#include <csignal>
 #include <termios.h>
 
 class TestTerminal : public QObject
@@ -47,6 +49,8 @@ private slots:
     void periodicSendRefusedPeriod_data();
     void periodicSendRefusedPeriod();
     void scan();
+    void endingSignalClosesPort_data();
+    void endingSignalClosesPort();
 
 private:
     QString revText() const { return f->control<ReceiveBox>("RevText")->text(); }
@@ -531,4 +535,38 @@ void TestTerminal::scan()
 }
 
 QTEST_MAIN(TestTerminal)
+void TestTerminal::endingSignalClosesPort_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+// Without the handler the signal ends the test process itself. With it the event loop returns
+// normally, and the window, once gone, has released the port and its lock file.
+void TestTerminal::endingSignalClosesPort()
+{
+    QFETCH(int, signal);
+
+    const QuitOnSignals quitOnSignals;
+    QVERIFY(f->openBoard());
+    // Qt Serial Port names the lock of /dev/pts/N "LCK..pts_N".
+    const QString lockFile =
+        QStringLiteral("/run/lock/LCK..") +
+        f->board.slavePath().mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    if (QFileInfo(QStringLiteral("/run/lock")).isWritable())
+        QVERIFY(QFile::exists(lockFile));
+
+    QTimer::singleShot(10, [signal] { ::raise(signal); });
+    QTimer watchdog;
+    watchdog.callOnTimeout([] { QCoreApplication::exit(1); });
+    watchdog.start(10000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    f->window.reset();
+
+    QVERIFY(f->board.write("still there"));
+    QVERIFY(!QFile::exists(lockFile));
+}
+
 #include "tst_terminal.moc"

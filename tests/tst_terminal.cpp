@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <termios.h>
+#include <unistd.h>
 
 class TestTerminal : public QObject
 {
@@ -49,6 +50,7 @@ private slots:
     void periodicSendRefusedPeriod_data();
     void periodicSendRefusedPeriod();
     void scan();
+    void memoryReturnedAfterClear();
     void endingSignalClosesPort_data();
     void endingSignalClosesPort();
 
@@ -535,6 +537,53 @@ void TestTerminal::scan()
 }
 
 QTEST_MAIN(TestTerminal)
+namespace {
+
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * ::sysconf(_SC_PAGESIZE) : -1;
+}
+
+} // namespace
+
+// 100 MB of a board's lines, then "清接收区": the memory goes back to the system.
+void TestTerminal::memoryReturnedAfterClear()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer's allocator keeps freed memory in quarantine");
+#endif
+    QVERIFY(f->openBoard());
+    f->click("ClearRevText");
+    QTest::qWait(50);
+    const qint64 before = residentBytes();
+    QVERIFY(before > 0);
+
+    QByteArray piece;
+    for (int line = 0; piece.size() < 65536 - 100; ++line)
+        piece += "温度=" + QByteArray::number(20 + line % 10) +
+                 ".5 湿度=" + QByteArray::number(40 + line % 30) +
+                 "% 计数=" + QByteArray::number(line) + " 0123456789abcdefghijklmnopqrstuvwxyz\r\n";
+    const qint64 total = 100 << 20;
+    qint64 characters = 0;
+    for (qint64 sent = 0; sent < total; sent += piece.size()) {
+        QVERIFY(f->board.write(piece));
+        characters += QString::fromUtf8(piece).size();
+    }
+    auto *rev = f->control<ReceiveBox>("RevText");
+    QTRY_COMPARE_WITH_TIMEOUT(rev->length(), characters, 60000);
+    QVERIFY(residentBytes() > before + (60 << 20));
+
+    f->click("ClearRevText");
+    QCOMPARE(rev->length(), 0);
+    const qint64 after = residentBytes();
+    QVERIFY2(after <= before + (30 << 20),
+             qPrintable(QStringLiteral("%1 MB above").arg((after - before) >> 20)));
+}
+
 void TestTerminal::endingSignalClosesPort_data()
 {
     QTest::addColumn<int>("signal");

@@ -17,8 +17,20 @@
 #include <QtMath>
 
 #include <climits>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
+
+// glibc keeps the freed pages of a cleared capture for reuse; a user who clears a long capture
+// expects the memory back.
+void releaseFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 constexpr int SideMargin = 4;
 constexpr int TopMargin = 2;
@@ -29,6 +41,8 @@ constexpr qreal Units = 64;
 constexpr qint64 MaxSelectionForInputMethod = 4096;
 constexpr int ScrollBarRange = 10000;
 constexpr int FrameMs = 16;
+// Replacing a text this long gives its memory back to the system.
+constexpr qint64 LargeText = 4 << 20;
 
 bool isTextInput(const QKeyEvent *e)
 {
@@ -84,10 +98,14 @@ void ReceiveBox::setText(const QString &text)
 {
     if (textEquals(text))
         return;
+    const bool large = m_store.size() >= LargeText;
     m_store.clear();
+    m_spare.clear();
+    m_spareValid = false;
     m_store.append(text);
     m_index.rebuild(m_store);
-    m_spareValid = false;
+    if (large)
+        releaseFreedMemory();
     m_anchor = m_caret = 0;
     m_wantedX = -1;
     m_top = 0;

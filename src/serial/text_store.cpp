@@ -69,8 +69,8 @@ char16_t TextStore::at(qint64 pos) const
 
 void TextStore::clear()
 {
-    m_chunks.clear();
-    m_starts.clear();
+    m_chunks = {};
+    m_starts = {};
     m_size = 0;
 }
 

@@ -277,7 +277,8 @@ void WrapIndex::setWrapWidth(qint32 wrapWidth)
 
 void WrapIndex::clear()
 {
-    m_lines.assign(1, entry(0, 0));
+    // A fresh vector, not assign(): the lines of a long text would otherwise keep their memory.
+    m_lines = std::vector<quint64>{entry(0, 0)};
     m_paragraphs = 1;
     m_tail = Tail();
 }

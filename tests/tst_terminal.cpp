@@ -45,6 +45,7 @@ private slots:
     void splitUtf8InText();
     void deviceLoss();
     void periodicSend();
+    void periodicSendWaitsForSlowLine();
     void periodicSendStopsWhenClosed();
     void periodicSendZeroPeriod();
     void periodicSendRefusedPeriod_data();
@@ -453,6 +454,38 @@ void TestTerminal::periodicSend()
     QTest::qWait(150);
     QCOMPARE(f->board.readAvailable(), QByteArray());
     QVERIFY(f->control<QLabel>("SendNum")->text().toInt() >= 12);
+}
+
+// The board reads nothing: 10 kB every 10 ms would queue without end.
+void TestTerminal::periodicSendWaitsForSlowLine()
+{
+    constexpr qint64 limit = 1 << 20;
+    const QString text(10000, QLatin1Char('x'));
+    QVERIFY(f->openBoard());
+    f->control<LineBox>("AutoSendCycle")->setText(QStringLiteral("10"));
+    setSendText(text);
+    f->click("AutoSend");
+
+    const MSComm &comm = f->window->comm();
+    QTRY_VERIFY_WITH_TIMEOUT(comm.OutBufferCount() > limit, 10000);
+    const QString counted = counter("SendNum");
+    QTest::qWait(300);
+    QCOMPARE(counter("SendNum"), counted);
+    QVERIFY(comm.OutBufferCount() <= limit + text.size());
+    QCOMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("关闭自动发送"));
+
+    // A manual send still queues and counts.
+    const qint64 queued = comm.OutBufferCount();
+    f->click("ManSend");
+    QCOMPARE(comm.OutBufferCount(), queued + text.size());
+    QCOMPARE(counter("SendNum").toLongLong(), counted.toLongLong() + text.size());
+
+    // Once the board reads, the ticks send again, every byte in order.
+    const qint64 before = counter("SendNum").toLongLong();
+    const QByteArray drained = f->board.readExactly(4 << 20, 3000);
+    QVERIFY(drained.size() > limit);
+    QVERIFY(drained.count('x') == drained.size());
+    QTRY_VERIFY(counter("SendNum").toLongLong() > before);
 }
 
 void TestTerminal::periodicSendStopsWhenClosed()

@@ -2,6 +2,7 @@
 
 #include "app/captions.h"
 #include "send/send_rules.h"
+#include "serial/mscomm.h"
 #include "ui_form1.h"
 
 #include <QTimer>
@@ -9,6 +10,9 @@
 namespace {
 const QString autoSendOff = QStringLiteral("自动发送");
 const QString autoSendOn = QStringLiteral("关闭自动发送");
+// A board that reads nothing, or a line slower than the period, would let the queue grow
+// without end; past this a tick waits for the line.
+constexpr qint64 maxQueuedBytes = 1 << 20;
 } // namespace
 
 void Form1::AutoSend_Click()
@@ -35,7 +39,8 @@ void Form1::AutoSend_Click()
 void Form1::AutoSendTimer_Timer()
 {
     if (ui->OpenCom->text() == captions::closePort) {
-        ManSend_Click();
+        if (MSComm1->OutBufferCount() <= maxQueuedBytes)
+            ManSend_Click();
         return;
     }
     ui->AutoSend->setText(autoSendOff);

@@ -216,6 +216,11 @@ int MSComm::Output(const QVariant &data)
     return NoError;
 }
 
+qint64 MSComm::OutBufferCount() const
+{
+    return m_port->isOpen() ? m_port->bytesToWrite() : 0;
+}
+
 QString MSComm::devicePath() const
 {
     return m_device;

@@ -62,8 +62,11 @@ public:
     [[nodiscard]] int InBufferCount() const;
     [[nodiscard]] int CommEvent() const;
 
-    // QString goes out as UTF-8, QByteArray as it is.
+    // QString goes out as UTF-8, QByteArray as it is. Queued without limit; callers that send
+    // on their own watch OutBufferCount.
     [[nodiscard]] int Output(const QVariant &data);
+    // Bytes queued by Output and not yet taken by the device.
+    [[nodiscard]] qint64 OutBufferCount() const;
 
     [[nodiscard]] QString devicePath() const; // empty when closed
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the program and the tests need, when any is missing.
+# Installs the Debian packages the build, the program and the tests need, when any is missing;
+# further packages can be named as arguments.
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config
           qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
-          fonts-wqy-microhei xdg-utils)
+          fonts-wqy-microhei xdg-utils "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,15 +1,18 @@
 // The terminal end to end against a pseudo-terminal playing the board: line settings, open and
 // close, send, receive and display, periodic send and the port scan.
+#include "app/frame_pacer.h"
 #include "app/quit_on_signals.h"
 #include "serial/mscomm.h"
 #include "serial/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <csignal>
@@ -51,6 +54,7 @@ private slots:
     void periodicSendRefusedPeriod_data();
     void periodicSendRefusedPeriod();
     void scan();
+    void streamPaintsOncePerFrame();
     void memoryReturnedAfterClear();
     void endingSignalClosesPort_data();
     void endingSignalClosesPort();
@@ -570,6 +574,63 @@ void TestTerminal::scan()
 }
 
 QTEST_MAIN(TestTerminal)
+namespace {
+
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+// A board printing small blocks every few milliseconds: each block is appended and counted at
+// once, yet the receive box and the counter are painted at most once a frame for all of them.
+void TestTerminal::streamPaintsOncePerFrame()
+{
+    f->window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(f->openBoard());
+    f->click("ClearRevText");
+    auto *rev = f->control<ReceiveBox>("RevText");
+    QTest::qWait(100);
+    PaintCounter box;
+    PaintCounter count;
+    rev->viewport()->installEventFilter(&box);
+    f->control<QLabel>("RevNum")->installEventFilter(&count);
+
+    QElapsedTimer clock;
+    clock.start();
+    QString expected;
+    for (int i = 0; i < 150; ++i) {
+        const QByteArray line = "T=" + QByteArray::number(i) + "\r\n";
+        QVERIFY(f->board.write(line));
+        expected += QString::fromLatin1(line);
+        QTRY_COMPARE(counter("RevNum"), QString::number(expected.size()));
+        QCOMPARE(revText(), expected);
+        QTest::qWait(2);
+    }
+    const qint64 frames = clock.elapsed() / FramePacer::FrameMs + 2;
+    QTest::qWait(3 * FramePacer::FrameMs);
+
+    QVERIFY2(box.paints <= frames, qPrintable(QStringLiteral("%1 paints").arg(box.paints)));
+    QVERIFY2(count.paints <= frames, qPrintable(QStringLiteral("%1 paints").arg(count.paints)));
+    QVERIFY(box.paints > 0);
+    QVERIFY(count.paints > 0);
+    // The box follows the end, its bar too.
+    QCOMPARE(rev->selStart(), rev->length());
+    QTRY_COMPARE(rev->verticalScrollBar()->value(), rev->verticalScrollBar()->maximum());
+    QVERIFY(rev->verticalScrollBar()->maximum() > 0);
+}
+
 namespace {
 
 qint64 residentBytes()

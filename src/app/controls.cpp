@@ -1,10 +1,13 @@
 #include "app/controls.h"
 
 #include <QAbstractItemView>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextDocument>
+
+#include <cmath>
 
 namespace {
 
@@ -139,32 +142,89 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
     QLabel::mouseReleaseEvent(event);
 }
 
-CounterLabel::CounterLabel(QWidget *parent) : QLabel(parent) {}
+CounterLabel::CounterLabel(QWidget *parent) : QLabel(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setTextFormat(Qt::PlainText);
+}
+
+void CounterLabel::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::PaletteChange ||
+        event->type() == QEvent::ParentChange || event->type() == QEvent::EnabledChange)
+        m_backdrop = QPixmap();
+    QLabel::changeEvent(event);
+}
+
+void CounterLabel::resizeEvent(QResizeEvent *event)
+{
+    m_backdrop = QPixmap();
+    // The label keeps its designed size whatever its caption; fixed, a new caption asks the
+    // parent for no layout pass.
+    setFixedSize(event->size());
+    QLabel::resizeEvent(event);
+}
 
 void CounterLabel::add(double amount)
 {
-    bool ok = false;
-    const double value = text().toDouble(&ok);
-    // Only the program writes the counters; should one ever hold something else, it restarts.
-    setText(QString::number((ok ? value : 0.0) + amount, 'f', QLocale::FloatingPointShortest));
+    if (text() != m_parsedCaption) {
+        bool ok = false;
+        m_value = text().toDouble(&ok);
+        // Only the program writes the counters; should one ever hold something else, it restarts.
+        if (!ok)
+            m_value = 0;
+    }
+    m_value += amount;
+    constexpr double exactIntegers = 9007199254740992.0; // 2^53
+    m_parsedCaption = std::abs(m_value) < exactIntegers && m_value == std::trunc(m_value)
+                          ? QString::number(qint64(m_value))
+                          : QString::number(m_value, 'f', QLocale::FloatingPointShortest);
+    setText(m_parsedCaption);
 }
 
-void CounterLabel::paintEvent(QPaintEvent *event)
+void CounterLabel::paintEvent(QPaintEvent *)
 {
-    const QRect box = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
-    const qreal advance = fontMetrics().horizontalAdvance(text());
-    if (advance <= box.width()) {
-        QLabel::paintEvent(event);
-        return;
+    QWidget *parent = parentWidget();
+    if (parent && (m_backdrop.isNull() || m_backdrop.deviceIndependentSize() != size())) {
+        m_backdrop = QPixmap(size() * devicePixelRatioF());
+        m_backdrop.setDevicePixelRatio(devicePixelRatioF());
+        m_backdrop.fill(palette().color(QPalette::Window));
+        parent->render(&m_backdrop, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
     }
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_backdrop);
+
+    // Digits need no shaping: their glyphs are drawn straight from the font, which spares the
+    // text layout that a label would redo on every count.
+    if (!m_rawFont.isValid() || m_rawFontFor != font()) {
+        m_rawFont = QRawFont::fromFont(font());
+        m_rawFontFor = font();
+    }
+    const QString caption = text();
+    QList<quint32> glyphs = m_rawFont.glyphIndexesForString(caption);
+    const QList<QPointF> advances = m_rawFont.advancesForGlyphIndexes(glyphs);
+    QList<QPointF> positions;
+    positions.reserve(glyphs.size());
+    qreal advance = 0;
+    for (const QPointF &step : advances) {
+        positions.append(QPointF(advance, 0));
+        advance += step.x();
+    }
+    QGlyphRun run;
+    run.setRawFont(m_rawFont);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+
+    const QRect box = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    const qreal ascent = m_rawFont.ascent();
+    const qreal baseline = box.top() + (box.height() - ascent - m_rawFont.descent()) / 2 + ascent;
+    painter.setPen(palette().color(foregroundRole()));
+    painter.translate(box.left(), qRound(baseline));
     // A board streaming for a minute reaches nine digits; squeezing the digits sideways keeps
     // their height, and so their legibility, better than a smaller font would.
-    QPainter painter(this);
-    painter.setPen(palette().color(foregroundRole()));
-    painter.translate(box.left(), box.top());
-    painter.scale(box.width() / advance, 1.0);
-    painter.drawText(QRectF(0, 0, advance, box.height()), int(alignment() & Qt::AlignVertical_Mask),
-                     text());
+    if (advance > box.width())
+        painter.scale(box.width() / advance, 1.0);
+    painter.drawGlyphRun(QPointF(0, 0), run);
 }
 
 qsizetype characterCount(QStringView text)

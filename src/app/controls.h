@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRawFont>
 #include <QWidget>
 
 // The window's controls raise the same handling whether the user or the program changes them:
@@ -94,6 +95,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    // The caption's value, parsed once: every received block adds to it.
+    QString m_parsedCaption;
+    double m_value = 0;
+    // What the parent paints behind the label. A count that changes hundreds of times a second
+    // would otherwise repaint the group box behind it each frame.
+    QPixmap m_backdrop;
+    QRawFont m_rawFont;
+    QFont m_rawFontFor;
 };
 
 // Characters of text as the counters count them: one for a character beyond U+FFFF too, which

@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/frame_pacer.h"
 #include "app/platform.h"
 #include "serial/mscomm.h"
 #include "serial/port_map.h"
@@ -25,6 +26,7 @@ Form1::Form1(Platform *platform, QWidget *parent)
     font.setPointSize(9);
     setFont(font);
     ui->setupUi(this);
+    new FramePacer(this);
 
     MSComm1->setPortResolver([this](int commPort) { return portDevice(commPort); });
     Timer1->setInterval(100);

@@ -85,6 +85,7 @@ private:
     [[nodiscard]] QByteArray takeBytes(qint64 maxBytes);
     [[nodiscard]] bool readable() const;
     void notifyIfWaiting();
+    void onReadyRead();
     void deliver();
 
     QSerialPort *m_port;
@@ -101,6 +102,7 @@ private:
     // Counts the opens, so that a device loss noticed for one connection never closes a later one.
     quint64 m_connection = 0;
     bool m_lossPending = false;
+    bool m_delivering = false;
     // What a lost device had delivered before it went, given out before anything else.
     QByteArray m_rescued;
     qsizetype m_rescuedRead = 0;

@@ -1,5 +1,7 @@
 #include "serial/receive_box.h"
 
+#include "app/frame_pacer.h"
+
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
@@ -10,7 +12,9 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyleHints>
+#include <QStyleOptionSlider>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 #include <QWheelEvent>
@@ -40,7 +44,7 @@ constexpr qreal Units = 64;
 // Input methods ask for the selection often; a huge one is not worth copying for them.
 constexpr qint64 MaxSelectionForInputMethod = 4096;
 constexpr int ScrollBarRange = 10000;
-constexpr int FrameMs = 16;
+constexpr int FillBand = 64;
 // Replacing a text this long gives its memory back to the system.
 constexpr qint64 LargeText = 4 << 20;
 
@@ -70,6 +74,48 @@ const QKeySequence::StandardKey editKeys[] = {
     QKeySequence::InsertLineSeparator,
 };
 
+// Qt repaints a scroll bar on every change of its range, page or value, and a stream changes
+// them with every line it adds; most of those changes move the handle by no pixel at all.
+class ScrollBar : public QScrollBar
+{
+public:
+    ScrollBar() : QScrollBar(Qt::Vertical) {}
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (look() != m_painted)
+            QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_painted = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look
+    {
+        QRect handle;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        bool operator!=(const Look &other) const
+        {
+            return handle != other.handle || atMinimum != other.atMinimum ||
+                   atMaximum != other.atMaximum;
+        }
+    };
+    [[nodiscard]] Look look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
+    }
+    Look m_painted;
+};
+
 } // namespace
 
 ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent)
@@ -78,8 +124,12 @@ ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent)
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     // Always shown, so that its coming and going never rewraps the text.
+    setVerticalScrollBar(new ScrollBar);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The bar paints all of itself; said so, a stream's every frame spares painting the frame
+    // and the group box behind it.
+    verticalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -125,7 +175,10 @@ void ReceiveBox::appendText(QStringView piece)
     // A view showing the end follows it, as a terminal does; the scroll bar then stays put.
     if (atEnd)
         m_top = maxTop();
-    updateScrollRange();
+    m_atEnd = m_top == maxTop();
+    // A stream appends far more often than a screen shows; the bar catches up once a frame.
+    if (!m_barSync.isActive())
+        m_barSync.start(FramePacer::FrameMs, this);
     if (changedLine <= m_top + visibleLineCount())
         scheduleRepaint();
     emit Change();
@@ -212,7 +265,13 @@ void ReceiveBox::paintEvent(QPaintEvent *e)
                                        : isActiveWindow() ? QPalette::Active
                                                           : QPalette::Inactive;
     const QPalette &pal = palette();
-    painter.fillRect(e->rect(), pal.brush(group, QPalette::Base));
+    // In bands, because Qt hands a fill of a hundred rows or more to its thread pool, whose
+    // wake-ups cost more than the fill itself at a few dozen frames a second.
+    const QRect dirty = e->rect();
+    for (int top = dirty.top(); top <= dirty.bottom(); top += FillBand)
+        painter.fillRect(
+            QRect(dirty.left(), top, dirty.width(), qMin(FillBand, dirty.bottom() + 1 - top)),
+            pal.brush(group, QPalette::Base));
     const QColor textColor = pal.color(group, QPalette::Text);
     painter.setPen(textColor);
 
@@ -411,11 +470,10 @@ void ReceiveBox::scrollContentsBy(int, int)
 {
     if (m_syncingBar)
         return;
-    // The user moved the bar.
+    // The user moved the bar. Its range may trail a stream by a frame, so the value is read
+    // against the bar's own range: a line number, or a proportion past ScrollBarRange lines.
     const QScrollBar *bar = verticalScrollBar();
-    const qint64 maximum = maxTop();
-    const qint64 line =
-        maximum > ScrollBarRange ? bar->value() * maximum / ScrollBarRange : bar->value();
+    const qint64 line = bar->maximum() > 0 ? qint64(bar->value()) * maxTop() / bar->maximum() : 0;
     if (line != m_top) {
         m_top = line;
         viewport()->update();
@@ -424,6 +482,8 @@ void ReceiveBox::scrollContentsBy(int, int)
 
 void ReceiveBox::scrollBarAction(int action)
 {
+    if (m_barSync.isActive())
+        updateScrollRange();
     // A proportional bar would step by far more than a line or a page: step by lines here.
     if (maxTop() <= ScrollBarRange)
         return;
@@ -668,9 +728,8 @@ void ReceiveBox::timerEvent(QTimerEvent *e)
     if (e->timerId() == m_blink.timerId()) {
         m_caretOn = !m_caretOn;
         repaintLines(caretLine(), caretLine());
-    } else if (e->timerId() == m_frame.timerId()) {
-        m_frame.stop();
-        viewport()->update();
+    } else if (e->timerId() == m_barSync.timerId()) {
+        updateScrollRange();
     } else if (e->timerId() == m_dragScroll.timerId()) {
         moveCaret(positionAt(m_dragPoint), true);
     } else {
@@ -756,6 +815,7 @@ void ReceiveBox::setTop(qint64 line)
 
 void ReceiveBox::updateScrollRange()
 {
+    m_barSync.stop();
     // Past ScrollBarRange lines the bar shows a proportion rather than a line number, so that
     // a stream arriving at the end leaves it unchanged instead of costing a repaint each block.
     const qint64 maximum = maxTop();
@@ -763,12 +823,19 @@ void ReceiveBox::updateScrollRange()
     m_atEnd = m_top == maximum;
     const int visible = visibleLineCount();
     const bool scaled = maximum > ScrollBarRange;
+    const int barMaximum = scaled ? ScrollBarRange : int(maximum);
+    const int pageStep =
+        scaled ? int(qMax<qint64>(1, visible * ScrollBarRange / maximum)) : visible;
+    const int value = scaled ? int(m_top * ScrollBarRange / maximum) : int(m_top);
     QScrollBar *bar = verticalScrollBar();
+    // Most appends change nothing here; the bar's setters cost signals even then.
+    if (bar->maximum() == barMaximum && bar->pageStep() == pageStep && bar->value() == value)
+        return;
     m_syncingBar = true;
-    bar->setRange(0, scaled ? ScrollBarRange : int(maximum));
-    bar->setPageStep(scaled ? int(qMax<qint64>(1, visible * ScrollBarRange / maximum)) : visible);
+    bar->setRange(0, barMaximum);
+    bar->setPageStep(pageStep);
     bar->setSingleStep(1);
-    bar->setValue(scaled ? int(m_top * ScrollBarRange / maximum) : int(m_top));
+    bar->setValue(value);
     m_syncingBar = false;
 }
 
@@ -798,8 +865,7 @@ void ReceiveBox::caretMoved()
 
 void ReceiveBox::scheduleRepaint()
 {
-    if (!m_frame.isActive())
-        m_frame.start(FrameMs, this);
+    viewport()->update();
 }
 
 void ReceiveBox::repaintLines(qint64 from, qint64 to)

@@ -165,8 +165,7 @@ private:
 
     bool m_caretOn = true;
     QBasicTimer m_blink;
-    // Repaints at most once a frame: a stream appends far more often than a screen can show.
-    QBasicTimer m_frame;
+    QBasicTimer m_barSync;
     QBasicTimer m_dragScroll;
     bool m_dragging = false;
     QPointF m_dragPoint;

@@ -1,0 +1,240 @@
+// Feeds the shown window through a pseudo-terminal at the rates real boards send, in the write
+// sizes a USB adapter hands to the tty layer, and prints the window process's CPU share for
+// each: what keeping the program open beside a printing board costs. The feeding thread's own
+// CPU time is taken off. Run under Xvfb (xvfb-run) or QT_QPA_PLATFORM=offscreen.
+//   bench_stream [seconds per rate, default 8] [only this row, counted from 0]
+#include "app/controls.h"
+#include "app/form1.h"
+#include "app/platform.h"
+#include "settings/settings_file.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class BenchPlatform : public Platform
+{
+public:
+    explicit BenchPlatform(QString path) : m_path(std::move(path)) {}
+    void messageBox(QWidget *, const QString &text, const QString &, QMessageBox::Icon) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    [[nodiscard]] QString settingsPath() const override { return m_path; }
+
+private:
+    QString m_path;
+};
+
+struct Times
+{
+    double user = 0;
+    double system = 0;
+};
+
+Times usage(int who)
+{
+    rusage r{};
+    getrusage(who, &r);
+    return {double(r.ru_utime.tv_sec) + double(r.ru_utime.tv_usec) / 1e6,
+            double(r.ru_stime.tv_sec) + double(r.ru_stime.tv_usec) / 1e6};
+}
+
+double cpuSeconds(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+struct Rate
+{
+    const char *name;
+    qint64 bytesPerSecond; // 0: nothing arrives
+    qsizetype writeSize;
+};
+
+const Rate rates[] = {
+    {"idle, port open", 0, 0},
+    {"11.5 kB/s in 32-byte writes", 11520, 32},
+    {"11.5 kB/s in 256-byte writes", 11520, 256},
+    {"115 kB/s in 512-byte writes", 115200, 512},
+    {"1.2 MB/s in 4096-byte writes", 1200000, 4096},
+};
+
+// Lines as a sensor board prints them, endlessly.
+QByteArray sensorText(qsizetype bytes)
+{
+    QByteArray text;
+    for (int n = 0; text.size() < bytes; ++n)
+        text += "T=" + QByteArray::number(20 + n % 7) + "." + QByteArray::number(n % 10) +
+                " H=" + QByteArray::number(40 + n % 13) + "% n=" + QByteArray::number(n) + "\r\n";
+    return text;
+}
+
+// The board: writes writeSize bytes at a steady pace from its own thread.
+class Feeder
+{
+public:
+    Feeder(int master, const Rate &rate, double seconds)
+    {
+        if (rate.bytesPerSecond == 0)
+            return;
+        m_thread = std::thread([=] {
+            const QByteArray text = sensorText(rate.writeSize * 4096);
+            const double period = double(rate.writeSize) / double(rate.bytesPerSecond);
+            const qint64 writes = qint64(seconds / period);
+            timespec next{};
+            clock_gettime(CLOCK_MONOTONIC, &next);
+            qsizetype at = 0;
+            for (qint64 i = 0; i < writes; ++i) {
+                if (at + rate.writeSize > text.size())
+                    at = 0;
+                for (qsizetype done = 0; done < rate.writeSize && !m_stop;) {
+                    pollfd p{master, POLLOUT, 0};
+                    if (::poll(&p, 1, 100) <= 0)
+                        continue;
+                    const ssize_t n = ::write(master, text.constData() + at + done,
+                                              size_t(rate.writeSize - done));
+                    if (n > 0)
+                        done += n;
+                }
+                at += rate.writeSize;
+                m_sent += rate.writeSize;
+                const auto step = qint64(period * 1e9);
+                next.tv_nsec += step % 1000000000;
+                next.tv_sec += step / 1000000000 + next.tv_nsec / 1000000000;
+                next.tv_nsec %= 1000000000;
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            }
+            m_cpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+            m_times = usage(RUSAGE_THREAD);
+            m_done = true;
+        });
+    }
+    ~Feeder() { join(); }
+    [[nodiscard]] bool done() const { return m_done || !m_thread.joinable(); }
+    void join()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    [[nodiscard]] qint64 sent() const { return m_sent; }
+    [[nodiscard]] double cpu() const { return m_cpu; }
+    [[nodiscard]] Times times() const { return m_times; }
+
+private:
+    std::thread m_thread;
+    std::atomic<qint64> m_sent{0};
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_stop{false};
+    double m_cpu = 0;
+    Times m_times;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 8.0;
+    const int only = argc > 2 ? std::atoi(argv[2]) : -1;
+
+    int master = -1;
+    int slave = -1;
+    char name[256];
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return 1;
+    termios raw;
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("bench.ini"));
+    {
+        const SettingsFile file(ini);
+        for (int n = 1; n <= 48; ++n)
+            file.write(QStringLiteral("端口映射"), QStringLiteral("COM%1").arg(n),
+                       n == 5 ? QString::fromLocal8Bit(name) : QStringLiteral("/nonexistent"));
+    }
+    Form1 window(new BenchPlatform(ini));
+    window.show();
+    window.findChild<ListBox *>(QStringLiteral("ComPort"))->select(4);
+    window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
+    auto *counter = window.findChild<QLabel *>(QStringLiteral("RevNum"));
+
+    // Runs the event loop until done() or the time is up.
+    const auto runFor = [](int ms, const std::function<bool()> &done) {
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(ms);
+        QTimer poll;
+        if (done) {
+            QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+                if (done())
+                    loop.quit();
+            });
+            poll.start(20);
+        }
+        loop.exec();
+    };
+
+    std::printf("%-32s %10s %10s %10s %10s %10s\n", "feed", "CPU", "user", "kernel", "received",
+                "took");
+    for (int row = 0; row < int(std::size(rates)); ++row) {
+        if (only >= 0 && row != only)
+            continue;
+        const Rate &rate = rates[row];
+        window.findChild<QPushButton *>(QStringLiteral("ClearRevText"))->click();
+        window.findChild<QPushButton *>(QStringLiteral("ClearCounter"))->click();
+        // Let the window settle after the clear before measuring.
+        runFor(500, {});
+
+        const double cpuBefore = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        const Times timesBefore = usage(RUSAGE_SELF);
+        QElapsedTimer wall;
+        wall.start();
+        Feeder feeder(master, rate, seconds);
+        // A window that cannot keep up makes the board wait, and the run longer.
+        runFor(int(seconds * 1000), {});
+        if (!feeder.done())
+            runFor(int(seconds * 4000), [&] { return feeder.done(); });
+        feeder.join();
+        const double elapsed = double(wall.nsecsElapsed()) / 1e9;
+        const double cpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - feeder.cpu();
+        const Times timesAfter = usage(RUSAGE_SELF);
+        const double user = timesAfter.user - timesBefore.user - feeder.times().user;
+        const double system = timesAfter.system - timesBefore.system - feeder.times().system;
+        // What is still on its way arrives and is counted, outside the measured time.
+        runFor(5000, [&] { return counter->text().toLongLong() >= feeder.sent(); });
+        const bool whole = counter->text().toLongLong() == feeder.sent();
+        std::printf("%-32s %9.1f%% %9.1f%% %9.1f%% %10s %9.1fs\n", rate.name, 100.0 * cpu / elapsed,
+                    100.0 * user / elapsed, 100.0 * system / elapsed, whole ? "all" : "BYTES LOST",
+                    elapsed);
+        std::fflush(stdout);
+    }
+    ::close(master);
+    ::close(slave);
+    return 0;
+}

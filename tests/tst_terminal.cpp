@@ -7,9 +7,13 @@
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
 
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
@@ -46,6 +50,12 @@ private slots:
     void clearButtons();
     void randomBytesInHex();
     void splitUtf8InText();
+    void encodingSplitAtEveryByte_data();
+    void encodingSplitAtEveryByte();
+    void encodingSend_data();
+    void encodingSend();
+    void encodingStored_data();
+    void encodingStored();
     void deviceLoss();
     void periodicSend();
     void periodicSendWaitsForSlowLine();
@@ -63,6 +73,7 @@ private:
     QString revText() const { return f->control<ReceiveBox>("RevText")->text(); }
     QString counter(const char *name) const { return f->control<QLabel>(name)->text(); }
     void setSendText(const QString &text) { f->control<MemoBox>("SendText")->setText(text); }
+    bool chooseEncoding(const char *box, const QString &name);
     std::unique_ptr<WindowFixture> f;
 };
 
@@ -415,6 +426,144 @@ void TestTerminal::splitUtf8InText()
     // Characters are counted: each 😀 once.
     QTRY_COMPARE_WITH_TIMEOUT(counter("RevNum"), QString::number(expected.toUcs4().size()), 60000);
     QVERIFY(revText() == expected);
+}
+
+// Opens the box's context menu with a right click, as a user does, and picks the entry of its
+// "文字编码" submenu. Returns whether the entry was there, and checked afterwards.
+bool TestTerminal::chooseEncoding(const char *box, const QString &name)
+{
+    QWidget *target = f->control<QWidget>(box);
+    if (auto *area = qobject_cast<QAbstractScrollArea *>(target))
+        target = area->viewport();
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction *entry : menu->actions()) {
+            if (!entry->menu() || entry->text() != QStringLiteral("文字编码"))
+                continue;
+            for (QAction *choice : entry->menu()->actions()) {
+                if (choice->text() == name) {
+                    choice->trigger();
+                    checked = choice->isChecked();
+                }
+            }
+        }
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            target->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(target, &event);
+    return checked;
+}
+
+void TestTerminal::encodingSplitAtEveryByte_data()
+{
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QString utf8 = QStringLiteral("温度a😀€\r\n");
+    QTest::newRow("UTF-8") << "UTF-8" << utf8 << utf8.toUtf8();
+    // Two-byte GBK characters, a four-byte GB18030 one (U+20000) and the euro sign.
+    QTest::newRow("GBK") << "GBK" << QStringLiteral("温度a𠀀€\r\n")
+                         << QByteArray("\xCE\xC2\xB6\xC8\x61\x95\x32\x82\x36\xA2\xE3\r\n");
+}
+
+// Every way a character can be cut between two reads of the board's output comes out whole.
+void TestTerminal::encodingSplitAtEveryByte()
+{
+    QFETCH(QString, encoding);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+
+    f->window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(chooseEncoding("RevText", encoding));
+    QVERIFY(f->openBoard());
+    f->click("ClearRevText");
+    f->click("ClearCounter");
+    QString expected;
+    for (qsizetype cut = 1; cut < bytes.size(); ++cut) {
+        QVERIFY(f->board.write(bytes.first(cut)));
+        QTest::qWait(10);
+        QVERIFY(f->board.write(bytes.sliced(cut)));
+        expected += text;
+        QTRY_COMPARE(revText(), expected);
+    }
+    QCOMPARE(counter("RevNum"), QString::number(expected.toUcs4().size()));
+
+    // Bytes that are no character show as U+FFFD, and the stream goes on.
+    QVERIFY(f->board.write("\xFF" + bytes));
+    QTRY_COMPARE(revText(), expected + QChar(0xFFFD) + text);
+}
+
+void TestTerminal::encodingSend_data()
+{
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("UTF-8") << "UTF-8" << QByteArray("\xE4\xBD\xA0\xE5\xA5\xBD");
+    QTest::newRow("GBK") << "GBK" << QByteArray("\xC4\xE3\xBA\xC3");
+}
+
+void TestTerminal::encodingSend()
+{
+    QFETCH(QString, encoding);
+    QFETCH(QByteArray, bytes);
+
+    f->window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(chooseEncoding("SendText", encoding));
+    QVERIFY(f->openBoard());
+    setSendText(QStringLiteral("你好"));
+    f->click("ManSend");
+    QCOMPARE(f->board.readExactly(bytes.size()), bytes);
+    QCOMPARE(counter("SendNum"), QStringLiteral("2"));
+    // Hexadecimal mode sends its one byte whatever the encoding.
+    f->control<QRadioButton>("SendHexSel")->setChecked(true);
+    setSendText(QStringLiteral("C4"));
+    f->click("ManSend");
+    QCOMPARE(f->board.readExactly(1), QByteArray("\xC4"));
+}
+
+void TestTerminal::encodingStored_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("checked");
+    QTest::newRow("GBK") << "GBK"
+                         << "GBK";
+    QTest::newRow("UTF-8") << "UTF-8"
+                           << "UTF-8";
+    QTest::newRow("missing") << ""
+                             << "UTF-8";
+    QTest::newRow("other") << "gb2312"
+                           << "UTF-8";
+}
+
+void TestTerminal::encodingStored()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, checked);
+
+    const SettingsFile settings(f->iniPath());
+    if (!stored.isEmpty())
+        settings.write(QStringLiteral("端口设置"), QStringLiteral("文字编码"), stored);
+    f->window = std::make_unique<Form1>(f->platform = new TestPlatform(f->iniPath()));
+    f->window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(f->openBoard());
+    QVERIFY(f->board.write("\xC4\xE3\r\n"));
+    QTRY_VERIFY(revText().endsWith(checked == QStringLiteral("GBK")
+                                       ? QStringLiteral("你\r\n")
+                                       : QString(2, QChar(0xFFFD)) + QStringLiteral("\r\n")));
+
+    // A choice is stored at once; the other one is picked here from the send box's menu.
+    const QString other =
+        checked == QStringLiteral("GBK") ? QStringLiteral("UTF-8") : QStringLiteral("GBK");
+    QVERIFY(chooseEncoding("SendText", other));
+    QCOMPARE(settings.read(QStringLiteral("端口设置"), QStringLiteral("文字编码"), QString()),
+             other);
 }
 
 void TestTerminal::deviceLoss()

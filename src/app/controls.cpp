@@ -1,13 +1,16 @@
 #include "app/controls.h"
 
 #include <QAbstractItemView>
+#include <QContextMenuEvent>
 #include <QGlyphRun>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextDocument>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -51,6 +54,13 @@ void MemoBox::setText(const QString &text)
     const QString plain = toLf(text);
     if (plain != toPlainText())
         setPlainText(plain);
+}
+
+void MemoBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    const std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
+    emit contextMenuAboutToShow(menu.get());
+    menu->exec(event->globalPos());
 }
 
 void MemoBox::onContentsChange(int, int removed, int added)

@@ -36,6 +36,11 @@ public:
 
 signals:
     void Change();
+    // The context menu is about to open with the editor's own entries; more may be added.
+    void contextMenuAboutToShow(QMenu *menu);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void onContentsChange(int position, int removed, int added);

@@ -34,6 +34,7 @@ Form1::Form1(Platform *platform, QWidget *parent)
 
     connectAppControls();
     connectSerialControls();
+    connectEncodingMenu();
     connectSendControls();
     connectCarControls();
     connectBluetoothControls();

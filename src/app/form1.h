@@ -7,6 +7,8 @@
 #include <memory>
 
 class MSComm;
+class QAction;
+class QMenu;
 class Platform;
 class QTimer;
 class SettingsFile;
@@ -58,6 +60,9 @@ private:
     void RevText_Change();
     void ClearRevText_Click();
     void ClearCounter_Click();
+    void connectEncodingMenu();
+    void TextEncoding_Click(QAction *choice);
+    void applyTextEncoding(const QString &name);
     void showPortClosed();
     void showPortOpen();
     QString portDevice(int commPort) const;
@@ -99,4 +104,5 @@ private:
     QTimer *Timer1;
     QTimer *AutoSendTimer;
     bool m_keyPreview = false;
+    QMenu *m_encodingMenu = nullptr;
 };

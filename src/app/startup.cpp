@@ -91,6 +91,8 @@ void Form1::Form_Load()
         ui->ComPort->select(entry);
     ui->BuadRate->setText(m_settings->read(QStringLiteral("端口设置"), QStringLiteral("波特率"),
                                            QStringLiteral("9600")));
+    applyTextEncoding(
+        m_settings->read(QStringLiteral("端口设置"), QStringLiteral("文字编码"), QString()));
     // A hand-edited port name that matches no entry gives number 0, which the component refuses;
     // the port then stays on the number it had, and opening it tells the user.
     (void)MSComm1->setCommPort(ui->ComPort->listIndex() + 1);

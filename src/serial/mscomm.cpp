@@ -4,6 +4,8 @@
 
 #include <QElapsedTimer>
 #include <QScopedValueRollback>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTimer>
 
 #include <algorithm>
@@ -52,6 +54,40 @@ qsizetype incompleteTail(const QByteArray &bytes)
                 return 0;
         }
         return back;
+    }
+    return 0;
+}
+
+// Length of the trailing bytes that begin a GB18030 character (two bytes, or four with digits
+// second and fourth) but stop short of its end. Lead and trail bytes share a range, so the
+// characters are walked from the start, which is always a character boundary here.
+qsizetype incompleteGb18030Tail(const QByteArray &bytes)
+{
+    const auto at = [&bytes](qsizetype i) { return static_cast<uchar>(bytes.at(i)); };
+    const auto isDigit = [](uchar b) { return b >= 0x30 && b <= 0x39; };
+    const auto isLead = [](uchar b) { return b >= 0x81 && b <= 0xFE; };
+    const qsizetype size = bytes.size();
+    qsizetype i = 0;
+    while (i < size) {
+        if (!isLead(at(i))) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= size)
+            return size - i;
+        if (!isDigit(at(i + 1))) {
+            i += 2;
+            continue;
+        }
+        if (i + 2 >= size)
+            return size - i;
+        if (!isLead(at(i + 2))) {
+            i += 2;
+            continue;
+        }
+        if (i + 3 >= size)
+            return size - i;
+        i += 4;
     }
     return 0;
 }
@@ -145,6 +181,11 @@ int MSComm::setPortOpen(bool open)
     return openPort();
 }
 
+void MSComm::setTextEncoding(TextEncoding encoding)
+{
+    m_encoding = encoding;
+}
+
 int MSComm::InputMode() const
 {
     return m_inputMode;
@@ -178,10 +219,16 @@ QVariant MSComm::Input()
         // Always take at least one new byte, so that a held-back start can complete even when
         // InputLen is smaller than the character.
         QByteArray bytes = m_heldBack + takeBytes(std::max<qint64>(limit - m_heldBack.size(), 1));
-        const qsizetype incomplete = incompleteTail(bytes);
+        const bool utf8 = m_encoding == TextEncoding::Utf8;
+        const qsizetype incomplete = utf8 ? incompleteTail(bytes) : incompleteGb18030Tail(bytes);
         m_heldBack = bytes.right(incomplete);
         bytes.chop(incomplete);
-        result = QString::fromUtf8(bytes);
+        if (utf8) {
+            result = QString::fromUtf8(bytes);
+        } else {
+            QStringDecoder decoder("GB18030", QStringDecoder::Flag::Stateless);
+            result = QString(decoder.decode(bytes));
+        }
     }
     notifyIfWaiting();
     return result;
@@ -202,8 +249,10 @@ int MSComm::Output(const QVariant &data)
     if (!m_port->isOpen())
         return PortNotOpen;
     QByteArray bytes;
-    if (data.typeId() == QMetaType::QString)
+    if (data.typeId() == QMetaType::QString && m_encoding == TextEncoding::Utf8)
         bytes = data.toString().toUtf8();
+    else if (data.typeId() == QMetaType::QString)
+        bytes = QStringEncoder("GB18030", QStringEncoder::Flag::Stateless).encode(data.toString());
     else if (data.typeId() == QMetaType::QByteArray)
         bytes = data.toByteArray();
     else

@@ -30,6 +30,9 @@ public:
         DeviceLost = 8020,         // the device went away while in use
     };
     using PortResolver = std::function<QString(int commPort)>;
+    // How text is turned into bytes and back: UTF-8 (Arduino, ESP-IDF) or GB18030, the superset
+    // of GBK and GB2312 that firmware built on Chinese Windows prints.
+    enum class TextEncoding { Utf8, Gb18030 };
 
     explicit MSComm(QObject *parent = nullptr);
     ~MSComm() override;
@@ -51,19 +54,23 @@ public:
     // starts afresh (what a lost device left unread goes then). Closing a closed port is 0.
     [[nodiscard]] int setPortOpen(bool open);
 
+    [[nodiscard]] TextEncoding textEncoding() const { return m_encoding; }
+    // Acts from the next Input and Output on.
+    void setTextEncoding(TextEncoding encoding);
+
     [[nodiscard]] int InputMode() const;
     void setInputMode(int mode); // 0 text, 1 bytes; other values are ignored
     void setInputLen(int n);     // 0: the next Input takes everything waiting, up to one block
-    // Text mode: a QString decoded from UTF-8; a character split between two blocks comes whole
-    // with the second (so a block can run up to three bytes past a small InputLen).
+    // Text mode: a QString decoded with the text encoding; a character split between two blocks
+    // comes whole with the second (so a block can run up to three bytes past a small InputLen).
     // Byte mode: a QByteArray. Never more than 4096 bytes; the rest follows with the next event.
     [[nodiscard]] QVariant Input();
     // Bytes received and not yet given out by Input.
     [[nodiscard]] int InBufferCount() const;
     [[nodiscard]] int CommEvent() const;
 
-    // QString goes out as UTF-8, QByteArray as it is. Queued without limit; callers that send
-    // on their own watch OutBufferCount.
+    // QString goes out in the text encoding, QByteArray as it is. Queued without limit; callers
+    // that send on their own watch OutBufferCount.
     [[nodiscard]] int Output(const QVariant &data);
     // Bytes queued by Output and not yet taken by the device.
     [[nodiscard]] qint64 OutBufferCount() const;
@@ -106,6 +113,7 @@ private:
     // What a lost device had delivered before it went, given out before anything else.
     QByteArray m_rescued;
     qsizetype m_rescuedRead = 0;
-    // The start of a UTF-8 character whose remaining bytes have not arrived yet.
+    TextEncoding m_encoding = TextEncoding::Utf8;
+    // The start of a character whose remaining bytes have not arrived yet.
     QByteArray m_heldBack;
 };

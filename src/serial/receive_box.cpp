@@ -696,6 +696,7 @@ void ReceiveBox::contextMenuEvent(QContextMenuEvent *e)
     menu.addSeparator();
     QAction *selectAllAction = menu.addAction(QStringLiteral("全选(&A)"));
     selectAllAction->setEnabled(m_store.size() > 0);
+    emit contextMenuAboutToShow(&menu);
 
     QAction *chosen = menu.exec(e->globalPos());
     if (chosen == cutAction)

@@ -12,6 +12,7 @@
 
 #include <array>
 
+class QMenu;
 class QPainter;
 class QTextLayout;
 
@@ -49,6 +50,8 @@ public:
 signals:
     // Any change of the text, by the user or by the program.
     void Change();
+    // The context menu is about to open with the box's own entries; more may be added.
+    void contextMenuAboutToShow(QMenu *menu);
 
 protected:
     bool event(QEvent *e) override;

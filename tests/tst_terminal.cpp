@@ -17,7 +17,10 @@
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <csignal>
 #include <termios.h>
@@ -65,6 +68,8 @@ private slots:
     void periodicSendRefusedPeriod();
     void scan();
     void streamPaintsOncePerFrame();
+    void readBackWhileStreaming_data();
+    void readBackWhileStreaming();
     void memoryReturnedAfterClear();
     void endingSignalClosesPort_data();
     void endingSignalClosesPort();
@@ -778,6 +783,141 @@ void TestTerminal::streamPaintsOncePerFrame()
     QCOMPARE(rev->selStart(), rev->length());
     QTRY_COMPARE(rev->verticalScrollBar()->value(), rev->verticalScrollBar()->maximum());
     QVERIFY(rev->verticalScrollBar()->maximum() > 0);
+}
+
+void TestTerminal::readBackWhileStreaming_data()
+{
+    QTest::addColumn<QString>("leave");
+    QTest::addColumn<QString>("resume");
+
+    QTest::newRow("Page Up, Ctrl+End") << "Page Up"
+                                       << "Ctrl+End";
+    QTest::newRow("caret keys, Ctrl+End") << "Up"
+                                          << "Ctrl+End";
+    QTest::newRow("Shift+Left, Ctrl+End") << "Shift+Left"
+                                          << "Ctrl+End";
+    QTest::newRow("mouse selection, click at the end") << "drag"
+                                                       << "click";
+    QTest::newRow("wheel, wheel to the bottom") << "wheel"
+                                                << "wheel";
+    QTest::newRow("scroll bar, bar to the bottom") << "bar"
+                                                   << "bar";
+}
+
+// A user reading back or copying while the board prints: data goes on being appended and
+// counted, the view, caret and selection stay, and following resumes at the end.
+void TestTerminal::readBackWhileStreaming()
+{
+    QFETCH(QString, leave);
+    QFETCH(QString, resume);
+
+    f->window->show();
+    f->window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+    QVERIFY(f->openBoard());
+    f->click("ClearRevText");
+    f->click("ClearCounter");
+    auto *rev = f->control<ReceiveBox>("RevText");
+    QWidget *view = rev->viewport();
+    QScrollBar *bar = rev->verticalScrollBar();
+    qint64 sent = 0;
+    const auto stream = [&](qint64 bytes) {
+        QByteArray piece;
+        while (piece.size() < bytes) {
+            piece += "n=" + QByteArray::number(sent + piece.size()) + " T=23.5 H=41%\r\n";
+        }
+        for (qsizetype at = 0; at < piece.size(); at += 65536)
+            f->board.write(piece.mid(at, 65536));
+        sent += piece.size();
+        QTRY_COMPARE_WITH_TIMEOUT(counter("RevNum"), QString::number(sent), 20000);
+    };
+    const auto wheel = [&](int steps) {
+        for (int i = 0; i < std::abs(steps); ++i) {
+            QWheelEvent event(QPointF(20, 20), view->mapToGlobal(QPointF(20, 20)), QPoint(),
+                              QPoint(0, steps > 0 ? 120 : -120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(view, &event);
+        }
+    };
+    stream(20000);
+    rev->setFocus();
+    QTRY_VERIFY(rev->hasFocus());
+    QCOMPARE(rev->selStart(), rev->length());
+
+    if (leave == QStringLiteral("Page Up")) {
+        QTest::keyClick(rev, Qt::Key_PageUp);
+    } else if (leave == QStringLiteral("Up")) {
+        for (int i = 0; i < 60; ++i)
+            QTest::keyClick(rev, Qt::Key_Up);
+    } else if (leave == QStringLiteral("Shift+Left")) {
+        for (int i = 0; i < 8; ++i)
+            QTest::keyClick(rev, Qt::Key_Left, Qt::ShiftModifier);
+    } else if (leave == QStringLiteral("drag")) {
+        QTest::mousePress(view, Qt::LeftButton, {}, QPoint(10, 20));
+        QTest::mouseMove(view, QPoint(120, 60));
+        QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(120, 60));
+    } else if (leave == QStringLiteral("wheel")) {
+        wheel(5);
+    } else {
+        QTRY_VERIFY(bar->maximum() > 0);
+        for (int i = 0; i < 5; ++i)
+            QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, 4));
+    }
+    QTest::qWait(50);
+    const qint64 selStart = rev->selStart();
+    const qint64 selLength = rev->selLength();
+    const QString selected = rev->selectedText();
+    const QRect caret = rev->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    QVERIFY(selLength > 0 || selStart < rev->length() || leave == QStringLiteral("wheel") ||
+            leave == QStringLiteral("bar"));
+
+    stream(1 << 20);
+    QTest::qWait(3 * FramePacer::FrameMs);
+    QCOMPARE(rev->selStart(), selStart);
+    QCOMPARE(rev->selLength(), selLength);
+    QCOMPARE(rev->selectedText(), selected);
+    QCOMPARE(rev->inputMethodQuery(Qt::ImCursorRectangle).toRect(), caret);
+    QVERIFY(!rev->followsEnd());
+    QCOMPARE(bar->value() < bar->maximum(), true);
+
+    if (resume == QStringLiteral("Ctrl+End")) {
+        QTest::keyClick(rev, Qt::Key_End, Qt::ControlModifier);
+    } else if (resume == QStringLiteral("click")) {
+        // A click without a drag clears the selection; Ctrl+End then shows the end.
+        QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(10, 20));
+        QTest::keyClick(rev, Qt::Key_End, Qt::ControlModifier);
+    } else if (resume == QStringLiteral("wheel")) {
+        wheel(-100000 / 3);
+    } else {
+        // Drags the handle down past the end of the bar.
+        QStyleOptionSlider option;
+        option.initFrom(bar);
+        option.orientation = Qt::Vertical;
+        option.minimum = bar->minimum();
+        option.maximum = bar->maximum();
+        option.sliderPosition = option.sliderValue = bar->value();
+        option.pageStep = bar->pageStep();
+        option.singleStep = bar->singleStep();
+        const QPoint handle =
+            bar->style()
+                ->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar)
+                .center();
+        const QPoint below(handle.x(), bar->height() + 50);
+        QTest::mousePress(bar, Qt::LeftButton, {}, handle);
+        QTest::mouseMove(bar, (handle + below) / 2);
+        QTest::mouseMove(bar, below);
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, below);
+    }
+    QTRY_VERIFY(rev->followsEnd());
+    stream(1000);
+    QCOMPARE(rev->selStart(), rev->length());
+    QCOMPARE(rev->selLength(), 0);
+    QTRY_COMPARE(bar->value(), bar->maximum());
+
+    // The clear button always goes back to following.
+    QTest::keyClick(rev, Qt::Key_PageUp);
+    f->click("ClearRevText");
+    QVERIFY(rev->followsEnd());
 }
 
 namespace {

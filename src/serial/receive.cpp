@@ -52,7 +52,8 @@ void Form1::RevHexSel_Click()
 
 void Form1::RevText_Change()
 {
-    ui->RevText->setSelStart(ui->RevText->length());
+    if (ui->RevText->followsEnd())
+        ui->RevText->setSelStart(ui->RevText->length());
 }
 
 void Form1::ClearRevText_Click()

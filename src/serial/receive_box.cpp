@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleHints>
@@ -161,6 +162,7 @@ void ReceiveBox::setText(const QString &text)
     m_top = 0;
     updateScrollRange();
     caretMoved();
+    const QScopedValueRollback<bool> replacing(m_replacing, true);
     emit Change();
 }
 
@@ -169,11 +171,12 @@ void ReceiveBox::appendText(QStringView piece)
     if (piece.isEmpty())
         return;
     const qint64 changedLine = m_index.lineCount() - 1;
-    const bool atEnd = m_top >= maxTop();
+    const bool follow = followsEnd();
     m_store.append(piece);
     m_index.catchUp(m_store);
-    // A view showing the end follows it, as a terminal does; the scroll bar then stays put.
-    if (atEnd)
+    // A view showing the end follows it, as a terminal does; the scroll bar then stays put. One
+    // the user has scrolled away, or that holds a selection, stays where it is.
+    if (follow)
         m_top = maxTop();
     m_atEnd = m_top == maxTop();
     // A stream appends far more often than a screen shows; the bar catches up once a frame.
@@ -182,6 +185,11 @@ void ReceiveBox::appendText(QStringView piece)
     if (changedLine <= m_top + visibleLineCount())
         scheduleRepaint();
     emit Change();
+}
+
+bool ReceiveBox::followsEnd() const
+{
+    return m_replacing || (m_top >= maxTop() && selLength() == 0);
 }
 
 qint64 ReceiveBox::length() const

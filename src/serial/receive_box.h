@@ -33,8 +33,12 @@ public:
     // differs.
     void setText(const QString &text);
     // Same as setText(text() + piece), at the cost of the piece; the selection stays, and a
-    // view that shows the last line goes on showing it.
+    // view that follows the end goes on showing it.
     void appendText(QStringView piece);
+    // The view shows the last line and nothing is selected, or the whole text is being replaced:
+    // a change should take the caret to the end. A user who scrolls away to read, or selects
+    // something to copy, keeps the view, the caret and the selection while data arrives.
+    [[nodiscard]] bool followsEnd() const;
     [[nodiscard]] qint64 length() const;
 
     [[nodiscard]] qint64 selStart() const;
@@ -146,6 +150,7 @@ private:
     // First line shown; the scroll bar follows it.
     qint64 m_top = 0;
     bool m_atEnd = true;
+    bool m_replacing = false;
     bool m_syncingBar = false;
     int m_wheelDelta = 0;
 

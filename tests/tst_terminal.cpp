@@ -68,6 +68,8 @@ private slots:
     void periodicSendRefusedPeriod();
     void scan();
     void streamPaintsOncePerFrame();
+    void fontZoom_data();
+    void fontZoom();
     void readBackWhileStreaming_data();
     void readBackWhileStreaming();
     void memoryReturnedAfterClear();
@@ -783,6 +785,57 @@ void TestTerminal::streamPaintsOncePerFrame()
     QCOMPARE(rev->selStart(), rev->length());
     QTRY_COMPARE(rev->verticalScrollBar()->value(), rev->verticalScrollBar()->maximum());
     QVERIFY(rev->verticalScrollBar()->maximum() > 0);
+}
+
+void TestTerminal::fontZoom_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("change"); // points; 0: back to the designed size
+
+    QTest::newRow("Ctrl+Plus") << "Ctrl+Plus" << 1;
+    QTest::newRow("Ctrl+=") << "Ctrl+=" << 1;
+    QTest::newRow("Ctrl+Minus") << "Ctrl+Minus" << -1;
+    QTest::newRow("Ctrl+wheel up") << "Ctrl+wheel up" << 1;
+    QTest::newRow("Ctrl+wheel down") << "Ctrl+wheel down" << -1;
+    QTest::newRow("Ctrl+0") << "Ctrl+0" << 0;
+}
+
+void TestTerminal::fontZoom()
+{
+    QFETCH(QString, action);
+    QFETCH(int, change);
+
+    f->window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    auto *rev = f->control<ReceiveBox>("RevText");
+    const int designed = rev->fontPointSize();
+    rev->setFocus();
+    // Start two points up, so that Ctrl+0 has something to undo.
+    QTest::keyClick(rev, Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(rev, Qt::Key_Plus, Qt::ControlModifier);
+    QCOMPARE(rev->fontPointSize(), designed + 2);
+
+    if (action == QStringLiteral("Ctrl+Plus"))
+        QTest::keyClick(rev, Qt::Key_Plus, Qt::ControlModifier);
+    else if (action == QStringLiteral("Ctrl+="))
+        QTest::keyClick(rev, Qt::Key_Equal, Qt::ControlModifier);
+    else if (action == QStringLiteral("Ctrl+Minus"))
+        QTest::keyClick(rev, Qt::Key_Minus, Qt::ControlModifier);
+    else if (action == QStringLiteral("Ctrl+0"))
+        QTest::keyClick(rev, Qt::Key_0, Qt::ControlModifier);
+    else {
+        QWheelEvent event(QPointF(20, 20), rev->viewport()->mapToGlobal(QPointF(20, 20)), QPoint(),
+                          QPoint(0, change * 120), Qt::NoButton, Qt::ControlModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(rev->viewport(), &event);
+    }
+
+    const int expected = change == 0 ? designed : designed + 2 + change;
+    QCOMPARE(rev->fontPointSize(), expected);
+    QCOMPARE(SettingsFile(f->iniPath()).read("接收区", "字号", ""), QString::number(expected));
+    // The next start shows the stored size.
+    f->window = std::make_unique<Form1>(f->platform = new TestPlatform(f->iniPath()));
+    QCOMPARE(f->control<ReceiveBox>("RevText")->fontPointSize(), expected);
 }
 
 void TestTerminal::readBackWhileStreaming_data()

@@ -58,6 +58,7 @@ private:
     void RevChrSel_Click();
     void RevHexSel_Click();
     void RevText_Change();
+    void RevText_FontSizeChanged(int points);
     void ClearRevText_Click();
     void ClearCounter_Click();
     void connectEncodingMenu();

@@ -93,6 +93,10 @@ void Form1::Form_Load()
                                            QStringLiteral("9600")));
     applyTextEncoding(
         m_settings->read(QStringLiteral("端口设置"), QStringLiteral("文字编码"), QString()));
+    const int points =
+        m_settings->read(QStringLiteral("接收区"), QStringLiteral("字号"), QString()).toInt();
+    if (points > 0 && points != ui->RevText->fontPointSize())
+        ui->RevText->setFontPointSize(points);
     // A hand-edited port name that matches no entry gives number 0, which the component refuses;
     // the port then stays on the number it had, and opening it tells the user.
     (void)MSComm1->setCommPort(ui->ComPort->listIndex() + 1);

@@ -43,6 +43,7 @@ void Form1::connectSerialControls()
             RevHexSel_Click();
     });
     connect(ui->RevText, &ReceiveBox::Change, this, &Form1::RevText_Change);
+    connect(ui->RevText, &ReceiveBox::fontSizeChanged, this, &Form1::RevText_FontSizeChanged);
     connect(ui->ClearRevText, &QPushButton::clicked, this, &Form1::ClearRevText_Click);
     connect(ui->ClearCounter, &QPushButton::clicked, this, &Form1::ClearCounter_Click);
 }

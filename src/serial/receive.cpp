@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "serial/mscomm.h"
+#include "settings/settings_file.h"
 #include "ui_form1.h"
 
 namespace {
@@ -54,6 +55,11 @@ void Form1::RevText_Change()
 {
     if (ui->RevText->followsEnd())
         ui->RevText->setSelStart(ui->RevText->length());
+}
+
+void Form1::RevText_FontSizeChanged(int points)
+{
+    m_settings->write(QStringLiteral("接收区"), QStringLiteral("字号"), QString::number(points));
 }
 
 void Form1::ClearRevText_Click()

@@ -22,6 +22,7 @@
 #include <QtMath>
 
 #include <climits>
+#include <optional>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -74,6 +75,28 @@ const QKeySequence::StandardKey editKeys[] = {
     QKeySequence::InsertParagraphSeparator,
     QKeySequence::InsertLineSeparator,
 };
+
+constexpr int MinFontPoints = 6;
+constexpr int MaxFontPoints = 72;
+
+// Ctrl+Plus (or Ctrl+=, the same key unshifted), Ctrl+Minus and Ctrl+0: a step of the font size,
+// or 0 for the designed size; nothing for any other key.
+std::optional<int> zoomKey(const QKeyEvent *e)
+{
+    if (!(e->modifiers() & Qt::ControlModifier))
+        return std::nullopt;
+    switch (e->key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        return 1;
+    case Qt::Key_Minus:
+        return -1;
+    case Qt::Key_0:
+        return 0;
+    default:
+        return std::nullopt;
+    }
+}
 
 // Qt repaints a scroll bar on every change of its range, page or value, and a stream changes
 // them with every line it adds; most of those changes move the handle by no pixel at all.
@@ -517,7 +540,18 @@ void ReceiveBox::scrollBarAction(int action)
 
 void ReceiveBox::wheelEvent(QWheelEvent *e)
 {
-    if (e->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)) {
+    if (e->modifiers() & Qt::ControlModifier) {
+        m_zoomDelta += e->angleDelta().y();
+        const int notches = m_zoomDelta / QWheelEvent::DefaultDeltasPerStep;
+        m_zoomDelta -= notches * QWheelEvent::DefaultDeltasPerStep;
+        if (notches != 0) {
+            setFontPointSize(fontPointSize() + notches);
+            emit fontSizeChanged(fontPointSize());
+        }
+        e->accept();
+        return;
+    }
+    if (e->modifiers() & Qt::ShiftModifier) {
         e->ignore();
         return;
     }
@@ -573,7 +607,13 @@ void ReceiveBox::keyPressEvent(QKeyEvent *e)
         return;
     }
 
-    if (e->matches(QKeySequence::SelectAll))
+    if (const std::optional<int> zoom = zoomKey(e)) {
+        if (*zoom == 0)
+            setFontPointSize(0);
+        else
+            setFontPointSize(fontPointSize() + *zoom);
+        emit fontSizeChanged(fontPointSize());
+    } else if (e->matches(QKeySequence::SelectAll))
         selectAll();
     else if (e->matches(QKeySequence::Copy))
         copy();
@@ -744,6 +784,23 @@ void ReceiveBox::timerEvent(QTimerEvent *e)
     } else {
         QAbstractScrollArea::timerEvent(e);
     }
+}
+
+int ReceiveBox::fontPointSize() const
+{
+    return font().pointSize();
+}
+
+void ReceiveBox::setFontPointSize(int points)
+{
+    if (points == 0) {
+        // The font the window gives the box: its designed size.
+        setFont(QFont());
+        return;
+    }
+    QFont sized = font();
+    sized.setPointSize(qBound(MinFontPoints, points, MaxFontPoints));
+    setFont(sized);
 }
 
 void ReceiveBox::setupFont()
@@ -1189,5 +1246,5 @@ bool ReceiveBox::handlesKey(QKeyEvent *e) const
     const auto matches = [e](QKeySequence::StandardKey key) { return e->matches(key); };
     return std::any_of(std::begin(navigation), std::end(navigation), matches) ||
            std::any_of(std::begin(editKeys), std::end(editKeys), matches) || isTextInput(e) ||
-           e->key() == Qt::Key_Backspace;
+           e->key() == Qt::Key_Backspace || zoomKey(e).has_value();
 }

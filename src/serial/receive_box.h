@@ -49,11 +49,17 @@ public:
     [[nodiscard]] QString selectedText() const;
     void setSelection(qint64 start, qint64 length);
 
+    [[nodiscard]] int fontPointSize() const;
+    // 0: the designed size, the window's font. Bounded to what stays readable and fits.
+    void setFontPointSize(int points);
+
     [[nodiscard]] QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 signals:
     // Any change of the text, by the user or by the program.
     void Change();
+    // The user changed the font size (Ctrl+wheel, Ctrl+Plus, Ctrl+Minus, Ctrl+0).
+    void fontSizeChanged(int points);
     // The context menu is about to open with the box's own entries; more may be added.
     void contextMenuAboutToShow(QMenu *menu);
 
@@ -153,6 +159,7 @@ private:
     bool m_replacing = false;
     bool m_syncingBar = false;
     int m_wheelDelta = 0;
+    int m_zoomDelta = 0;
 
     qint64 m_anchor = 0;
     qint64 m_caret = 0;

@@ -3,15 +3,19 @@
 #include "app/frame_pacer.h"
 #include "app/quit_on_signals.h"
 #include "serial/mscomm.h"
+#include "serial/port_list.h"
+#include "serial/port_problem.h"
 #include "serial/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
 
+#include <QAbstractItemView>
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
@@ -19,10 +23,12 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWheelEvent>
 
 #include <csignal>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -35,7 +41,10 @@ private slots:
     void cleanup();
 
     void openAndClose();
+    void openFailure_data();
     void openFailure();
+    void noPermissionAsOrdinaryUser();
+    void portListShowsDevices();
     void portChoiceClosesPort();
     void refusedSettingsClosePort();
     void settingsFollowTheBoxes();
@@ -107,16 +116,111 @@ void TestTerminal::openAndClose()
     QVERIFY(f->platform->messages.isEmpty());
 }
 
+void TestTerminal::openFailure_data()
+{
+    QTest::addColumn<bool>("held");
+    QTest::newRow("no device") << false;
+    QTest::newRow("held by another program") << true;
+}
+
+// The specified message, with a second line that names the device and the cause.
 void TestTerminal::openFailure()
 {
-    f->control<ListBox>("ComPort")->select(5); // COM6: no device
+    QFETCH(bool, held);
+    PseudoTerminal other;
+    MSComm holder;
+    if (held) {
+        mapPorts(f->iniPath(), {{6, other.slavePath()}});
+        holder.setPortResolver([&other](int) { return other.slavePath(); });
+        QCOMPARE(holder.setPortOpen(true), 0);
+    }
+    const QString device = held ? other.slavePath() : QStringLiteral("/nonexistent/tty6");
+    f->control<ListBox>("ComPort")->select(5);
     f->click("OpenCom");
     QCOMPARE(f->platform->messages.size(), 1);
-    QCOMPARE(f->platform->messages[0].text, QStringLiteral("无效端口号"));
+    QCOMPARE(f->platform->messages[0].text,
+             QStringLiteral("无效端口号\n") + (held ? QStringLiteral("设备 %1 正被另一个程序占用。")
+                                                    : QStringLiteral("设备 %1 不存在。"))
+                                                  .arg(device));
     QCOMPARE(f->platform->messages[0].title, QStringLiteral("串口调试助手"));
     QCOMPARE(f->platform->messages[0].icon, QMessageBox::Warning);
     QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
     QCOMPARE(f->control<Lamp>("OnOffLed")->fillColor(), 0xFFFFC0u);
+}
+
+// Root may open any device, so the check runs in a child that has given up root for nobody.
+void TestTerminal::noPermissionAsOrdinaryUser()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to become another user");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                  QFileDevice::ExeOther));
+    const QString device = dir.filePath(QStringLiteral("ttyUSB0"));
+    QFile file(device);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+        const bool refused = portproblem::diagnose(device) == portproblem::Cause::NoPermission;
+        const QString line = portproblem::explain(device, portproblem::Cause::NoPermission);
+        ::_exit(dropped && refused && line.contains(device) &&
+                        line.contains(QStringLiteral("sudo usermod -aG dialout $USER"))
+                    ? 0
+                    : 1);
+    }
+    int status = -1;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(portproblem::diagnose(device), portproblem::Cause::Busy);
+    QCOMPARE(portproblem::diagnose(dir.filePath(QStringLiteral("none"))),
+             portproblem::Cause::Missing);
+}
+
+// Opening the list tells which numbers have a device behind them, read afresh each time.
+void TestTerminal::portListShowsDevices()
+{
+    f->window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    auto *ports = f->control<ListBox>("ComPort");
+    const auto detail = [ports](int n) {
+        return ports->itemData(n - 1, PortItemDelegate::DetailRole).toString();
+    };
+    const auto present = [ports](int n) {
+        return ports->itemData(n - 1, PortItemDelegate::PresentRole).toBool();
+    };
+    const QString board = QStringLiteral("pts/") + QFileInfo(f->board.slavePath()).fileName();
+
+    QTest::mouseClick(ports, Qt::LeftButton, {}, QPoint(ports->width() - 6, ports->height() / 2));
+    QTRY_VERIFY(ports->view()->isVisible());
+    QCOMPARE(detail(WindowFixture::boardPort), board);
+    QVERIFY(present(WindowFixture::boardPort));
+    QVERIFY(ports->itemData(WindowFixture::boardPort - 1, Qt::ToolTipRole)
+                .toString()
+                .startsWith(f->board.slavePath()));
+    QCOMPARE(detail(7), QString());
+    QVERIFY(!present(7));
+    QCOMPARE(ports->itemData(6, Qt::ToolTipRole).toString(), QStringLiteral("/nonexistent/tty7"));
+    ports->hidePopup();
+
+    // A device that appears while the program runs shows the next time the list opens.
+    PseudoTerminal plugged;
+    mapPorts(f->iniPath(),
+             {{WindowFixture::boardPort, f->board.slavePath()}, {7, plugged.slavePath()}});
+    ports->showPopup();
+    QTRY_VERIFY(ports->view()->isVisible());
+    QVERIFY(present(7));
+    QCOMPARE(detail(7), QStringLiteral("pts/") + QFileInfo(plugged.slavePath()).fileName());
+    ports->hidePopup();
+
+    for (int n = 1; n <= 48; ++n)
+        QCOMPARE(ports->itemText(n - 1), QStringLiteral("COM%1").arg(n));
 }
 
 void TestTerminal::portChoiceClosesPort()

@@ -124,6 +124,12 @@ void ListBox::select(int index)
     emit Click();
 }
 
+void ListBox::showPopup()
+{
+    emit popupAboutToShow();
+    QComboBox::showPopup();
+}
+
 // Qt ends typing in an editable combo box by selecting the entry that equals the typed text and
 // reporting it as activated, which would make the typed text a pick. With the line edit's
 // signals held back for that moment the box keeps its text and its selection.

@@ -64,10 +64,13 @@ public:
     [[nodiscard]] int listIndex() const;
     // Selects the entry at index (as a pick from the list would) and raises Click.
     void select(int index);
+    void showPopup() override;
 
 signals:
     void Click();
     void Change();
+    // The list is about to open: the moment to bring what it shows up to date.
+    void popupAboutToShow();
 
 protected:
     void keyPressEvent(QKeyEvent *e) override;

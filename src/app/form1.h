@@ -51,6 +51,7 @@ private:
     void Timer1_Timer();
     void BuadRate_Click();
     void ComPort_Click();
+    void ComPort_PopupAboutToShow();
     void OpenCom_Click();
     void FindCom_Click();
     void MSComm1_OnComm();

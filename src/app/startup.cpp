@@ -60,8 +60,7 @@ void Form1::Form_Load()
     if (MSComm1->PortOpen())
         (void)MSComm1->setPortOpen(false);
     ui->ComPort->fill(portNames());
-    for (int i = 0; i < ui->ComPort->count(); ++i)
-        ui->ComPort->setItemData(i, portDevice(i + 1), Qt::ToolTipRole);
+    ComPort_PopupAboutToShow();
 
     const StoredText texts[] = {
         {"发送区", "发送文本框",

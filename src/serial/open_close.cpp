@@ -2,6 +2,7 @@
 
 #include "app/captions.h"
 #include "serial/mscomm.h"
+#include "serial/port_problem.h"
 #include "ui_form1.h"
 
 void Form1::showPortClosed()
@@ -22,8 +23,10 @@ void Form1::OpenCom_Click()
     if (ui->OpenCom->text() != captions::closePort) {
         CheckBit_Change();
         if (MSComm1->setPortOpen(true) != MSComm::NoError) {
-            message(QStringLiteral("无效端口号"), QStringLiteral("串口调试助手"),
-                    QMessageBox::Warning);
+            const QString device = portDevice(MSComm1->CommPort());
+            message(QStringLiteral("无效端口号\n") +
+                        portproblem::explain(device, portproblem::diagnose(device)),
+                    QStringLiteral("串口调试助手"), QMessageBox::Warning);
             return;
         }
         showPortOpen();

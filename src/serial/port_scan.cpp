@@ -2,6 +2,7 @@
 
 #include "app/captions.h"
 #include "serial/mscomm.h"
+#include "serial/port_problem.h"
 #include "ui_form1.h"
 
 void Form1::FindCom_Click()
@@ -15,11 +16,15 @@ void Form1::FindCom_Click()
     qint16 found = 0;
     // Probing moves the number; with no entry selected it goes back to where it was.
     const int before = MSComm1->CommPort();
+    QStringList refused;
     for (int n = 1; n <= 48; ++n) {
         (void)MSComm1->setCommPort(n);
         if (MSComm1->setPortOpen(true) == MSComm::NoError) {
             ++found;
             ui->RevText->appendText(QStringLiteral("\r\n-> 串口号：COM%1").arg(n));
+        } else if (const QString device = portDevice(n);
+                   portproblem::diagnose(device) == portproblem::Cause::NoPermission) {
+            refused << device;
         }
         // A port left open would make the next number fail to open and go unreported.
         (void)MSComm1->setPortOpen(false);
@@ -30,6 +35,10 @@ void Form1::FindCom_Click()
         ui->RevText->appendText(
             QStringLiteral("\r\n  您计算机上有%1个串口，请在COM口列表框选择对应的串口号。")
                 .arg(found));
+    // Without the dialout group every adapter refuses to open, and the summary alone would say
+    // the computer has no serial port.
+    if (!refused.isEmpty())
+        ui->RevText->appendText(QStringLiteral("\r\n") + portproblem::noPermissionLine(refused));
     (void)MSComm1->setPortOpen(false);
     (void)MSComm1->setCommPort(before);
     ComPort_Click();

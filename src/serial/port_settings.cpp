@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "serial/mscomm.h"
+#include "serial/port_list.h"
 #include "settings/settings_file.h"
 #include "ui_form1.h"
 
@@ -29,6 +30,8 @@ void Form1::connectSerialControls()
     connect(ui->StopBit, &ListBox::Change, this, &Form1::StopBit_Change);
     connect(ui->BuadRate, &ListBox::Click, this, &Form1::BuadRate_Click);
     connect(ui->ComPort, &ListBox::Click, this, &Form1::ComPort_Click);
+    connect(ui->ComPort, &ListBox::popupAboutToShow, this, &Form1::ComPort_PopupAboutToShow);
+    ui->ComPort->setItemDelegate(new PortItemDelegate(ui->ComPort));
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(ui->OpenCom, &QPushButton::clicked, this, &Form1::OpenCom_Click);
     connect(ui->FindCom, &QPushButton::clicked, this, &Form1::FindCom_Click);

@@ -1,5 +1,6 @@
 #include "settings/settings_file.h"
 
+#include "settings/atomic_file.h"
 #include "settings/ini.h"
 
 #include <QDir>
@@ -25,29 +26,6 @@ struct Current
     mode_t mode = 0;
 };
 
-// Closes a descriptor on every way out.
-class Fd
-{
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    [[nodiscard]] int get() const { return m_fd; }
-    [[nodiscard]] bool close()
-    {
-        const int fd = std::exchange(m_fd, -1);
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
 int openNoWait(const QString &path, int flags)
 {
     // O_NONBLOCK: opening a FIFO or a tty must not hang the program; O_NOCTTY: nor adopt a tty.
@@ -61,7 +39,7 @@ int openNoWait(const QString &path, int flags)
 Current readCurrent(const QString &path)
 {
     Current current;
-    const Fd fd(openNoWait(path, O_RDONLY));
+    const atomicfile::Fd fd(openNoWait(path, O_RDONLY));
     if (fd.get() < 0) {
         // A dangling link or a missing file is a file not written yet; anything else is not ours.
         current.state = errno == ENOENT ? State::Missing : State::Unusable;
@@ -101,9 +79,7 @@ QString writeTarget(const QString &path)
 
 SettingsFile::SettingsFile(QString path, WriteFn writeFn)
     : m_path(std::move(path)),
-      m_write(writeFn ? std::move(writeFn) : WriteFn([](int fd, const void *data, size_t size) {
-          return ::write(fd, data, size);
-      }))
+      m_write(writeFn ? std::move(writeFn) : atomicfile::systemWrite())
 {}
 
 const QString &SettingsFile::path() const
@@ -121,52 +97,13 @@ QString SettingsFile::read(const QString &section, const QString &key,
 
 namespace {
 
-bool writeAll(const SettingsFile::WriteFn &write, int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-enum class Outcome { Done, Failed, NoNewFile };
-
-// The new content goes to a temporary file in the same folder, which then replaces the old one by
-// rename: a crash or power cut leaves the old file or the new one, never a torn one.
-Outcome replaceAtomically(const SettingsFile::WriteFn &write, const QString &target,
-                          const QByteArray &bytes, std::optional<mode_t> mode)
-{
-    const QFileInfo info(target);
-    QByteArray temp =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) + ".XXXXXX";
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0)
-        return Outcome::NoNewFile;
-    const mode_t umaskNow = ::umask(0);
-    ::umask(umaskNow);
-    const bool ok = ::fchmod(fd.get(), mode.value_or(0666 & ~umaskNow)) == 0 &&
-                    writeAll(write, fd.get(), bytes) && ::fsync(fd.get()) == 0 && fd.close() &&
-                    ::rename(temp.constData(), QFile::encodeName(target).constData()) == 0;
-    if (!ok) {
-        ::unlink(temp.constData());
-        return Outcome::Failed;
-    }
-    return Outcome::Done;
-}
-
 // For a folder that takes no new file while the file itself is writable. The space is claimed
 // first, so a full disk fails before a byte changes; should a write still fail, the old content
 // goes back.
-void rewriteInPlace(const SettingsFile::WriteFn &write, const QString &target,
+void rewriteInPlace(const atomicfile::WriteFn &write, const QString &target,
                     const QByteArray &old, const QByteArray &bytes)
 {
-    const Fd fd(openNoWait(target, O_WRONLY));
+    const atomicfile::Fd fd(openNoWait(target, O_WRONLY));
     struct stat info;
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return;
@@ -174,7 +111,8 @@ void rewriteInPlace(const SettingsFile::WriteFn &write, const QString &target,
         ::fallocate(fd.get(), FALLOC_FL_KEEP_SIZE, 0, bytes.size()) != 0 && errno != EOPNOTSUPP)
         return;
     const auto put = [&](const QByteArray &content) {
-        return ::lseek(fd.get(), 0, SEEK_SET) == 0 && writeAll(write, fd.get(), content) &&
+        return ::lseek(fd.get(), 0, SEEK_SET) == 0 &&
+               atomicfile::writeAll(write, fd.get(), content) &&
                ::ftruncate(fd.get(), content.size()) == 0 && ::fsync(fd.get()) == 0;
     };
     if (!put(bytes))
@@ -196,9 +134,9 @@ void SettingsFile::write(const QString &section, const QString &key, const QStri
     // A fresh machine may have no ~/.config yet.
     QDir().mkpath(QFileInfo(target).absolutePath());
     const bool exists = current.state == State::Regular;
-    const Outcome outcome = replaceAtomically(m_write, target, bytes,
-                                              exists ? std::optional(current.mode) : std::nullopt);
-    if (outcome == Outcome::NoNewFile && exists)
+    const atomicfile::Outcome outcome = atomicfile::replace(
+        m_write, target, bytes, exists ? std::optional(current.mode) : std::nullopt);
+    if (outcome == atomicfile::Outcome::NoNewFile && exists)
         rewriteInPlace(m_write, target, current.bytes, bytes);
 }
 

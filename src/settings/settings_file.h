@@ -1,10 +1,9 @@
 #pragma once
 
+#include "settings/atomic_file.h"
+
 #include <QString>
 
-#include <sys/types.h>
-
-#include <functional>
 
 // The settings file. Nothing is cached: every read and write goes to the file itself, so an edit
 // made while the program runs is seen by the next read, and two running copies share the file.
@@ -14,7 +13,7 @@ class SettingsFile
 {
 public:
     // The write(2) that every byte of the file goes through; tests put in one that fails.
-    using WriteFn = std::function<ssize_t(int fd, const void *data, size_t size)>;
+    using WriteFn = atomicfile::WriteFn;
 
     explicit SettingsFile(QString path, WriteFn writeFn = {});
 

@@ -13,6 +13,7 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -27,7 +28,9 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -66,6 +69,9 @@ private slots:
     void encodingSplitAtEveryByte();
     void encodingSend_data();
     void encodingSend();
+    void saveReceiveBox();
+    void recordRawBytes();
+    void recordingFails();
     void encodingStored_data();
     void encodingStored();
     void deviceLoss();
@@ -89,6 +95,7 @@ private:
     QString revText() const { return f->control<ReceiveBox>("RevText")->text(); }
     QString counter(const char *name) const { return f->control<QLabel>(name)->text(); }
     void setSendText(const QString &text) { f->control<MemoBox>("SendText")->setText(text); }
+    QStringList useMenu(const char *box, const QStringList &path);
     bool chooseEncoding(const char *box, const QString &name);
     std::unique_ptr<WindowFixture> f;
 };
@@ -539,26 +546,31 @@ void TestTerminal::splitUtf8InText()
     QVERIFY(revText() == expected);
 }
 
-// Opens the box's context menu with a right click, as a user does, and picks the entry of its
-// "文字编码" submenu. Returns whether the entry was there, and checked afterwards.
-bool TestTerminal::chooseEncoding(const char *box, const QString &name)
+// Opens the box's context menu with a right click, as a user does, and triggers the entry at
+// path (a submenu's title, then its entry). Returns the texts of the menu's entries, empty when
+// the entry was not there.
+QStringList TestTerminal::useMenu(const char *box, const QStringList &path)
 {
     QWidget *target = f->control<QWidget>(box);
     if (auto *area = qobject_cast<QAbstractScrollArea *>(target))
         target = area->viewport();
-    bool checked = false;
+    QStringList entries;
+    bool chosen = false;
     QTimer::singleShot(0, [&] {
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         if (!menu)
             return;
         for (QAction *entry : menu->actions()) {
-            if (!entry->menu() || entry->text() != QStringLiteral("文字编码"))
+            entries << entry->text();
+            if (entry->text() != path.value(0))
                 continue;
-            for (QAction *choice : entry->menu()->actions()) {
-                if (choice->text() == name) {
-                    choice->trigger();
-                    checked = choice->isChecked();
-                }
+            QAction *choice = path.size() == 1 ? entry : nullptr;
+            for (QAction *sub : entry->menu() ? entry->menu()->actions() : QList<QAction *>())
+                choice = sub->text() == path.value(1) ? sub : choice;
+            if (choice) {
+                chosen = true;
+                // While the menu, which owns its entries, is still there.
+                choice->trigger();
             }
         }
         menu->close();
@@ -566,7 +578,17 @@ bool TestTerminal::chooseEncoding(const char *box, const QString &name)
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
                             target->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(target, &event);
-    return checked;
+    return chosen ? entries : QStringList();
+}
+
+bool TestTerminal::chooseEncoding(const char *box, const QString &name)
+{
+    if (useMenu(box, {QStringLiteral("文字编码"), name}).isEmpty())
+        return false;
+    const QString current = f->window->comm().textEncoding() == MSComm::TextEncoding::Gb18030
+                                ? QStringLiteral("GBK")
+                                : QStringLiteral("UTF-8");
+    return current == name;
 }
 
 void TestTerminal::encodingSplitAtEveryByte_data()
@@ -636,6 +658,92 @@ void TestTerminal::encodingSend()
     setSendText(QStringLiteral("C4"));
     f->click("ManSend");
     QCOMPARE(f->board.readExactly(1), QByteArray("\xC4"));
+}
+
+// "保存接收区…": the box's text as UTF-8 in the file the user names, the folder remembered.
+void TestTerminal::saveReceiveBox()
+{
+    QVERIFY(f->openBoard());
+    QVERIFY(f->board.write("温度=23.5\r\nOK\r\n"));
+    QTRY_VERIFY(revText().endsWith(QStringLiteral("温度=23.5\r\nOK\r\n")));
+    f->platform->moment = QDateTime(QDate(2026, 12, 8), QTime(9, 5, 7));
+    const QString folder = f->dir.filePath(QStringLiteral("captures"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/板子.txt");
+    f->platform->saveAnswers = {path};
+
+    QVERIFY(!useMenu("RevText", {QStringLiteral("保存接收区…")}).isEmpty());
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), revText().toUtf8());
+    QCOMPARE(f->platform->suggestedPaths.value(0),
+             QDir::homePath() + QStringLiteral("/接收区-20261208-090507.txt"));
+    QVERIFY(f->platform->messages.isEmpty());
+
+    // The next dialog starts in the folder used last; a failure names the file and the reason.
+    const QString nowhere = f->iniPath() + QStringLiteral("/not-a-folder.txt");
+    f->platform->saveAnswers = {nowhere};
+    QVERIFY(!useMenu("RevText", {QStringLiteral("保存接收区…")}).isEmpty());
+    QCOMPARE(QFileInfo(f->platform->suggestedPaths.value(1)).absolutePath(), folder);
+    QCOMPARE(f->platform->messages.size(), 1);
+    QVERIFY(f->platform->messages[0].text.contains(nowhere));
+    QVERIFY(f->platform->messages[0].text.contains(QString::fromLocal8Bit(std::strerror(ENOTDIR))));
+}
+
+// "记录到文件…": every byte from then on, raw, whatever the display mode, across closing and
+// reopening the port, until "停止记录".
+void TestTerminal::recordRawBytes()
+{
+    QVERIFY(f->openBoard());
+    QVERIFY(f->board.write("before"));
+    QTRY_COMPARE(counter("RevNum"), QStringLiteral("6"));
+    const QString path = f->dir.filePath(QStringLiteral("board.log"));
+    f->platform->saveAnswers = {path};
+    QCOMPARE(useMenu("RevText", {QStringLiteral("记录到文件…")}).isEmpty(), false);
+    QVERIFY(f->control<ReceiveBox>("RevText")->toolTip().contains(path));
+    f->control<QRadioButton>("RevHexSel")->setChecked(true);
+
+    QByteArray random(5 << 20, Qt::Uninitialized);
+    QRandomGenerator rng(11);
+    for (char &c : random)
+        c = char(rng.bounded(256));
+    const qsizetype half = random.size() / 2;
+    QVERIFY(f->board.write(random.first(half)));
+    QTRY_COMPARE_WITH_TIMEOUT(counter("RevNum"), QString::number(6 + half), 30000);
+    f->click("OpenCom");
+    f->click("OpenCom");
+    QVERIFY(f->board.write(random.sliced(half)));
+    QTRY_COMPARE_WITH_TIMEOUT(counter("RevNum"), QString::number(6 + random.size()), 30000);
+
+    const QStringList entries = useMenu("RevText", {QStringLiteral("停止记录")});
+    QVERIFY(entries.contains(QStringLiteral("停止记录")));
+    QVERIFY(f->control<ReceiveBox>("RevText")->toolTip().isEmpty());
+    QVERIFY(f->board.write("after"));
+    QTRY_COMPARE(counter("RevNum"), QString::number(11 + random.size()));
+    QFile log(path);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll() == random);
+    QVERIFY(useMenu("RevText", {QStringLiteral("记录到文件…")})
+                .contains(QStringLiteral("记录到文件…")));
+}
+
+// A device that takes no byte: recording stops with a message naming the file and the reason.
+void TestTerminal::recordingFails()
+{
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full here");
+    QVERIFY(f->openBoard());
+    f->platform->saveAnswers = {QStringLiteral("/dev/full")};
+    QVERIFY(!useMenu("RevText", {QStringLiteral("记录到文件…")}).isEmpty());
+    QVERIFY(f->board.write("data"));
+    QTRY_COMPARE(f->platform->messages.size(), 1);
+    QVERIFY(f->platform->messages[0].text.contains(QStringLiteral("/dev/full")));
+    QVERIFY(f->platform->messages[0].text.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))));
+    QCOMPARE(revText().right(4), QStringLiteral("data"));
+    // Recording has stopped: the entry offers to start again.
+    QVERIFY(useMenu("RevText", {QStringLiteral("记录到文件…")})
+                .contains(QStringLiteral("记录到文件…")));
+    QVERIFY(f->control<ReceiveBox>("RevText")->toolTip().isEmpty());
 }
 
 void TestTerminal::encodingStored_data()

@@ -2,6 +2,7 @@
 
 #include "app/frame_pacer.h"
 #include "app/platform.h"
+#include "serial/capture_log.h"
 #include "serial/mscomm.h"
 #include "serial/port_map.h"
 #include "settings/settings_file.h"
@@ -14,7 +15,8 @@
 Form1::Form1(Platform *platform, QWidget *parent)
     : QWidget(parent), ui(new Ui::Form1), m_platform(platform ? platform : new Platform),
       m_settings(std::make_unique<SettingsFile>(m_platform->settingsPath())),
-      MSComm1(new MSComm(this)), Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this))
+      m_capture(std::make_unique<CaptureLog>()), MSComm1(new MSComm(this)),
+      Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this))
 {
     // The captions were laid out for SimSun: half-width Latin, full-width Chinese. WenQuanYi's
     // mono face has the same proportions, so every caption fits its box on Linux too.
@@ -34,6 +36,7 @@ Form1::Form1(Platform *platform, QWidget *parent)
 
     connectAppControls();
     connectSerialControls();
+    connectCaptureMenu();
     connectEncodingMenu();
     connectSendControls();
     connectCarControls();

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class CaptureLog;
 class MSComm;
 class QAction;
 class QMenu;
@@ -62,6 +63,12 @@ private:
     void RevText_FontSizeChanged(int points);
     void ClearRevText_Click();
     void ClearCounter_Click();
+    void connectCaptureMenu();
+    [[nodiscard]] QString captureFile(const QString &prefix, const QString &suffix) const;
+    void rememberCaptureFolder(const QString &file);
+    void SaveRevText_Click();
+    void RecordRevText_Click();
+    void MSComm1_BytesTaken(const QByteArray &bytes);
     void connectEncodingMenu();
     void TextEncoding_Click(QAction *choice);
     void applyTextEncoding(const QString &name);
@@ -102,6 +109,7 @@ private:
     Ui::Form1 *ui;
     std::unique_ptr<Platform> m_platform;
     std::unique_ptr<SettingsFile> m_settings;
+    std::unique_ptr<CaptureLog> m_capture;
     MSComm *MSComm1;
     QTimer *Timer1;
     QTimer *AutoSendTimer;

@@ -3,6 +3,7 @@
 #include "settings/settings_file.h"
 
 #include <QDesktopServices>
+#include <QFileDialog>
 
 Platform::~Platform() = default;
 
@@ -26,4 +27,9 @@ QDateTime Platform::now() const
 QString Platform::settingsPath() const
 {
     return SettingsFile::defaultPath();
+}
+
+QString Platform::saveFileName(QWidget *parent, const QString &title, const QString &suggested)
+{
+    return QFileDialog::getSaveFileName(parent, title, suggested);
 }

@@ -21,4 +21,7 @@ public:
     [[nodiscard]] virtual QDateTime now() const;
     // The settings file; it also maps port numbers to devices.
     [[nodiscard]] virtual QString settingsPath() const;
+    // Asks where to save, starting from suggested; empty when the user cancelled.
+    [[nodiscard]] virtual QString saveFileName(QWidget *parent, const QString &title,
+                                               const QString &suggested);
 };

@@ -386,6 +386,8 @@ QByteArray MSComm::takeBytes(qint64 maxBytes)
     }
     if (bytes.size() < maxBytes && m_port->isOpen())
         bytes += m_port->read(maxBytes - bytes.size());
+    if (!bytes.isEmpty())
+        emit bytesTaken(bytes);
     return bytes;
 }
 

@@ -80,6 +80,8 @@ public:
 signals:
     void OnComm();     // CommEvent 2: at least one received byte waits
     void deviceLost(); // the device went away while open; the port is closed already
+    // Bytes as they came off the line, as Input takes them, whatever the mode and encoding.
+    void bytesTaken(const QByteArray &bytes);
 
 private:
     [[nodiscard]] int openPort();

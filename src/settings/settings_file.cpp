@@ -78,8 +78,7 @@ QString writeTarget(const QString &path)
 } // namespace
 
 SettingsFile::SettingsFile(QString path, WriteFn writeFn)
-    : m_path(std::move(path)),
-      m_write(writeFn ? std::move(writeFn) : atomicfile::systemWrite())
+    : m_path(std::move(path)), m_write(writeFn ? std::move(writeFn) : atomicfile::systemWrite())
 {}
 
 const QString &SettingsFile::path() const
@@ -100,8 +99,8 @@ namespace {
 // For a folder that takes no new file while the file itself is writable. The space is claimed
 // first, so a full disk fails before a byte changes; should a write still fail, the old content
 // goes back.
-void rewriteInPlace(const atomicfile::WriteFn &write, const QString &target,
-                    const QByteArray &old, const QByteArray &bytes)
+void rewriteInPlace(const atomicfile::WriteFn &write, const QString &target, const QByteArray &old,
+                    const QByteArray &bytes)
 {
     const atomicfile::Fd fd(openNoWait(target, O_WRONLY));
     struct stat info;

@@ -4,7 +4,6 @@
 
 #include <QString>
 
-
 // The settings file. Nothing is cached: every read and write goes to the file itself, so an edit
 // made while the program runs is seen by the next read, and two running copies share the file.
 // Only a regular file (or a symbolic link to one) is read or written: anything else at the path

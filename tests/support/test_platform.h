@@ -32,9 +32,18 @@ public:
     }
     [[nodiscard]] QDateTime now() const override { return moment; }
     [[nodiscard]] QString settingsPath() const override { return m_settingsPath; }
+    // Answers the save dialog with the next of saveAnswers (empty: cancelled).
+    [[nodiscard]] QString saveFileName(QWidget *, const QString &,
+                                       const QString &suggested) override
+    {
+        suggestedPaths.append(suggested);
+        return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+    }
 
     QList<Message> messages;
     QList<QUrl> urls;
+    QStringList saveAnswers;
+    QStringList suggestedPaths;
     bool openSucceeds = true;
     QDateTime moment;
 

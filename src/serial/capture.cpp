@@ -1,0 +1,95 @@
+#include "app/form1.h"
+
+#include "app/captions.h"
+#include "app/platform.h"
+#include "serial/capture_log.h"
+#include "serial/mscomm.h"
+#include "settings/atomic_file.h"
+#include "settings/settings_file.h"
+#include "ui_form1.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QTimer>
+
+// Entries after the receive box's own editing entries: keeping what the board said.
+void Form1::connectCaptureMenu()
+{
+    connect(MSComm1, &MSComm::bytesTaken, this, &Form1::MSComm1_BytesTaken);
+    connect(ui->RevText, &ReceiveBox::contextMenuAboutToShow, this, [this](QMenu *menu) {
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("保存接收区…"), this, &Form1::SaveRevText_Click);
+        menu->addAction(m_capture->isRecording() ? QStringLiteral("停止记录")
+                                                 : QStringLiteral("记录到文件…"),
+                        this, &Form1::RecordRevText_Click);
+    });
+}
+
+// Where the file dialog starts: the folder used last, or the user's home.
+QString Form1::captureFile(const QString &prefix, const QString &suffix) const
+{
+    QString folder =
+        m_settings->read(QStringLiteral("接收区"), QStringLiteral("保存位置"), QString());
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+    return QDir(folder).filePath(prefix + m_platform->now().toString(u"yyyyMMdd-hhmmss") + suffix);
+}
+
+void Form1::rememberCaptureFolder(const QString &file)
+{
+    m_settings->write(QStringLiteral("接收区"), QStringLiteral("保存位置"),
+                      QFileInfo(file).absolutePath());
+}
+
+void Form1::SaveRevText_Click()
+{
+    const QString path =
+        m_platform->saveFileName(this, QStringLiteral("保存接收区"),
+                                 captureFile(QStringLiteral("接收区-"), QStringLiteral(".txt")));
+    if (path.isEmpty())
+        return;
+    rememberCaptureFolder(path);
+    QString reason;
+    if (!atomicfile::save(path, ui->RevText->text().toUtf8(), &reason))
+        message(QStringLiteral("无法保存 %1：%2").arg(path, reason), captions::appTitle,
+                QMessageBox::Warning);
+}
+
+void Form1::RecordRevText_Click()
+{
+    if (m_capture->isRecording()) {
+        m_capture->stop();
+        ui->RevText->setToolTip(QString());
+        return;
+    }
+    const QString path =
+        m_platform->saveFileName(this, QStringLiteral("记录到文件"),
+                                 captureFile(QStringLiteral("串口记录-"), QStringLiteral(".log")));
+    if (path.isEmpty())
+        return;
+    rememberCaptureFolder(path);
+    QString reason;
+    if (!m_capture->start(path, &reason)) {
+        message(QStringLiteral("无法记录到 %1：%2").arg(path, reason), captions::appTitle,
+                QMessageBox::Warning);
+        return;
+    }
+    ui->RevText->setToolTip(QStringLiteral("正在记录到 %1").arg(path));
+}
+
+// Every byte taken off the line, whatever the display mode and encoding, in the order it came.
+void Form1::MSComm1_BytesTaken(const QByteArray &bytes)
+{
+    const QString path = m_capture->path();
+    QString reason;
+    if (m_capture->append(bytes, &reason))
+        return;
+    ui->RevText->setToolTip(QString());
+    // Told after the receive handler has finished: a modal box inside it would run the event loop
+    // in the middle of a read.
+    QTimer::singleShot(0, this, [this, path, reason] {
+        message(QStringLiteral("记录到 %1 时出错，记录已停止：%2").arg(path, reason),
+                captions::appTitle, QMessageBox::Warning);
+    });
+}

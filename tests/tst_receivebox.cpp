@@ -1,11 +1,15 @@
+#include "serial/find_dialog.h"
 #include "serial/receive_box.h"
 #include "serial/text_store.h"
 #include "serial/wrap_index.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QImage>
 #include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QRandomGenerator>
 #include <QScrollBar>
@@ -201,6 +205,9 @@ class TstReceiveBox : public QObject
     Q_OBJECT
 
 private slots:
+    void find_data();
+    void find();
+    void findBarIn50MB();
     void index_appendsMatchReference_data();
     void index_appendsMatchReference();
     void index_editsMatchReference_data();
@@ -916,4 +923,112 @@ void TstReceiveBox::scrollBar_stepsByLinesInLongText()
 }
 
 QTEST_MAIN(TstReceiveBox)
+void TstReceiveBox::find_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("needle");
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<qint64>("expected");
+
+    QTest::newRow("forward") << "abcabc"
+                             << "bc" << qint64(0) << true << true << qint64(1);
+    QTest::newRow("forward from a match") << "abcabc"
+                                          << "bc" << qint64(1) << true << true << qint64(1);
+    QTest::newRow("forward past the last") << "abcabc"
+                                           << "bc" << qint64(5) << true << true << qint64(-1);
+    QTest::newRow("backward") << "abcabc"
+                              << "bc" << qint64(5) << false << true << qint64(4);
+    QTest::newRow("backward from a match start") << "abcabc"
+                                                 << "bc" << qint64(4) << false << true << qint64(4);
+    QTest::newRow("backward before the first") << "abcabc"
+                                               << "bc" << qint64(0) << false << true << qint64(-1);
+    QTest::newRow("case folded") << "xNEEDLEx"
+                                 << "needle" << qint64(0) << true << false << qint64(1);
+    QTest::newRow("case kept") << "xNEEDLEx"
+                               << "needle" << qint64(0) << true << true << qint64(-1);
+    QTest::newRow("Chinese") << "温度=23\r\n湿度=41"
+                             << "湿度" << qint64(0) << true << true << qint64(7);
+    // Matches that straddle the slices the search reads, both ways.
+    const QString straddle = QString((1 << 20) - 2, QLatin1Char('.')) + QStringLiteral("NEEDLE");
+    QTest::newRow("across a slice, forward")
+        << straddle << "NEEDLE" << qint64(0) << true << true << qint64((1 << 20) - 2);
+    QTest::newRow("across a slice, backward") << straddle << "NEEDLE" << qint64(straddle.size() - 1)
+                                              << false << true << qint64((1 << 20) - 2);
+}
+
+void TstReceiveBox::find()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, needle);
+    QFETCH(qint64, from);
+    QFETCH(bool, forward);
+    QFETCH(bool, matchCase);
+    QFETCH(qint64, expected);
+    ReceiveBox box;
+    box.appendText(text);
+    QCOMPARE(box.find(needle, from, forward, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive),
+             expected);
+}
+
+// Ctrl+F over a 50 MB capture: typing, Return, F3 and Shift+F3 in the find bar, wrapping at the
+// ends, the match selected and shown.
+void TstReceiveBox::findBarIn50MB()
+{
+    ReceiveBox box;
+    show(box);
+    QString block;
+    while (block.size() < (1 << 20))
+        block += QStringLiteral("T=23.5 H=41% n=12345\r\n");
+    const qint64 lower = 1000;
+    QString first = block;
+    first.replace(lower, 6, QStringLiteral("needle"));
+    QString marked = block;
+    marked.replace(500, 6, QStringLiteral("NEEDLE"));
+    box.appendText(first);
+    QList<qint64> upper;
+    for (int i = 1; i < 50; ++i) {
+        if (i == 25 || i == 49) {
+            upper << box.length() + 500;
+            box.appendText(marked);
+        } else {
+            box.appendText(block);
+        }
+    }
+    box.setSelStart(0);
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_F, Qt::ControlModifier);
+    auto *bar = box.findChild<FindDialog *>();
+    QVERIFY(bar);
+    QTRY_VERIFY(bar->isVisible());
+    auto *field = bar->findChild<QLineEdit *>();
+    QTest::keyClicks(field, QStringLiteral("NEEDLE"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(box.selStart(), lower);
+    QCOMPARE(box.selectedText(), QStringLiteral("needle"));
+
+    bar->findChild<QCheckBox *>()->setChecked(true);
+    QTest::keyClick(field, Qt::Key_F3);
+    QCOMPARE(box.selStart(), upper[0]);
+    QTest::keyClick(field, Qt::Key_F3);
+    QCOMPARE(box.selStart(), upper[1]);
+    QTest::keyClick(field, Qt::Key_F3);
+    QCOMPARE(box.selStart(), upper[0]);
+    QTest::keyClick(field, Qt::Key_F3, Qt::ShiftModifier);
+    QCOMPARE(box.selStart(), upper[1]);
+    QCOMPARE(box.selectedText(), QStringLiteral("NEEDLE"));
+    // The match is scrolled into view.
+    QVERIFY(
+        box.viewport()->rect().intersects(box.inputMethodQuery(Qt::ImCursorRectangle).toRect()));
+
+    field->clear();
+    QTest::keyClicks(field, QStringLiteral("absent"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(box.selStart(), upper[1]);
+    const QList<QLabel *> labels = bar->findChildren<QLabel *>();
+    QVERIFY(std::any_of(labels.begin(), labels.end(),
+                        [](QLabel *label) { return label->text() == QStringLiteral("找不到"); }));
+}
+
 #include "tst_receivebox.moc"

@@ -2,6 +2,7 @@
 // close, send, receive and display, periodic send and the port scan.
 #include "app/frame_pacer.h"
 #include "app/quit_on_signals.h"
+#include "serial/find_dialog.h"
 #include "serial/mscomm.h"
 #include "serial/port_list.h"
 #include "serial/port_problem.h"
@@ -679,6 +680,13 @@ void TestTerminal::saveReceiveBox()
     QCOMPARE(f->platform->suggestedPaths.value(0),
              QDir::homePath() + QStringLiteral("/接收区-20261208-090507.txt"));
     QVERIFY(f->platform->messages.isEmpty());
+
+    // "查找…" opens the find bar.
+    QVERIFY(!useMenu("RevText", {QStringLiteral("查找…")}).isEmpty());
+    auto *bar = f->control<ReceiveBox>("RevText")->findChild<FindDialog *>();
+    QVERIFY(bar);
+    QTRY_VERIFY(bar->isVisible());
+    bar->close();
 
     // The next dialog starts in the folder used last; a failure names the file and the reason.
     const QString nowhere = f->iniPath() + QStringLiteral("/not-a-folder.txt");

@@ -1,6 +1,7 @@
 #include "serial/receive_box.h"
 
 #include "app/frame_pacer.h"
+#include "serial/find_dialog.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -64,6 +65,7 @@ bool isTextInput(const QKeyEvent *e)
 }
 
 const QKeySequence::StandardKey editKeys[] = {
+    QKeySequence::Find,
     QKeySequence::SelectAll,
     QKeySequence::Copy,
     QKeySequence::Cut,
@@ -607,7 +609,9 @@ void ReceiveBox::keyPressEvent(QKeyEvent *e)
         return;
     }
 
-    if (const std::optional<int> zoom = zoomKey(e)) {
+    if (e->matches(QKeySequence::Find)) {
+        openFind();
+    } else if (const std::optional<int> zoom = zoomKey(e)) {
         if (*zoom == 0)
             setFontPointSize(0);
         else
@@ -744,6 +748,8 @@ void ReceiveBox::contextMenuEvent(QContextMenuEvent *e)
     menu.addSeparator();
     QAction *selectAllAction = menu.addAction(QStringLiteral("全选(&A)"));
     selectAllAction->setEnabled(m_store.size() > 0);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("查找…"), this, &ReceiveBox::openFind);
     emit contextMenuAboutToShow(&menu);
 
     QAction *chosen = menu.exec(e->globalPos());
@@ -784,6 +790,43 @@ void ReceiveBox::timerEvent(QTimerEvent *e)
     } else {
         QAbstractScrollArea::timerEvent(e);
     }
+}
+
+qint64 ReceiveBox::find(const QString &needle, qint64 from, bool forward,
+                        Qt::CaseSensitivity cs) const
+{
+    constexpr qint64 Slice = 1 << 20;
+    const qint64 size = m_store.size();
+    const qint64 overlap = needle.size() - 1;
+    if (needle.isEmpty() || from < 0 || from >= size)
+        return -1;
+    if (forward) {
+        for (qint64 begin = from; begin < size; begin += Slice) {
+            const QString slice = m_store.mid(begin, Slice + overlap);
+            const qsizetype at = slice.indexOf(needle, 0, cs);
+            if (at >= 0)
+                return begin + at;
+        }
+        return -1;
+    }
+    // Backward: slices ending at from plus what a match starting at from still needs.
+    for (qint64 end = from + 1; end > 0; end -= Slice) {
+        const qint64 begin = qMax<qint64>(0, end - Slice);
+        const QString slice = m_store.mid(begin, end - begin + overlap);
+        const qsizetype at = slice.lastIndexOf(needle, end - begin - 1, cs);
+        if (at >= 0)
+            return begin + at;
+    }
+    return -1;
+}
+
+void ReceiveBox::openFind()
+{
+    if (!m_find)
+        m_find = new FindDialog(this);
+    m_find->show();
+    m_find->raise();
+    m_find->activateWindow();
 }
 
 int ReceiveBox::fontPointSize() const

@@ -12,6 +12,7 @@
 
 #include <array>
 
+class FindDialog;
 class QMenu;
 class QPainter;
 class QTextLayout;
@@ -48,6 +49,13 @@ public:
     [[nodiscard]] qint64 selLength() const;
     [[nodiscard]] QString selectedText() const;
     void setSelection(qint64 start, qint64 length);
+
+    // Where needle next occurs starting at from (forward) or at from or before (backward), or -1.
+    // The text is searched in slices, so a long capture costs no copy of itself.
+    [[nodiscard]] qint64 find(const QString &needle, qint64 from, bool forward,
+                              Qt::CaseSensitivity cs) const;
+    // Shows the find bar (Ctrl+F, "查找…").
+    void openFind();
 
     [[nodiscard]] int fontPointSize() const;
     // 0: the designed size, the window's font. Bounded to what stays readable and fits.
@@ -160,6 +168,7 @@ private:
     bool m_syncingBar = false;
     int m_wheelDelta = 0;
     int m_zoomDelta = 0;
+    FindDialog *m_find = nullptr;
 
     qint64 m_anchor = 0;
     qint64 m_caret = 0;

@@ -2,6 +2,7 @@
 #include "app/quit_on_signals.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -9,6 +10,8 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral(ZELQO_APP_ID));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/desktop/" ZELQO_APP_ID ".svg")));
     // The window speaks Chinese; Qt's own dialogs and menus (the file dialog among them) do too.
     QTranslator qtTexts;
     if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),

@@ -1,0 +1,293 @@
+// zelqo-board: a simulated board on a pseudo-terminal, so that every panel of zelqo-serial can be
+// tried without hardware. It enters its line in the user's settings file at a COM number, plays
+// an HC-05 Bluetooth module in AT mode (at 38400 baud only, as the real module), a clock that
+// answers the time string, and a robot car; everything else is echoed. It can also stream
+// sensor lines (UTF-8 or GBK) or random bytes at a steady rate.
+#include "app/quit_on_signals.h"
+#include "settings/settings_file.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QStringEncoder>
+#include <QTimer>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const char helpText[] =
+    "用法 / Usage: zelqo-board [--port COMn] [--stream text|gbk|hex --rate BYTES_PER_SECOND]\n"
+    "\n"
+    "模拟一块开发板，无需硬件即可试用柯澜欧串口调试助手的每个面板。\n"
+    "Plays a board, so that every panel of zelqo-serial can be tried without hardware.\n"
+    "\n"
+    "它创建一个伪终端，并把它写入你的设置文件（~/.config/zelqo柯澜欧.ini）的 [端口映射] 中\n"
+    "指定的端口号（默认 COM48），文件的其余内容保持不变；退出时（Ctrl+C、SIGTERM 或标准输入\n"
+    "结束）恢复该项原来的内容。启动串口调试助手，在 COM 口列表中选择该端口号，打开串口即可。\n"
+    "It creates a pseudo-terminal and enters it in your settings file "
+    "(~/.config/zelqo柯澜欧.ini),\n"
+    "section [端口映射], at the given port number (COM48 by default), keeping every other byte\n"
+    "of the file; on exit (Ctrl+C, SIGTERM, end of input) it puts back what that entry held.\n"
+    "Start zelqo-serial, pick that COM number from the list and open the port.\n"
+    "\n"
+    "它的应答 / What it answers:\n"
+    "  AT 指令   像 AT 模式下的 HC-05 蓝牙模块一样应答蓝牙面板的十四条指令，仅在 38400 波特率下\n"
+    "  AT lines  like an HC-05 Bluetooth module in AT mode, the fourteen commands of the\n"
+    "            Bluetooth panel, and only while the line runs at 38400 baud\n"
+    "  16 位数字 更新时间发送的时间串，原样返回 / the time string, answered with the same digits\n"
+    "  小车指令  11: 44: 22: 33: 00: 66: 和 SPEED:n，回复一行说明 / car codes and speed, "
+    "acknowledged\n"
+    "  其他      原样回显 / anything else is echoed\n"
+    "\n"
+    "选项 / Options:\n"
+    "  --port COMn       端口号 1 到 48 / port number 1 to 48 (default COM48)\n"
+    "  --stream KIND     持续发送：text 传感器数据行（UTF-8），gbk 同样的行（GBK 编码），\n"
+    "                    hex 随机字节 / stream sensor lines in UTF-8 or GBK, or random bytes\n"
+    "  --rate N          每秒发送的字节数 / bytes a second for --stream (default 1000)\n"
+    "  --help            显示本说明 / show this text\n";
+
+// An HC-05 in AT mode: what it answers, and the state its set commands change.
+class Hc05
+{
+public:
+    QByteArray answer(const QByteArray &line)
+    {
+        const QByteArray command = line.trimmed().toUpper();
+        const QByteArray ok = "OK\r\n";
+        if (command == "AT")
+            return ok;
+        if (command == "AT+ORGL") {
+            *this = Hc05();
+            return ok;
+        }
+        if (command == "AT+ADDR?")
+            return "+ADDR:" + m_address + "\r\n" + ok;
+        const qsizetype equals = command.indexOf('=');
+        const bool query = command.endsWith('?');
+        const QByteArray name = command.mid(3, query ? command.size() - 4 : equals - 3);
+        QByteArray *value = name == "ROLE"    ? &m_role
+                            : name == "CMODE" ? &m_cmode
+                            : name == "NAME"  ? &m_name
+                            : name == "UART"  ? &m_uart
+                            : name == "PSWD"  ? &m_pin
+                                              : nullptr;
+        if (!command.startsWith("AT+") || !value || (!query && equals < 0))
+            return "ERROR:(0)\r\n";
+        if (query)
+            return "+" + name + ":" + *value + "\r\n" + ok;
+        // The name keeps the case it was sent in.
+        *value = name == "NAME" ? line.trimmed().mid(equals + 1) : command.mid(equals + 1);
+        return ok;
+    }
+
+private:
+    QByteArray m_role = "0";
+    QByteArray m_cmode = "0";
+    QByteArray m_name = "HC-05";
+    QByteArray m_uart = "9600,0,0";
+    QByteArray m_pin = "1234";
+    QByteArray m_address = "98d3:31:f5a2b1";
+};
+
+QByteArray carAnswer(const QByteArray &message)
+{
+    static const struct
+    {
+        const char *code;
+        const char *meaning;
+    } codes[] = {{"11:", "前进 forward"}, {"44:", "后退 backward"},
+                 {"22:", "左转 left"},    {"33:", "右转 right"},
+                 {"00:", "停止 stop"},    {"66:", "自动/手动 auto/manual"}};
+    for (const auto &code : codes) {
+        if (message == code.code)
+            return QByteArray("car ") + code.code + " " + code.meaning + "\r\n";
+    }
+    static const QRegularExpression speed(QStringLiteral("^SPEED:(\\d{1,3})$"));
+    const QRegularExpressionMatch match = speed.match(QString::fromLatin1(message));
+    if (match.hasMatch())
+        return "car speed 速度 " + match.captured(1).toLatin1() + "\r\n";
+    return {};
+}
+
+class Board : public QObject
+{
+public:
+    Board(int master, QString kind, int rate) : m_master(master), m_kind(std::move(kind))
+    {
+        auto *input = new QSocketNotifier(master, QSocketNotifier::Read, this);
+        connect(input, &QSocketNotifier::activated, this, &Board::readLine);
+        if (!m_kind.isEmpty() && rate > 0) {
+            m_perTick = qMax(1, rate / 20);
+            auto *tick = new QTimer(this);
+            connect(tick, &QTimer::timeout, this, &Board::stream);
+            tick->start(50);
+        }
+    }
+
+private:
+    // The program writes each message in one go, so one read is one message; an AT command
+    // ends with CR LF and may share a read with another.
+    void readLine()
+    {
+        char buffer[4096];
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        const QByteArray message(buffer, n);
+        if (message.startsWith("AT")) {
+            // The module listens at 38400 only; at any other speed it hears noise.
+            termios line;
+            if (::tcgetattr(m_master, &line) != 0 || cfgetispeed(&line) != B38400)
+                return;
+            for (const QByteArray &command : message.split('\n')) {
+                if (!command.trimmed().isEmpty())
+                    send(m_module.answer(command));
+            }
+            return;
+        }
+        static const QRegularExpression timeString(QStringLiteral("^\\d{16}$"));
+        if (timeString.match(QString::fromLatin1(message)).hasMatch()) {
+            send(message + "\r\n");
+            return;
+        }
+        const QByteArray car = carAnswer(message);
+        send(car.isEmpty() ? message : car);
+    }
+
+    void stream()
+    {
+        while (m_pending.size() < m_perTick) {
+            if (m_kind == QLatin1String("hex")) {
+                QByteArray random(m_perTick, Qt::Uninitialized);
+                for (char &c : random)
+                    c = char(QRandomGenerator::global()->bounded(256));
+                m_pending += random;
+                continue;
+            }
+            ++m_count;
+            const QString line = QStringLiteral("温度=%1.%2℃ 湿度=%3% 计数=%4\r\n")
+                                     .arg(20 + m_count % 7)
+                                     .arg(m_count % 10)
+                                     .arg(40 + m_count % 13)
+                                     .arg(m_count);
+            m_pending += m_kind == QLatin1String("gbk")
+                             ? QByteArray(QStringEncoder("GB18030").encode(line))
+                             : line.toUtf8();
+        }
+        send(m_pending.first(m_perTick));
+        m_pending.remove(0, m_perTick);
+    }
+
+    void send(const QByteArray &bytes)
+    {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(m_master, bytes.constData() + done, bytes.size() - done);
+            if (n <= 0)
+                return;
+            done += n;
+        }
+    }
+
+    int m_master;
+    QString m_kind;
+    qsizetype m_perTick = 0;
+    QByteArray m_pending;
+    qint64 m_count = 0;
+    Hc05 m_module;
+};
+
+int fail(const char *message)
+{
+    std::fprintf(stderr, "zelqo-board: %s\n", message);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    int port = 48;
+    QString kind;
+    int rate = 1000;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        const QString value = args.value(i + 1);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            std::fputs(helpText, stdout);
+            return 0;
+        }
+        if (arg == QLatin1String("--port") && i + 1 < args.size()) {
+            port = QString(value).remove(QStringLiteral("COM"), Qt::CaseInsensitive).toInt();
+            ++i;
+        } else if (arg == QLatin1String("--stream") && i + 1 < args.size()) {
+            kind = value;
+            ++i;
+        } else if (arg == QLatin1String("--rate") && i + 1 < args.size()) {
+            rate = value.toInt();
+            ++i;
+        } else {
+            std::fputs(helpText, stderr);
+            return 2;
+        }
+    }
+    if (port < 1 || port > 48)
+        return fail("--port takes COM1 to COM48 / 端口号应为 COM1 到 COM48");
+    if (!kind.isEmpty() && kind != QLatin1String("text") && kind != QLatin1String("gbk") &&
+        kind != QLatin1String("hex"))
+        return fail("--stream takes text, gbk or hex / --stream 应为 text、gbk 或 hex");
+    if (rate <= 0)
+        return fail("--rate takes a positive number of bytes a second / --rate 应为正数");
+
+    int master = -1;
+    int slave = -1;
+    char name[256];
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return fail("cannot create a pseudo-terminal / 无法创建伪终端");
+    termios raw;
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+
+    // The slave side stays open, as a plugged-in adapter stays present while no program uses it.
+    const SettingsFile settings(SettingsFile::defaultPath());
+    const QString section = QStringLiteral("端口映射");
+    const QString key = QStringLiteral("COM%1").arg(port);
+    const QString before = settings.read(section, key, QString());
+    settings.write(section, key, QString::fromLocal8Bit(name));
+    std::printf("COM%d -> %s\n已把设置文件 %s 中的 COM%d 指向模拟开发板；在串口调试助手中选择 "
+                "COM%d 并打开串口。按 Ctrl+C 结束。\n"
+                "COM%d in %s now points at the simulated board; pick COM%d in zelqo-serial and "
+                "open the port. Ctrl+C ends.\n",
+                port, name, qPrintable(settings.path()), port, port, port,
+                qPrintable(settings.path()), port);
+    std::fflush(stdout);
+
+    const QuitOnSignals quitOnSignals;
+    QSocketNotifier endOfInput(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&endOfInput, &QSocketNotifier::activated, &app, [&endOfInput] {
+        char byte[256];
+        if (::read(STDIN_FILENO, byte, sizeof byte) <= 0) {
+            endOfInput.setEnabled(false);
+            QCoreApplication::exit(0);
+        }
+    });
+    Board board(master, kind, rate);
+    const int status = app.exec();
+
+    settings.write(section, key, before);
+    std::printf("已恢复 COM%d / COM%d restored\n", port, port);
+    ::close(master);
+    ::close(slave);
+    return status;
+}

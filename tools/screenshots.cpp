@@ -1,11 +1,17 @@
-// Takes the README's pictures of the window: narrow, widened with the car panel, and the
-// Bluetooth tab. Run under a real display (xvfb-run) with the output folder as argument.
+// Takes the README's pictures of the window, with the simulated board zelqo-board at COM48:
+// narrow with the board's echo, widened with the car panel and the car's acknowledgement, and
+// the Bluetooth tab with the module's answer. Run under a real display (xvfb-run) with the
+// output folder as argument.
 #include "app/controls.h"
 #include "app/form1.h"
 #include "app/platform.h"
+#include "serial/receive_box.h"
+#include "settings/settings_file.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QProcess>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,21 +34,51 @@ bool save(Form1 &window, const QString &path)
     return window.grab().save(path);
 }
 
+// Clicks a button and waits until the board's answer has arrived.
+bool clickAndWait(Form1 &window, const char *button, const QString &answer)
+{
+    auto *received = window.findChild<ReceiveBox *>(QStringLiteral("RevText"));
+    window.findChild<QPushButton *>(QString::fromLatin1(button))->click();
+    return QTest::qWaitFor([&] { return received->text().endsWith(answer); }, 5000);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs"));
-    QTemporaryDir settings;
-    Form1 window(new ScreenshotPlatform(settings.filePath(QStringLiteral("shots.ini"))));
+    QTemporaryDir config;
+    const QString ini = config.filePath(QStringLiteral("zelqo柯澜欧.ini"));
+    // Only the board is there, whatever ports this machine has.
+    const SettingsFile settings(ini);
+    for (int n = 1; n < 48; ++n)
+        settings.write(QStringLiteral("端口映射"), QStringLiteral("COM%1").arg(n),
+                       QStringLiteral("/nonexistent"));
+
+    QProcess board;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    board.setProcessEnvironment(env);
+    board.start(QStringLiteral(ZELQO_BOARD_PATH), {});
+    if (!board.waitForStarted() || !board.waitForReadyRead())
+        return 1;
+
+    Form1 window(new ScreenshotPlatform(ini));
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
-    bool ok = save(window, out.filePath(QStringLiteral("window-narrow.png")));
+    window.findChild<ListBox *>(QStringLiteral("ComPort"))->select(47);
+    window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
+    bool ok = clickAndWait(window, "ManSend", QStringLiteral("柯澜欧品牌"));
+    ok = save(window, out.filePath(QStringLiteral("window-narrow.png"))) && ok;
     emit window.findChild<ClickLabel *>(QStringLiteral("LabelExpand"))->Click();
+    ok = clickAndWait(window, "Forward", QStringLiteral("forward\r\n")) && ok;
     ok = save(window, out.filePath(QStringLiteral("window-wide-car.png"))) && ok;
     window.findChild<QTabBar *>(QStringLiteral("TabStrip"))->setCurrentIndex(1);
+    ok = clickAndWait(window, "Command11", QStringLiteral("+NAME:HC-05\r\nOK\r\n")) && ok;
     ok = save(window, out.filePath(QStringLiteral("window-bluetooth.png"))) && ok;
+    board.terminate();
+    board.waitForFinished();
     return ok ? 0 : 1;
 }

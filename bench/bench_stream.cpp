@@ -5,7 +5,7 @@
 //   bench_stream [seconds per rate, default 8] [only this row, counted from 0]
 #include "app/controls.h"
 #include "app/form1.h"
-#include "app/platform.h"
+#include "bench_platform.h"
 #include "settings/settings_file.h"
 
 #include <QApplication>
@@ -28,20 +28,6 @@
 #include <unistd.h>
 
 namespace {
-
-class BenchPlatform : public Platform
-{
-public:
-    explicit BenchPlatform(QString path) : m_path(std::move(path)) {}
-    void messageBox(QWidget *, const QString &text, const QString &, QMessageBox::Icon) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    [[nodiscard]] QString settingsPath() const override { return m_path; }
-
-private:
-    QString m_path;
-};
 
 struct Times
 {

@@ -3,7 +3,7 @@
 // the memory the box takes per character. Run under Xvfb or QT_QPA_PLATFORM=offscreen.
 #include "app/controls.h"
 #include "app/form1.h"
-#include "app/platform.h"
+#include "bench_platform.h"
 #include "serial/receive_box.h"
 #include "settings/settings_file.h"
 
@@ -26,20 +26,6 @@
 #include <unistd.h>
 
 namespace {
-
-class BenchPlatform : public Platform
-{
-public:
-    explicit BenchPlatform(QString path) : m_path(std::move(path)) {}
-    void messageBox(QWidget *, const QString &text, const QString &, QMessageBox::Icon) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    [[nodiscard]] QString settingsPath() const override { return m_path; }
-
-private:
-    QString m_path;
-};
 
 double threadCpuNs()
 {

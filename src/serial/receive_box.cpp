@@ -107,10 +107,23 @@ class ScrollBar : public QScrollBar
 public:
     ScrollBar() : QScrollBar(Qt::Vertical) {}
 
+    // Range, page and value at once: in between, the handle would seem to have moved.
+    void setState(int maximum, int pageStep, int value)
+    {
+        m_batch = true;
+        setRange(0, maximum);
+        setPageStep(pageStep);
+        setSingleStep(1);
+        setValue(value);
+        m_batch = false;
+        if (look() != m_painted)
+            update();
+    }
+
 protected:
     void sliderChange(SliderChange change) override
     {
-        if (look() != m_painted)
+        if (!m_batch && look() != m_painted)
             QScrollBar::sliderChange(change);
     }
     void paintEvent(QPaintEvent *event) override
@@ -140,6 +153,7 @@ private:
                 value() == minimum(), value() == maximum()};
     }
     Look m_painted;
+    bool m_batch = false;
 };
 
 } // namespace
@@ -941,10 +955,7 @@ void ReceiveBox::updateScrollRange()
     if (bar->maximum() == barMaximum && bar->pageStep() == pageStep && bar->value() == value)
         return;
     m_syncingBar = true;
-    bar->setRange(0, barMaximum);
-    bar->setPageStep(pageStep);
-    bar->setSingleStep(1);
-    bar->setValue(value);
+    static_cast<ScrollBar *>(bar)->setState(barMaximum, pageStep, value);
     m_syncingBar = false;
 }
 

@@ -994,8 +994,8 @@ void TestTerminal::streamPaintsOncePerFrame()
         QCOMPARE(revText(), expected);
         QTest::qWait(2);
     }
-    const qint64 frames = clock.elapsed() / FramePacer::FrameMs + 2;
     QTest::qWait(3 * FramePacer::FrameMs);
+    const qint64 frames = clock.elapsed() / FramePacer::FrameMs + 2;
 
     QVERIFY2(box.paints <= frames, qPrintable(QStringLiteral("%1 paints").arg(box.paints)));
     QVERIFY2(count.paints <= frames, qPrintable(QStringLiteral("%1 paints").arg(count.paints)));

@@ -2,6 +2,7 @@
 
 #include "app/frame_pacer.h"
 #include "app/platform.h"
+#include "app/settings_keys.h"
 #include "serial/capture_log.h"
 #include "serial/mscomm.h"
 #include "serial/port_map.h"
@@ -76,7 +77,6 @@ void Form1::message(const QString &text, const QString &title, QMessageBox::Icon
 QString Form1::portDevice(int commPort) const
 {
     // The settings file may map any number to a device of its own, e.g. /dev/serial/by-id/...
-    const QString mapped = m_settings->read(QStringLiteral("端口映射"),
-                                            QStringLiteral("COM%1").arg(commPort), QString());
+    const QString mapped = settingkeys::portMapEntry(commPort).read(*m_settings);
     return mapped.isEmpty() ? portmap::defaultDevice(commPort) : mapped;
 }

@@ -4,15 +4,22 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <memory>
+#include <utility>
 
 class CaptureLog;
+class LineBox;
 class MSComm;
 class QAction;
 class QMenu;
 class Platform;
 class QTimer;
 class SettingsFile;
+
+namespace settingkeys {
+struct Setting;
+}
 
 namespace Ui {
 class Form1;
@@ -86,6 +93,8 @@ private:
     void connectSendControls();
 
     // panels/
+    [[nodiscard]] std::array<std::pair<LineBox *, const settingkeys::Setting *>, 6>
+    carCodes() const;
     void carAction(const QString &code);
     void Forward_Click();
     void Backward_Click();

@@ -1,20 +1,12 @@
 #include "app/form1.h"
 
-#include "app/captions.h"
 #include "app/module_picture.h"
+#include "app/settings_keys.h"
 #include "app/twips.h"
 #include "serial/mscomm.h"
-#include "settings/settings_file.h"
 #include "ui_form1.h"
 
 namespace {
-
-struct StoredText
-{
-    const char *section;
-    const char *key;
-    QString fallback;
-};
 
 QStringList portNames()
 {
@@ -62,38 +54,18 @@ void Form1::Form_Load()
     ui->ComPort->fill(portNames());
     ComPort_PopupAboutToShow();
 
-    const StoredText texts[] = {
-        {"发送区", "发送文本框",
-         QStringLiteral("技术论坛：") + captions::forumSite + QStringLiteral(" 柯澜欧品牌")},
-        {"小车控制区", "前进", QStringLiteral("11:")},
-        {"小车控制区", "后退", QStringLiteral("44:")},
-        {"小车控制区", "左转", QStringLiteral("22:")},
-        {"小车控制区", "右转", QStringLiteral("33:")},
-        {"小车控制区", "停止", QStringLiteral("00:")},
-        {"小车控制区", "自动/手动", QStringLiteral("66:")},
-    };
-    const auto stored = [this, &texts](int i) {
-        return m_settings->read(QString::fromUtf8(texts[i].section),
-                                QString::fromUtf8(texts[i].key), texts[i].fallback);
-    };
-    ui->SendText->setText(stored(0));
-    LineBox *const codes[] = {ui->ForwardText, ui->BackwardText, ui->LeftText,
-                              ui->RightText,   ui->StopCarText,  ui->ManAutoText};
-    for (int i = 0; i < 6; ++i)
-        codes[i]->setText(stored(i + 1));
+    ui->SendText->setText(settingkeys::sendText.read(*m_settings));
+    for (const auto &[box, setting] : carCodes())
+        box->setText(setting->read(*m_settings));
 
-    ui->ComPort->setText(m_settings->read(QStringLiteral("端口设置"), QStringLiteral("端口"),
-                                          QStringLiteral("COM1")));
+    ui->ComPort->setText(settingkeys::port.read(*m_settings));
     const int entry =
         ui->ComPort->findText(ui->ComPort->text(), Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (entry >= 0)
         ui->ComPort->select(entry);
-    ui->BuadRate->setText(m_settings->read(QStringLiteral("端口设置"), QStringLiteral("波特率"),
-                                           QStringLiteral("9600")));
-    applyTextEncoding(
-        m_settings->read(QStringLiteral("端口设置"), QStringLiteral("文字编码"), QString()));
-    const int points =
-        m_settings->read(QStringLiteral("接收区"), QStringLiteral("字号"), QString()).toInt();
+    ui->BuadRate->setText(settingkeys::baudRate.read(*m_settings));
+    applyTextEncoding(settingkeys::textEncoding.read(*m_settings));
+    const int points = settingkeys::fontSize.read(*m_settings).toInt();
     if (points > 0 && points != ui->RevText->fontPointSize())
         ui->RevText->setFontPointSize(points);
     // A hand-edited port name that matches no entry gives number 0, which the component refuses;

@@ -1,6 +1,6 @@
 #include "app/form1.h"
 
-#include "settings/settings_file.h"
+#include "app/settings_keys.h"
 #include "ui_form1.h"
 
 void Form1::connectCarControls()
@@ -14,13 +14,9 @@ void Form1::connectCarControls()
     connect(ui->add, &QPushButton::clicked, this, &Form1::add_Click);
     connect(ui->dec, &QPushButton::clicked, this, &Form1::dec_Click);
 
-    const std::pair<LineBox *, const char *> codes[] = {
-        {ui->ForwardText, "前进"}, {ui->BackwardText, "后退"}, {ui->LeftText, "左转"},
-        {ui->RightText, "右转"},   {ui->StopCarText, "停止"},  {ui->ManAutoText, "自动/手动"}};
-    for (const auto &[box, key] : codes) {
-        connect(box, &LineBox::Change, this, [this, box = box, key = QString::fromUtf8(key)] {
-            m_settings->write(QStringLiteral("小车控制区"), key, box->text());
-        });
+    for (const auto &[box, setting] : carCodes()) {
+        connect(box, &LineBox::Change, this,
+                [this, box = box, setting = setting] { setting->write(*m_settings, box->text()); });
     }
 
     QFont speedFont = ui->SpeedNum->font();
@@ -30,6 +26,17 @@ void Form1::connectCarControls()
     speedFont.setPointSizeF(21.75);
     speedFont.setBold(true);
     ui->SpeedNum->setFont(speedFont);
+}
+
+// The six code boxes and where each is stored.
+std::array<std::pair<LineBox *, const settingkeys::Setting *>, 6> Form1::carCodes() const
+{
+    return {{{ui->ForwardText, &settingkeys::forward},
+             {ui->BackwardText, &settingkeys::backward},
+             {ui->LeftText, &settingkeys::turnLeft},
+             {ui->RightText, &settingkeys::turnRight},
+             {ui->StopCarText, &settingkeys::stopCar},
+             {ui->ManAutoText, &settingkeys::autoManual}}};
 }
 
 void Form1::carAction(const QString &code)

@@ -1,9 +1,9 @@
 #include "app/form1.h"
 
 #include "app/captions.h"
+#include "app/settings_keys.h"
 #include "send/send_rules.h"
 #include "serial/mscomm.h"
-#include "settings/settings_file.h"
 #include "ui_form1.h"
 
 #include <QTimer>
@@ -53,5 +53,5 @@ void Form1::ClearSendText_Click()
 
 void Form1::SendText_Change()
 {
-    m_settings->write(QStringLiteral("发送区"), QStringLiteral("发送文本框"), ui->SendText->text());
+    settingkeys::sendText.write(*m_settings, ui->SendText->text());
 }

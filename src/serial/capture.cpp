@@ -2,10 +2,10 @@
 
 #include "app/captions.h"
 #include "app/platform.h"
+#include "app/settings_keys.h"
 #include "serial/capture_log.h"
 #include "serial/mscomm.h"
 #include "settings/atomic_file.h"
-#include "settings/settings_file.h"
 #include "ui_form1.h"
 
 #include <QDir>
@@ -29,8 +29,7 @@ void Form1::connectCaptureMenu()
 // Where the file dialog starts: the folder used last, or the user's home.
 QString Form1::captureFile(const QString &prefix, const QString &suffix) const
 {
-    QString folder =
-        m_settings->read(QStringLiteral("接收区"), QStringLiteral("保存位置"), QString());
+    QString folder = settingkeys::captureFolder.read(*m_settings);
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         folder = QDir::homePath();
     return QDir(folder).filePath(prefix + m_platform->now().toString(u"yyyyMMdd-hhmmss") + suffix);
@@ -38,8 +37,7 @@ QString Form1::captureFile(const QString &prefix, const QString &suffix) const
 
 void Form1::rememberCaptureFolder(const QString &file)
 {
-    m_settings->write(QStringLiteral("接收区"), QStringLiteral("保存位置"),
-                      QFileInfo(file).absolutePath());
+    settingkeys::captureFolder.write(*m_settings, QFileInfo(file).absolutePath());
 }
 
 void Form1::SaveRevText_Click()

@@ -1,8 +1,8 @@
 #include "app/form1.h"
 
+#include "app/settings_keys.h"
 #include "serial/mscomm.h"
 #include "serial/port_list.h"
-#include "settings/settings_file.h"
 #include "ui_form1.h"
 
 #include <QTimer>
@@ -84,7 +84,7 @@ void Form1::Timer1_Timer()
 void Form1::BuadRate_Click()
 {
     CheckBit_Change();
-    m_settings->write(QStringLiteral("端口设置"), QStringLiteral("波特率"), ui->BuadRate->text());
+    settingkeys::baudRate.write(*m_settings, ui->BuadRate->text());
 }
 
 void Form1::ComPort_Click()
@@ -96,5 +96,5 @@ void Form1::ComPort_Click()
     // No entry selected gives number 0, which the component refuses; nothing is stored then.
     if (MSComm1->setCommPort(ui->ComPort->listIndex() + 1) != MSComm::NoError)
         return;
-    m_settings->write(QStringLiteral("端口设置"), QStringLiteral("端口"), ui->ComPort->text());
+    settingkeys::port.write(*m_settings, ui->ComPort->text());
 }

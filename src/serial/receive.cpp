@@ -1,7 +1,7 @@
 #include "app/form1.h"
 
+#include "app/settings_keys.h"
 #include "serial/mscomm.h"
-#include "settings/settings_file.h"
 #include "ui_form1.h"
 
 namespace {
@@ -59,7 +59,7 @@ void Form1::RevText_Change()
 
 void Form1::RevText_FontSizeChanged(int points)
 {
-    m_settings->write(QStringLiteral("接收区"), QStringLiteral("字号"), QString::number(points));
+    settingkeys::fontSize.write(*m_settings, QString::number(points));
 }
 
 void Form1::ClearRevText_Click()

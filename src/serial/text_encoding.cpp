@@ -1,7 +1,7 @@
 #include "app/form1.h"
 
+#include "app/settings_keys.h"
 #include "serial/mscomm.h"
-#include "settings/settings_file.h"
 #include "ui_form1.h"
 
 #include <QActionGroup>
@@ -36,7 +36,7 @@ void Form1::connectEncodingMenu()
 void Form1::TextEncoding_Click(QAction *choice)
 {
     applyTextEncoding(choice->text());
-    m_settings->write(QStringLiteral("端口设置"), QStringLiteral("文字编码"), choice->text());
+    settingkeys::textEncoding.write(*m_settings, choice->text());
 }
 
 // Anything but "GBK" is UTF-8, so settings files from before the choice behave as they did.

@@ -4,6 +4,7 @@
 // answers the time string, and a robot car; everything else is echoed. It can also stream
 // sensor lines (UTF-8 or GBK) or random bytes at a steady rate.
 #include "app/quit_on_signals.h"
+#include "app/settings_keys.h"
 #include "settings/settings_file.h"
 
 #include <QByteArray>
@@ -261,10 +262,9 @@ int main(int argc, char *argv[])
 
     // The slave side stays open, as a plugged-in adapter stays present while no program uses it.
     const SettingsFile settings(SettingsFile::defaultPath());
-    const QString section = QStringLiteral("端口映射");
-    const QString key = QStringLiteral("COM%1").arg(port);
-    const QString before = settings.read(section, key, QString());
-    settings.write(section, key, QString::fromLocal8Bit(name));
+    const settingkeys::Setting entry = settingkeys::portMapEntry(port);
+    const QString before = entry.read(settings);
+    entry.write(settings, QString::fromLocal8Bit(name));
     std::printf("COM%d -> %s\n已把设置文件 %s 中的 COM%d 指向模拟开发板；在串口调试助手中选择 "
                 "COM%d 并打开串口。按 Ctrl+C 结束。\n"
                 "COM%d in %s now points at the simulated board; pick COM%d in zelqo-serial and "
@@ -285,7 +285,7 @@ int main(int argc, char *argv[])
     Board board(master, kind, rate);
     const int status = app.exec();
 
-    settings.write(section, key, before);
+    entry.write(settings, before);
     std::printf("已恢复 COM%d / COM%d restored\n", port, port);
     ::close(master);
     ::close(slave);

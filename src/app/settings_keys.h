@@ -1,0 +1,57 @@
+#pragma once
+
+#include "app/captions.h"
+#include "settings/settings_file.h"
+
+#include <QString>
+
+// Every section and key of the settings file, with what a missing key reads as: the one place
+// where they are spelled.
+namespace settingkeys {
+
+struct Setting
+{
+    QString section;
+    QString key;
+    QString fallback;
+
+    [[nodiscard]] QString read(const SettingsFile &file) const
+    {
+        return file.read(section, key, fallback);
+    }
+    void write(const SettingsFile &file, const QString &value) const
+    {
+        file.write(section, key, value);
+    }
+};
+
+inline const QString portSection = QStringLiteral("端口设置");
+inline const QString sendSection = QStringLiteral("发送区");
+inline const QString carSection = QStringLiteral("小车控制区");
+inline const QString receiveSection = QStringLiteral("接收区");
+// Keys COM1 to COM48, each naming the device behind that port number.
+inline const QString portMapSection = QStringLiteral("端口映射");
+
+inline const Setting port{portSection, QStringLiteral("端口"), QStringLiteral("COM1")};
+inline const Setting baudRate{portSection, QStringLiteral("波特率"), QStringLiteral("9600")};
+// "UTF-8" or "GBK"; anything else reads as UTF-8.
+inline const Setting textEncoding{portSection, QStringLiteral("文字编码"), QString()};
+inline const Setting sendText{sendSection, QStringLiteral("发送文本框"),
+                              QStringLiteral("技术论坛：") + captions::forumSite +
+                                  QStringLiteral(" 柯澜欧品牌")};
+inline const Setting forward{carSection, QStringLiteral("前进"), QStringLiteral("11:")};
+inline const Setting backward{carSection, QStringLiteral("后退"), QStringLiteral("44:")};
+inline const Setting turnLeft{carSection, QStringLiteral("左转"), QStringLiteral("22:")};
+inline const Setting turnRight{carSection, QStringLiteral("右转"), QStringLiteral("33:")};
+inline const Setting stopCar{carSection, QStringLiteral("停止"), QStringLiteral("00:")};
+inline const Setting autoManual{carSection, QStringLiteral("自动/手动"), QStringLiteral("66:")};
+inline const Setting captureFolder{receiveSection, QStringLiteral("保存位置"), QString()};
+// Points; empty or anything but a number reads as the designed size.
+inline const Setting fontSize{receiveSection, QStringLiteral("字号"), QString()};
+
+[[nodiscard]] inline Setting portMapEntry(int commPort)
+{
+    return {portMapSection, QStringLiteral("COM%1").arg(commPort), QString()};
+}
+
+} // namespace settingkeys

@@ -14,6 +14,10 @@ inline const QString closePort = QStringLiteral("关闭串口");
 constexpr quint32 lampClosed = 0xFFFFC0; // 0x00BBGGRR: light cyan
 constexpr quint32 lampOpen = 0x0000FF;   // red
 
+// The expand label reads ">>" while the window is narrow and "<<" while it is wide.
+inline const QString narrowMark = QStringLiteral(">>");
+inline const QString wideMark = QStringLiteral("<<");
+
 inline const QString forumSite = QStringLiteral("http://www.zelqo.com");
 inline const QString webShop = QStringLiteral("http://shop.zelqo.com/");
 inline const QString productShop = QStringLiteral("http://products.zelqo.com/");

@@ -3,7 +3,9 @@
 #include "app/module_picture.h"
 #include "app/settings_keys.h"
 #include "app/twips.h"
+#include "serial/line_settings.h"
 #include "serial/mscomm.h"
+#include "serial/port_map.h"
 #include "ui_form1.h"
 
 namespace {
@@ -11,7 +13,7 @@ namespace {
 QStringList portNames()
 {
     QStringList names;
-    for (int n = 1; n <= 48; ++n)
+    for (int n = 1; n <= portmap::portCount; ++n)
         names << QStringLiteral("COM%1").arg(n);
     return names;
 }
@@ -81,8 +83,10 @@ void Form1::Form_Load()
                         QStringLiteral("28800"), QStringLiteral("19200"), QStringLiteral("9600"),
                         QStringLiteral("4800"), QStringLiteral("2400"), QStringLiteral("1200"),
                         QStringLiteral("600")});
-    ui->CheckBit->fill(
-        {QStringLiteral("无None"), QStringLiteral("奇Odd"), QStringLiteral("偶Even")});
+    QStringList parities;
+    for (const ParityChoice &choice : parityChoices)
+        parities << choice.text;
+    ui->CheckBit->fill(parities);
     ui->DataBits->fill({QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
                         QStringLiteral("7"), QStringLiteral("8")});
     ui->StopBit->fill({QStringLiteral("1"), QStringLiteral("2")});

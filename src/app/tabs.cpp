@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/captions.h"
 #include "app/twips.h"
 #include "ui_form1.h"
 
@@ -60,13 +61,13 @@ void Form1::TabStrip_Click()
 
 void Form1::LabelExpand_Click()
 {
-    if (ui->LabelExpand->text() == QLatin1String("<<")) {
-        ui->LabelExpand->setText(QStringLiteral(">>"));
+    if (ui->LabelExpand->text() == captions::wideMark) {
+        ui->LabelExpand->setText(captions::narrowMark);
         ui->FrameCarCtrl->hide();
         setOuterWidth(twips::narrowWidth);
         return;
     }
-    ui->LabelExpand->setText(QStringLiteral("<<"));
+    ui->LabelExpand->setText(captions::wideMark);
     ui->FrameCarCtrl->show();
     setOuterWidth(twips::wideWidth);
     ui->Picture1->hide();

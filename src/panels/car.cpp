@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/captions.h"
 #include "app/settings_keys.h"
 #include "ui_form1.h"
 
@@ -98,7 +99,7 @@ void Form1::dec_Click()
 // Seen before the focused control, which still gets the key afterwards.
 void Form1::Form_KeyDown(int keyCode)
 {
-    if (ui->LabelExpand->text() != QLatin1String("<<"))
+    if (ui->LabelExpand->text() != captions::wideMark)
         return;
     switch (keyCode) {
     case Qt::Key_W:

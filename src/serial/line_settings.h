@@ -21,6 +21,18 @@ struct LineSettings
     friend bool operator!=(const LineSettings &a, const LineSettings &b) { return !(a == b); }
 };
 
+// The parity list's entries and the letter each stands for in a line settings string.
+struct ParityChoice
+{
+    QString text;
+    QString letter;
+};
+inline const ParityChoice parityChoices[] = {
+    {QStringLiteral("无None"), QStringLiteral("N")},
+    {QStringLiteral("奇Odd"), QStringLiteral("O")},
+    {QStringLiteral("偶Even"), QStringLiteral("E")},
+};
+
 // "baud,parity,data bits,stop bits" with no blanks: baud a positive whole number, parity one of
 // N O E M S (either case), data bits 4 to 8, stop bits 1, 1.5 or 2. Whether a device can take
 // the values is not judged here. nullopt when the text does not have this form.

@@ -16,7 +16,6 @@ namespace {
 // MSComm's buffer size, kept as the largest block one Input gives out.
 constexpr qint64 blockSize = 4096;
 
-constexpr int commEvReceive = 2;
 // How long waiting blocks are handed out one after another before the event loop gets its turn.
 constexpr qint64 burstMs = 8;
 
@@ -193,7 +192,7 @@ int MSComm::InputMode() const
 
 void MSComm::setInputMode(int mode)
 {
-    if (mode != 0 && mode != 1)
+    if (mode != comInputModeText && mode != comInputModeBinary)
         return;
     m_inputMode = mode;
     // A character held back for text is plain bytes now, and waits to be read.
@@ -210,7 +209,7 @@ QVariant MSComm::Input()
 {
     const qint64 limit = m_inputLen > 0 ? std::min<qint64>(m_inputLen, blockSize) : blockSize;
     QVariant result;
-    if (m_inputMode == 1) {
+    if (m_inputMode == comInputModeBinary) {
         QByteArray bytes = m_heldBack.left(limit);
         m_heldBack.remove(0, bytes.size());
         bytes += takeBytes(limit - bytes.size());
@@ -412,7 +411,7 @@ void MSComm::onReadyRead()
 // A held-back partial character counts only in byte mode: text mode cannot give it out yet.
 bool MSComm::readable() const
 {
-    return unreadBytes() > 0 || (m_inputMode == 1 && !m_heldBack.isEmpty());
+    return unreadBytes() > 0 || (m_inputMode == comInputModeBinary && !m_heldBack.isEmpty());
 }
 
 // Blocks that wait go out one after another for a few milliseconds, then the event loop runs:
@@ -424,7 +423,7 @@ void MSComm::deliver()
     QElapsedTimer burst;
     burst.start();
     while (readable()) {
-        m_commEvent = commEvReceive;
+        m_commEvent = comEvReceive;
         emit OnComm();
         // Input re-arms the timer when bytes remain; a handler that did not read waits for it.
         if (!m_notifyTimer->isActive() || burst.elapsed() >= burstMs)

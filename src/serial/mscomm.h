@@ -29,6 +29,9 @@ public:
         SetCommStateFailed = 8015, // the device cannot take the line settings
         DeviceLost = 8020,         // the device went away while in use
     };
+    // CommEvent codes the window reads, and the InputMode values.
+    enum : int { comEvReceive = 2 };
+    enum : int { comInputModeText = 0, comInputModeBinary = 1 };
     using PortResolver = std::function<QString(int commPort)>;
     // How text is turned into bytes and back: UTF-8 (Arduino, ESP-IDF) or GB18030, the superset
     // of GBK and GB2312 that firmware built on Chinese Windows prints.

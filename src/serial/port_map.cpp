@@ -4,7 +4,7 @@ namespace portmap {
 
 QString defaultDevice(int commPort)
 {
-    if (commPort < 1 || commPort > 48)
+    if (commPort < 1 || commPort > portCount)
         return {};
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(commPort);

@@ -2,6 +2,7 @@
 
 #include "app/captions.h"
 #include "serial/mscomm.h"
+#include "serial/port_map.h"
 #include "serial/port_problem.h"
 #include "ui_form1.h"
 
@@ -17,7 +18,7 @@ void Form1::FindCom_Click()
     // Probing moves the number; with no entry selected it goes back to where it was.
     const int before = MSComm1->CommPort();
     QStringList refused;
-    for (int n = 1; n <= 48; ++n) {
+    for (int n = 1; n <= portmap::portCount; ++n) {
         (void)MSComm1->setCommPort(n);
         if (MSComm1->setPortOpen(true) == MSComm::NoError) {
             ++found;

@@ -12,12 +12,10 @@ namespace {
 // Parity letter for the parity box's text; empty when the text is none of the three entries.
 QString parityLetter(const QString &text)
 {
-    if (text == QStringLiteral("无None"))
-        return QStringLiteral("N");
-    if (text == QStringLiteral("奇Odd"))
-        return QStringLiteral("O");
-    if (text == QStringLiteral("偶Even"))
-        return QStringLiteral("E");
+    for (const ParityChoice &choice : parityChoices) {
+        if (text == choice.text)
+            return choice.letter;
+    }
     return {};
 }
 

@@ -25,11 +25,11 @@ QString hexText(const QByteArray &bytes)
 
 void Form1::MSComm1_OnComm()
 {
-    if (MSComm1->CommEvent() != 2)
+    if (MSComm1->CommEvent() != MSComm::comEvReceive)
         return;
     MSComm1->setInputLen(0);
     const QVariant block = MSComm1->Input();
-    if (MSComm1->InputMode() == 1) {
+    if (MSComm1->InputMode() == MSComm::comInputModeBinary) {
         const QByteArray bytes = block.toByteArray();
         // Every byte received counts once, whichever way it is shown.
         ui->RevNum->add(bytes.size());
@@ -43,12 +43,12 @@ void Form1::MSComm1_OnComm()
 
 void Form1::RevChrSel_Click()
 {
-    MSComm1->setInputMode(0);
+    MSComm1->setInputMode(MSComm::comInputModeText);
 }
 
 void Form1::RevHexSel_Click()
 {
-    MSComm1->setInputMode(1);
+    MSComm1->setInputMode(MSComm::comInputModeBinary);
 }
 
 void Form1::RevText_Change()

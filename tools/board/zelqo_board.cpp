@@ -5,6 +5,7 @@
 // sensor lines (UTF-8 or GBK) or random bytes at a steady rate.
 #include "app/quit_on_signals.h"
 #include "app/settings_keys.h"
+#include "serial/port_map.h"
 #include "settings/settings_file.h"
 
 #include <QByteArray>
@@ -241,7 +242,7 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    if (port < 1 || port > 48)
+    if (port < 1 || port > portmap::portCount)
         return fail("--port takes COM1 to COM48 / 端口号应为 COM1 到 COM48");
     if (!kind.isEmpty() && kind != QLatin1String("text") && kind != QLatin1String("gbk") &&
         kind != QLatin1String("hex"))

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -205,6 +206,8 @@ class TstReceiveBox : public QObject
     Q_OBJECT
 
 private slots:
+    void keysAreNoWindowShortcut_data();
+    void keysAreNoWindowShortcut();
     void find_data();
     void find();
     void findBarIn50MB();
@@ -923,6 +926,58 @@ void TstReceiveBox::scrollBar_stepsByLinesInLongText()
 }
 
 QTEST_MAIN(TstReceiveBox)
+void TstReceiveBox::keysAreNoWindowShortcut_data()
+{
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<bool>("moves"); // the caret leaves the end or a selection appears
+
+    const std::pair<QKeySequence::StandardKey, bool> standard[] = {
+        {QKeySequence::MoveToPreviousChar, true},
+        {QKeySequence::SelectPreviousWord, true},
+        {QKeySequence::MoveToPreviousLine, true},
+        {QKeySequence::SelectPreviousPage, true},
+        {QKeySequence::MoveToStartOfLine, true},
+        {QKeySequence::SelectStartOfDocument, true},
+        {QKeySequence::MoveToStartOfDocument, true},
+        {QKeySequence::SelectAll, true},
+        {QKeySequence::Copy, false},
+        {QKeySequence::Find, false},
+    };
+    for (const auto &[key, moves] : standard) {
+        const QKeySequence keys(key);
+        QTest::addRow("%s", qPrintable(keys.toString())) << keys << moves;
+    }
+    QTest::newRow("Ctrl++") << QKeySequence(Qt::CTRL | Qt::Key_Plus) << false;
+    QTest::newRow("Ctrl+-") << QKeySequence(Qt::CTRL | Qt::Key_Minus) << false;
+    QTest::newRow("Ctrl+0") << QKeySequence(Qt::CTRL | Qt::Key_0) << false;
+}
+
+// A window shortcut on a key the box handles would take it away from the box.
+void TstReceiveBox::keysAreNoWindowShortcut()
+{
+    QFETCH(QKeySequence, keys);
+    QFETCH(bool, moves);
+
+    QWidget window;
+    auto *box = new ReceiveBox(&window);
+    box->setFont(windowFont());
+    box->resize(300, 150);
+    auto *shortcut = new QShortcut(keys, &window);
+    QSignalSpy fired(shortcut, &QShortcut::activated);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    box->setFocus();
+    box->appendText(QStringLiteral("first line\r\nsecond line"));
+    box->setSelStart(box->length());
+
+    const QKeyCombination combination = keys[0];
+    QTest::keyClick(box, combination.key(), combination.keyboardModifiers());
+
+    QCOMPARE(fired.size(), 0);
+    QCOMPARE(box->selStart() + box->selLength() < box->length() || box->selLength() > 0, moves);
+}
+
 void TstReceiveBox::find_data()
 {
     QTest::addColumn<QString>("text");

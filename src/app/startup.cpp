@@ -39,11 +39,6 @@ void Form1::connectAppControls()
     connect(ui->Product, &QPushButton::clicked, this, &Form1::Product_Click);
 }
 
-void Form1::setOuterWidth(int outerTwips)
-{
-    setFixedSize(twips::clientPixels(outerTwips), twips::toPixels(twips::clientHeight));
-}
-
 void Form1::Form_Load()
 {
     setOuterWidth(twips::narrowWidth);

@@ -73,3 +73,8 @@ void Form1::LabelExpand_Click()
     ui->Picture1->hide();
     ui->Text1->hide();
 }
+
+void Form1::setOuterWidth(int outerTwips)
+{
+    setFixedSize(twips::clientPixels(outerTwips), twips::toPixels(twips::clientHeight));
+}

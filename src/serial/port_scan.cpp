@@ -10,8 +10,7 @@ void Form1::FindCom_Click()
 {
     if (ui->OpenCom->text() == captions::closePort) {
         (void)MSComm1->setPortOpen(false);
-        ui->OnOffLed->setFillColor(captions::lampClosed);
-        ui->OpenCom->setText(captions::openPort);
+        showPortClosed();
     }
     ui->RevText->setText(QStringLiteral("【柯澜欧】软件支持检测COM48以内端口号，扫描结果："));
     qint16 found = 0;

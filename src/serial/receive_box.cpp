@@ -579,31 +579,26 @@ void ReceiveBox::wheelEvent(QWheelEvent *e)
     e->accept();
 }
 
+// The caret keys, each with its selecting twin: what keyPressEvent does with them and what
+// handlesKey claims from the window's shortcuts.
+const ReceiveBox::Move ReceiveBox::moves[] = {
+    {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Step::Char, true},
+    {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Step::Char, false},
+    {QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord, Step::Word, true},
+    {QKeySequence::MoveToPreviousWord, QKeySequence::SelectPreviousWord, Step::Word, false},
+    {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, Step::Line, true},
+    {QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine, Step::Line, false},
+    {QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage, Step::Page, true},
+    {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage, Step::Page, false},
+    {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, Step::LineEdge, false},
+    {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, Step::LineEdge, true},
+    {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, Step::Document,
+     false},
+    {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Step::Document, true},
+};
+
 void ReceiveBox::keyPressEvent(QKeyEvent *e)
 {
-    struct Move
-    {
-        QKeySequence::StandardKey move;
-        QKeySequence::StandardKey select;
-        Step step;
-        bool forward;
-    };
-    static const Move moves[] = {
-        {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Step::Char, true},
-        {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Step::Char, false},
-        {QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord, Step::Word, true},
-        {QKeySequence::MoveToPreviousWord, QKeySequence::SelectPreviousWord, Step::Word, false},
-        {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, Step::Line, true},
-        {QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine, Step::Line, false},
-        {QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage, Step::Page, true},
-        {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage, Step::Page, false},
-        {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, Step::LineEdge, false},
-        {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, Step::LineEdge, true},
-        {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, Step::Document,
-         false},
-        {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Step::Document,
-         true},
-    };
     for (const Move &move : moves) {
         const bool select = e->matches(move.select);
         if (!select && !e->matches(move.move))
@@ -1283,22 +1278,11 @@ void ReceiveBox::selectWordAt(qint64 pos)
 
 bool ReceiveBox::handlesKey(QKeyEvent *e) const
 {
-    const QKeySequence::StandardKey navigation[] = {
-        QKeySequence::MoveToNextChar,        QKeySequence::MoveToPreviousChar,
-        QKeySequence::MoveToNextWord,        QKeySequence::MoveToPreviousWord,
-        QKeySequence::MoveToNextLine,        QKeySequence::MoveToPreviousLine,
-        QKeySequence::MoveToNextPage,        QKeySequence::MoveToPreviousPage,
-        QKeySequence::MoveToStartOfLine,     QKeySequence::MoveToEndOfLine,
-        QKeySequence::MoveToStartOfDocument, QKeySequence::MoveToEndOfDocument,
-        QKeySequence::SelectNextChar,        QKeySequence::SelectPreviousChar,
-        QKeySequence::SelectNextWord,        QKeySequence::SelectPreviousWord,
-        QKeySequence::SelectNextLine,        QKeySequence::SelectPreviousLine,
-        QKeySequence::SelectNextPage,        QKeySequence::SelectPreviousPage,
-        QKeySequence::SelectStartOfLine,     QKeySequence::SelectEndOfLine,
-        QKeySequence::SelectStartOfDocument, QKeySequence::SelectEndOfDocument,
-    };
     const auto matches = [e](QKeySequence::StandardKey key) { return e->matches(key); };
-    return std::any_of(std::begin(navigation), std::end(navigation), matches) ||
+    const auto isMove = [e](const Move &move) {
+        return e->matches(move.move) || e->matches(move.select);
+    };
+    return std::any_of(std::begin(moves), std::end(moves), isMove) ||
            std::any_of(std::begin(editKeys), std::end(editKeys), matches) || isTextInput(e) ||
            e->key() == Qt::Key_Backspace || zoomKey(e).has_value();
 }

@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QFont>
+#include <QKeySequence>
 #include <QRawFont>
 #include <QTextOption>
 #include <QVarLengthArray>
@@ -91,6 +92,14 @@ protected:
 
 private:
     enum class Step { Char, Word, Line, Page, LineEdge, Document };
+    struct Move
+    {
+        QKeySequence::StandardKey move;
+        QKeySequence::StandardKey select;
+        Step step;
+        bool forward;
+    };
+    static const Move moves[12];
 
     struct Glyph
     {

@@ -162,7 +162,7 @@ int main(int argc, char *argv[])
             file.write(QStringLiteral("端口映射"), QStringLiteral("COM%1").arg(n),
                        n == 5 ? QString::fromLocal8Bit(name) : QStringLiteral("/nonexistent"));
     }
-    Form1 window(new BenchPlatform(ini));
+    Form1 window(std::make_unique<BenchPlatform>(ini));
     window.show();
     window.findChild<ListBox *>(QStringLiteral("ComPort"))->select(4);
     window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();

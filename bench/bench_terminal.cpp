@@ -172,7 +172,7 @@ int main(int argc, char *argv[])
             file.write(QStringLiteral("端口映射"), QStringLiteral("COM%1").arg(n),
                        n == 5 ? board.path() : QStringLiteral("/nonexistent"));
     }
-    Form1 window(new BenchPlatform(ini));
+    Form1 window(std::make_unique<BenchPlatform>(ini));
     window.show();
     auto *rev = window.findChild<ReceiveBox *>(QStringLiteral("RevText"));
     auto *counter = window.findChild<QLabel *>(QStringLiteral("RevNum"));

@@ -97,8 +97,7 @@ bool TestBoard::startBoard(bool withWindow)
         return false;
     if (!withWindow)
         return true;
-    m_platform = new TestPlatform(iniPath());
-    m_window = std::make_unique<Form1>(m_platform);
+    m_window = std::make_unique<Form1>(testPlatform(m_platform, iniPath()));
     control<ListBox>("ComPort")->select(47);
     control<QPushButton>("OpenCom")->click();
     return control<QPushButton>("OpenCom")->text() == QStringLiteral("关闭串口");

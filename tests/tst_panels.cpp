@@ -101,7 +101,7 @@ void TestPanels::editedCodeSurvivesRestart()
     f->control<LineBox>("StopCarText")->setText(QString());
     f->click("StopCar");
     QCOMPARE(f->control<MemoBox>("SendText")->text(), QString());
-    f->window = std::make_unique<Form1>(f->platform = new TestPlatform(f->iniPath()));
+    f->window = std::make_unique<Form1>(testPlatform(f->platform, f->iniPath()));
     // Blanks around a stored value are not part of it.
     QCOMPARE(f->control<LineBox>("RightText")->text(), QStringLiteral("R9"));
     QCOMPARE(f->control<LineBox>("StopCarText")->text(), QString());

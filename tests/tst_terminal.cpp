@@ -776,7 +776,7 @@ void TestTerminal::encodingStored()
     const SettingsFile settings(f->iniPath());
     if (!stored.isEmpty())
         settings.write(QStringLiteral("端口设置"), QStringLiteral("文字编码"), stored);
-    f->window = std::make_unique<Form1>(f->platform = new TestPlatform(f->iniPath()));
+    f->window = std::make_unique<Form1>(testPlatform(f->platform, f->iniPath()));
     f->window->show();
     QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
     QVERIFY(f->openBoard());
@@ -1054,7 +1054,7 @@ void TestTerminal::fontZoom()
     QCOMPARE(rev->fontPointSize(), expected);
     QCOMPARE(SettingsFile(f->iniPath()).read("接收区", "字号", ""), QString::number(expected));
     // The next start shows the stored size.
-    f->window = std::make_unique<Form1>(f->platform = new TestPlatform(f->iniPath()));
+    f->window = std::make_unique<Form1>(testPlatform(f->platform, f->iniPath()));
     QCOMPARE(f->control<ReceiveBox>("RevText")->fontPointSize(), expected);
 }
 

@@ -69,8 +69,7 @@ Form1 *TestWindow::makeWindow()
 {
     if (!QFile::exists(iniPath()))
         mapPorts(iniPath(), {});
-    m_platform = new TestPlatform(iniPath());
-    m_window = std::make_unique<Form1>(m_platform);
+    m_window = std::make_unique<Form1>(testPlatform(m_platform, iniPath()));
     return m_window.get();
 }
 

@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
     if (!board.waitForStarted() || !board.waitForReadyRead())
         return 1;
 
-    Form1 window(new ScreenshotPlatform(ini));
+    Form1 window(std::make_unique<ScreenshotPlatform>(ini));
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;

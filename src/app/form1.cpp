@@ -13,8 +13,11 @@
 #include <QKeyEvent>
 #include <QTimer>
 
-Form1::Form1(Platform *platform, QWidget *parent)
-    : QWidget(parent), ui(new Ui::Form1), m_platform(platform ? platform : new Platform),
+Form1::Form1() : Form1(nullptr) {}
+
+Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
+    : QWidget(parent), ui(new Ui::Form1),
+      m_platform(platform ? std::move(platform) : std::make_unique<Platform>()),
       m_settings(std::make_unique<SettingsFile>(m_platform->settingsPath())),
       m_capture(std::make_unique<CaptureLog>()), MSComm1(new MSComm(this)),
       Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this))

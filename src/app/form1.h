@@ -31,8 +31,10 @@ class Form1 : public QWidget
 {
     Q_OBJECT
 public:
-    // Takes ownership of platform; nullptr means the real machine.
-    explicit Form1(Platform *platform = nullptr, QWidget *parent = nullptr);
+    // On the real machine.
+    Form1();
+    // On the machine platform describes; nullptr means the real one.
+    explicit Form1(std::unique_ptr<Platform> platform, QWidget *parent = nullptr);
     ~Form1() override;
 
     [[nodiscard]] MSComm &comm() const { return *MSComm1; }

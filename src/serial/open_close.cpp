@@ -20,20 +20,24 @@ void Form1::showPortOpen()
 // The caption, not the component, decides whether a click opens or closes.
 void Form1::OpenCom_Click()
 {
+    // A second line names the device and the cause where an open failed.
+    const auto invalidPort = [this](const QString &detail) {
+        message(QStringLiteral("无效端口号") + detail, QStringLiteral("串口调试助手"),
+                QMessageBox::Warning);
+    };
     if (ui->OpenCom->text() != captions::closePort) {
         CheckBit_Change();
         if (MSComm1->setPortOpen(true) != MSComm::NoError) {
             const QString device = portDevice(MSComm1->CommPort());
-            message(QStringLiteral("无效端口号\n") +
-                        portproblem::explain(device, portproblem::diagnose(device)),
-                    QStringLiteral("串口调试助手"), QMessageBox::Warning);
+            invalidPort(QStringLiteral("\n") +
+                        portproblem::explain(device, portproblem::diagnose(device)));
             return;
         }
         showPortOpen();
         return;
     }
     if (MSComm1->setPortOpen(false) != MSComm::NoError) {
-        message(QStringLiteral("无效端口号"), QStringLiteral("串口调试助手"), QMessageBox::Warning);
+        invalidPort(QString());
         return;
     }
     showPortClosed();

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QMap>
 
+#include <memory>
+
 // The machine as a test sees it: message boxes and browser calls are recorded instead of
 // shown, the clock is fixed, and the settings file lives where the test says.
 class TestPlatform : public Platform
@@ -50,6 +52,14 @@ public:
 private:
     QString m_settingsPath;
 };
+
+// A platform for a window to own, and the test's view of it.
+inline std::unique_ptr<Platform> testPlatform(TestPlatform *&view, const QString &settingsPath)
+{
+    auto platform = std::make_unique<TestPlatform>(settingsPath);
+    view = platform.get();
+    return platform;
+}
 
 // Points every port number 1 to 48 at a device of the test's choosing, or at nothing, so that
 // the ports of the machine running the tests never show up.

@@ -21,8 +21,7 @@ public:
     WindowFixture()
     {
         mapPorts(iniPath(), {{boardPort, board.slavePath()}});
-        platform = new TestPlatform(iniPath());
-        window = std::make_unique<Form1>(platform);
+        window = std::make_unique<Form1>(testPlatform(platform, iniPath()));
     }
 
     [[nodiscard]] bool isValid() const { return dir.isValid() && board.isValid(); }

@@ -5,7 +5,7 @@
 //   bench_receive_box            runs every form, each in a process of its own
 //   bench_receive_box FORM       runs one form: hex, text80 or text4000
 
-#include "serial/receive_box.h"
+#include "serial/receive_box/receive_box.h"
 #include "settings/atomic_file.h"
 
 #include <QApplication>

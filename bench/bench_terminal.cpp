@@ -4,7 +4,7 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "bench_platform.h"
-#include "serial/receive_box.h"
+#include "serial/receive_box/receive_box.h"
 #include "settings/settings_file.h"
 
 #include <QApplication>

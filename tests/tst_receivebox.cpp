@@ -1,7 +1,7 @@
-#include "serial/find_dialog.h"
-#include "serial/receive_box.h"
-#include "serial/text_store.h"
-#include "serial/wrap_index.h"
+#include "serial/receive_box/find_dialog.h"
+#include "serial/receive_box/receive_box.h"
+#include "serial/receive_box/text_store.h"
+#include "serial/receive_box/wrap_index.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -2,11 +2,11 @@
 // close, send, receive and display, periodic send and the port scan.
 #include "app/frame_pacer.h"
 #include "app/quit_on_signals.h"
-#include "serial/find_dialog.h"
 #include "serial/mscomm.h"
 #include "serial/port_list.h"
 #include "serial/port_problem.h"
-#include "serial/receive_box.h"
+#include "serial/receive_box/find_dialog.h"
+#include "serial/receive_box/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
 

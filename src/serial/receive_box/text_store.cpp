@@ -1,4 +1,4 @@
-#include "serial/text_store.h"
+#include "serial/receive_box/text_store.h"
 
 #include <algorithm>
 #include <cstring>

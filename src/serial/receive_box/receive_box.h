@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/text_store.h"
-#include "serial/wrap_index.h"
+#include "serial/receive_box/text_store.h"
+#include "serial/receive_box/wrap_index.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>

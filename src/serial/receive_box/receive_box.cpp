@@ -1,7 +1,7 @@
-#include "serial/receive_box.h"
+#include "serial/receive_box/receive_box.h"
 
 #include "app/frame_pacer.h"
-#include "serial/find_dialog.h"
+#include "serial/receive_box/find_dialog.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>

@@ -1,6 +1,6 @@
-#include "serial/wrap_index.h"
+#include "serial/receive_box/wrap_index.h"
 
-#include "serial/text_store.h"
+#include "serial/receive_box/text_store.h"
 
 #include <QChar>
 

@@ -73,8 +73,8 @@ private:
     void ClearRevText_Click();
     void ClearCounter_Click();
     void connectCaptureMenu();
-    [[nodiscard]] QString captureFile(const QString &prefix, const QString &suffix) const;
-    void rememberCaptureFolder(const QString &file);
+    [[nodiscard]] QString askCaptureFile(const QString &title, const QString &prefix,
+                                         const QString &suffix);
     void SaveRevText_Click();
     void RecordRevText_Click();
     void MSComm1_BytesTaken(const QByteArray &bytes);

@@ -26,28 +26,27 @@ void Form1::connectCaptureMenu()
     });
 }
 
-// Where the file dialog starts: the folder used last, or the user's home.
-QString Form1::captureFile(const QString &prefix, const QString &suffix) const
+// Asks where to write, starting in the folder used last (or the user's home) with a name that
+// carries the time; the folder chosen is remembered. Empty when the user cancelled.
+QString Form1::askCaptureFile(const QString &title, const QString &prefix, const QString &suffix)
 {
     QString folder = settingkeys::captureFolder.read(*m_settings);
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         folder = QDir::homePath();
-    return QDir(folder).filePath(prefix + m_platform->now().toString(u"yyyyMMdd-hhmmss") + suffix);
-}
-
-void Form1::rememberCaptureFolder(const QString &file)
-{
-    settingkeys::captureFolder.write(*m_settings, QFileInfo(file).absolutePath());
+    const QString path = m_platform->saveFileName(
+        this, title,
+        QDir(folder).filePath(prefix + m_platform->now().toString(u"yyyyMMdd-hhmmss") + suffix));
+    if (!path.isEmpty())
+        settingkeys::captureFolder.write(*m_settings, QFileInfo(path).absolutePath());
+    return path;
 }
 
 void Form1::SaveRevText_Click()
 {
-    const QString path =
-        m_platform->saveFileName(this, QStringLiteral("保存接收区"),
-                                 captureFile(QStringLiteral("接收区-"), QStringLiteral(".txt")));
+    const QString path = askCaptureFile(QStringLiteral("保存接收区"), QStringLiteral("接收区-"),
+                                        QStringLiteral(".txt"));
     if (path.isEmpty())
         return;
-    rememberCaptureFolder(path);
     QString reason;
     if (!atomicfile::save(path, ui->RevText->text().toUtf8(), &reason))
         message(QStringLiteral("无法保存 %1：%2").arg(path, reason), captions::appTitle,
@@ -61,12 +60,10 @@ void Form1::RecordRevText_Click()
         ui->RevText->setToolTip(QString());
         return;
     }
-    const QString path =
-        m_platform->saveFileName(this, QStringLiteral("记录到文件"),
-                                 captureFile(QStringLiteral("串口记录-"), QStringLiteral(".log")));
+    const QString path = askCaptureFile(QStringLiteral("记录到文件"), QStringLiteral("串口记录-"),
+                                        QStringLiteral(".log"));
     if (path.isEmpty())
         return;
-    rememberCaptureFolder(path);
     QString reason;
     if (!m_capture->start(path, &reason)) {
         message(QStringLiteral("无法记录到 %1：%2").arg(path, reason), captions::appTitle,
@@ -79,6 +76,8 @@ void Form1::RecordRevText_Click()
 // Every byte taken off the line, whatever the display mode and encoding, in the order it came.
 void Form1::MSComm1_BytesTaken(const QByteArray &bytes)
 {
+    if (!m_capture->isRecording())
+        return;
     const QString path = m_capture->path();
     QString reason;
     if (m_capture->append(bytes, &reason))

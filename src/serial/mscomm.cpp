@@ -4,8 +4,6 @@
 
 #include <QElapsedTimer>
 #include <QScopedValueRollback>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QTimer>
 
 #include <algorithm>
@@ -225,8 +223,7 @@ QVariant MSComm::Input()
         if (utf8) {
             result = QString::fromUtf8(bytes);
         } else {
-            QStringDecoder decoder("GB18030", QStringDecoder::Flag::Stateless);
-            result = QString(decoder.decode(bytes));
+            result = QString(m_gbDecoder.decode(bytes));
         }
     }
     notifyIfWaiting();
@@ -251,7 +248,7 @@ int MSComm::Output(const QVariant &data)
     if (data.typeId() == QMetaType::QString && m_encoding == TextEncoding::Utf8)
         bytes = data.toString().toUtf8();
     else if (data.typeId() == QMetaType::QString)
-        bytes = QStringEncoder("GB18030", QStringEncoder::Flag::Stateless).encode(data.toString());
+        bytes = m_gbEncoder.encode(data.toString());
     else if (data.typeId() == QMetaType::QByteArray)
         bytes = data.toByteArray();
     else

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QVariant>
 
 #include <functional>
@@ -119,6 +121,10 @@ private:
     QByteArray m_rescued;
     qsizetype m_rescuedRead = 0;
     TextEncoding m_encoding = TextEncoding::Utf8;
+    // Opened once: an ICU converter costs more to open than a block costs to decode. Stateless,
+    // because Input itself holds back a split character.
+    QStringDecoder m_gbDecoder{"GB18030", QStringDecoder::Flag::Stateless};
+    QStringEncoder m_gbEncoder{"GB18030", QStringEncoder::Flag::Stateless};
     // The start of a character whose remaining bytes have not arrived yet.
     QByteArray m_heldBack;
 };

@@ -46,7 +46,7 @@ QSize PortItemDelegate::sizeHint(const QStyleOptionViewItem &option, const QMode
     return size;
 }
 
-QString portDetail(const QString &device)
+QString portDetail(const QString &device, const QList<QSerialPortInfo> &system)
 {
     const QFileInfo file(device);
     if (device.isEmpty() || !file.exists())
@@ -56,7 +56,7 @@ QString portDetail(const QString &device)
     QString detail = QFileInfo(target).fileName();
     if (target.startsWith(QStringLiteral("/dev/pts/")))
         detail = QStringLiteral("pts/") + detail;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+    for (const QSerialPortInfo &info : system) {
         if (info.systemLocation() != target)
             continue;
         if (!info.description().isEmpty())
@@ -74,9 +74,10 @@ QString portDetail(const QString &device)
 void Form1::ComPort_PopupAboutToShow()
 {
     auto *list = ui->ComPort;
+    const QList<QSerialPortInfo> system = QSerialPortInfo::availablePorts();
     for (int i = 0; i < list->count(); ++i) {
         const QString device = portDevice(i + 1);
-        const QString detail = portDetail(device);
+        const QString detail = portDetail(device, system);
         list->setItemData(i, detail, PortItemDelegate::DetailRole);
         list->setItemData(i, !detail.isEmpty(), PortItemDelegate::PresentRole);
         list->setItemData(i, detail.isEmpty() ? device : device + QStringLiteral("\n") + detail,

@@ -21,6 +21,8 @@ public:
                                  const QModelIndex &index) const override;
 };
 
-// What the system says of a device, as the list shows it: "ttyUSB0 · USB2.0-Serial (1a86:7523)";
-// empty when there is no such device.
-[[nodiscard]] QString portDetail(const QString &device);
+class QSerialPortInfo;
+
+// What the system says of a device, as the list shows it: "ttyUSB0 · USB2.0-Serial (1a86:7523)",
+// from the ports the system lists; empty when there is no such device.
+[[nodiscard]] QString portDetail(const QString &device, const QList<QSerialPortInfo> &system);

@@ -194,8 +194,7 @@ void TestTerminal::noPermissionAsOrdinaryUser()
 // Opening the list tells which numbers have a device behind them, read afresh each time.
 void TestTerminal::portListShowsDevices()
 {
-    f->window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(f->showWindow());
     auto *ports = f->control<ListBox>("ComPort");
     const auto detail = [ports](int n) {
         return ports->itemData(n - 1, PortItemDelegate::DetailRole).toString();
@@ -292,9 +291,7 @@ void TestTerminal::typedPortOrBaudIsNoPick()
 {
     QFETCH(bool, byReturn);
 
-    f->window->show();
-    f->window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+    QVERIFY(f->showWindow(true));
     QVERIFY(f->openBoard());
     auto *ports = f->control<ListBox>("ComPort");
     auto *bauds = f->control<ListBox>("BuadRate");
@@ -612,8 +609,7 @@ void TestTerminal::encodingSplitAtEveryByte()
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
 
-    f->window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(f->showWindow());
     QVERIFY(chooseEncoding("RevText", encoding));
     QVERIFY(f->openBoard());
     f->click("ClearRevText");
@@ -646,8 +642,7 @@ void TestTerminal::encodingSend()
     QFETCH(QString, encoding);
     QFETCH(QByteArray, bytes);
 
-    f->window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(f->showWindow());
     QVERIFY(chooseEncoding("SendText", encoding));
     QVERIFY(f->openBoard());
     setSendText(QStringLiteral("你好"));
@@ -777,8 +772,7 @@ void TestTerminal::encodingStored()
     if (!stored.isEmpty())
         settings.write(QStringLiteral("端口设置"), QStringLiteral("文字编码"), stored);
     f->window = std::make_unique<Form1>(testPlatform(f->platform, f->iniPath()));
-    f->window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(f->showWindow());
     QVERIFY(f->openBoard());
     QVERIFY(f->board.write("\xC4\xE3\r\n"));
     QTRY_VERIFY(revText().endsWith(checked == QStringLiteral("GBK")
@@ -972,8 +966,7 @@ protected:
 // once, yet the receive box and the counter are painted at most once a frame for all of them.
 void TestTerminal::streamPaintsOncePerFrame()
 {
-    f->window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(f->showWindow());
     QVERIFY(f->openBoard());
     f->click("ClearRevText");
     auto *rev = f->control<ReceiveBox>("RevText");
@@ -1025,8 +1018,7 @@ void TestTerminal::fontZoom()
     QFETCH(QString, action);
     QFETCH(int, change);
 
-    f->window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(f->showWindow());
     auto *rev = f->control<ReceiveBox>("RevText");
     const int designed = rev->fontPointSize();
     rev->setFocus();
@@ -1084,9 +1076,7 @@ void TestTerminal::readBackWhileStreaming()
     QFETCH(QString, leave);
     QFETCH(QString, resume);
 
-    f->window->show();
-    f->window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+    QVERIFY(f->showWindow(true));
     QVERIFY(f->openBoard());
     f->click("ClearRevText");
     f->click("ClearCounter");

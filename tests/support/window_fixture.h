@@ -40,6 +40,16 @@ public:
 
     void click(const char *button) const { control<QPushButton>(button)->click(); }
 
+    // Shows the window, active when keys and focus matter.
+    [[nodiscard]] bool showWindow(bool active = false) const
+    {
+        window->show();
+        if (!active)
+            return QTest::qWaitForWindowExposed(window.get());
+        window->activateWindow();
+        return QTest::qWaitForWindowActive(window.get());
+    }
+
     // Picks the board's port from the list and opens it.
     [[nodiscard]] bool openBoard() const
     {

@@ -261,6 +261,9 @@ int main(int argc, char *argv[])
     ::tcsetattr(slave, TCSANOW, &raw);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
+    // Ready for Ctrl+C before the entry is written and announced: a signal arriving between the
+    // two still ends in the entry being put back.
+    const QuitOnSignals quitOnSignals;
     // The slave side stays open, as a plugged-in adapter stays present while no program uses it.
     const SettingsFile settings(SettingsFile::defaultPath());
     const settingkeys::Setting entry = settingkeys::portMapEntry(port);
@@ -274,7 +277,6 @@ int main(int argc, char *argv[])
                 qPrintable(settings.path()), port);
     std::fflush(stdout);
 
-    const QuitOnSignals quitOnSignals;
     QSocketNotifier endOfInput(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&endOfInput, &QSocketNotifier::activated, &app, [&endOfInput] {
         char byte[256];

@@ -1,22 +1,16 @@
 #pragma once
 
+#include "serial/receive_box/box_keys.h"
+#include "serial/receive_box/caret_moves.h"
+#include "serial/receive_box/line_renderer.h"
 #include "serial/receive_box/text_store.h"
 #include "serial/receive_box/wrap_index.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
-#include <QFont>
-#include <QKeySequence>
-#include <QRawFont>
-#include <QTextOption>
-#include <QVarLengthArray>
-
-#include <array>
 
 class FindDialog;
 class QMenu;
-class QPainter;
-class QTextLayout;
 
 // The receive box: a multi-line text box with a vertical scroll bar that holds tens of
 // megabytes without slowing down. Text lives in a TextStore, its visual lines in a WrapIndex,
@@ -91,33 +85,6 @@ protected:
     void wheelEvent(QWheelEvent *e) override;
 
 private:
-    enum class Step { Char, Word, Line, Page, LineEdge, Document };
-    struct Move
-    {
-        QKeySequence::StandardKey move;
-        QKeySequence::StandardKey select;
-        Step step;
-        bool forward;
-    };
-    static const Move moves[12];
-
-    struct Glyph
-    {
-        bool known = false;
-        bool drawable = false;
-        bool ink = false;
-        quint32 index = 0;
-        qint32 advance = 0;
-    };
-    // A line drawn straight from glyphs, without QTextLayout: all of its characters are in the
-    // first font and need no shaping. Its caret and mouse positions come from the same x.
-    struct FastLine
-    {
-        QVarLengthArray<qint32, 256> x; // of each character boundary, in 1/64 pixel
-        QVarLengthArray<quint32, 256> glyphs;
-        QVarLengthArray<int, 256> offsets; // of each glyph's character
-    };
-
     void setupFont();
     void rewrap();
     [[nodiscard]] qint32 wrapWidthFor(int viewportWidth) const;
@@ -131,37 +98,25 @@ private:
     void repaintLines(qint64 from, qint64 to);
     void scheduleRepaint();
 
-    [[nodiscard]] bool fastLine(qint64 line, FastLine &out) const;
-    [[nodiscard]] Glyph glyphFor(char16_t c) const;
-    void drawGlyphs(QPainter &painter, QPointF origin, const FastLine &line, int from, int to,
-                    const QColor &color) const;
-    // Fills layout with one visual line, laid out on one line; with the input method's
-    // pre-edit text in it when the caret is on that line and withPreedit is set.
-    void layoutLine(QTextLayout &layout, qint64 line, bool withPreedit) const;
+    [[nodiscard]] CaretMoves caretMoves() const { return {m_store, m_index}; }
     [[nodiscard]] qint64 caretLine() const;
-    // Last caret position on a line: a wrapped line stops before its last character, whose end
-    // is the start of the next line.
-    [[nodiscard]] qint64 lineCaretEnd(qint64 line) const;
     [[nodiscard]] qint64 positionAt(QPointF point) const;
     [[nodiscard]] qint64 positionInLine(qint64 line, qreal x) const;
     [[nodiscard]] qreal caretX() const;
     [[nodiscard]] QRect caretRect() const;
-    [[nodiscard]] qint64 nextPosition(qint64 pos) const;
-    [[nodiscard]] qint64 previousPosition(qint64 pos) const;
-    [[nodiscard]] qint64 wordBoundary(qint64 pos, bool forward) const;
-    [[nodiscard]] qint64 moved(Step step, bool forward);
+    [[nodiscard]] qint64 moved(CaretStep step, bool forward);
     void moveCaret(qint64 pos, bool select);
-    [[nodiscard]] bool textEquals(QStringView text) const;
+    void pressMove(const BoxKey &key);
+    void zoom(int step);
 
     void replaceSelection(QStringView text);
     void replaceRange(qint64 pos, qint64 length, QStringView text);
-    void deleteStep(Step step, bool forward);
+    void deleteStep(CaretStep step, bool forward);
     void copy() const;
     void cut();
     void paste();
     void selectAll();
     void selectWordAt(qint64 pos);
-    [[nodiscard]] bool handlesKey(QKeyEvent *e) const;
 
     TextStore m_store;
     WrapIndex m_index;
@@ -185,16 +140,7 @@ private:
     QString m_preedit;
     int m_preeditCursor = 0;
 
-    QFont m_drawFont;
-    QRawFont m_rawFont;
-    WrapIndex::Measure m_measure;
-    mutable std::array<Glyph, 256> m_latin1Glyphs;
-    mutable std::vector<Glyph> m_bmpGlyphs;
-    QTextOption m_option;
-    int m_lineHeight = 1;
-    qreal m_ascent = 0;
-    qreal m_breakWidth = 0;
-    qint32 m_tabStop = 1;
+    LineRenderer m_renderer{m_store};
 
     bool m_caretOn = true;
     QBasicTimer m_blink;

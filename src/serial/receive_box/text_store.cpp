@@ -238,3 +238,49 @@ void TextStore::renumber(size_t from)
     }
     m_size = pos;
 }
+
+qint64 TextStore::indexOf(const QString &needle, qint64 from, bool forward,
+                          Qt::CaseSensitivity cs) const
+{
+    constexpr qint64 Slice = 1 << 20;
+    const qint64 overlap = needle.size() - 1;
+    if (needle.isEmpty() || from < 0 || from >= m_size)
+        return -1;
+    if (forward) {
+        for (qint64 begin = from; begin < m_size; begin += Slice) {
+            const QString slice = mid(begin, Slice + overlap);
+            const qsizetype at = slice.indexOf(needle, 0, cs);
+            if (at >= 0)
+                return begin + at;
+        }
+        return -1;
+    }
+    // Backward: slices ending at from plus what a match starting at from still needs.
+    for (qint64 end = from + 1; end > 0; end -= Slice) {
+        const qint64 begin = qMax<qint64>(0, end - Slice);
+        const QString slice = mid(begin, end - begin + overlap);
+        const qsizetype at = slice.lastIndexOf(needle, end - begin - 1, cs);
+        if (at >= 0)
+            return begin + at;
+    }
+    return -1;
+}
+
+bool TextStore::equals(QStringView text) const
+{
+    if (text.size() != m_size)
+        return false;
+    const char16_t *other = text.utf16();
+    bool same = true;
+    forEachRun(0, m_size, [&](const auto *p, qsizetype n) {
+        for (qsizetype i = 0; i < n; ++i) {
+            if (p[i] != other[i]) {
+                same = false;
+                return false;
+            }
+        }
+        other += n;
+        return true;
+    });
+    return same;
+}

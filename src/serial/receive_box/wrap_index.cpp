@@ -1,5 +1,6 @@
 #include "serial/receive_box/wrap_index.h"
 
+#include "serial/receive_box/char_widths.h"
 #include "serial/receive_box/text_store.h"
 
 #include <QChar>
@@ -60,7 +61,8 @@ public:
     template <typename Ch> bool feed(const Ch *p, qsizetype n)
     {
         const qint32 wrapWidth = m_index.m_wrapWidth;
-        const qint32 *latin1Widths = m_index.m_latin1Widths.data();
+        CharWidths &widths = *m_index.m_widths;
+        const qint32 *latin1Widths = widths.latin1();
         qsizetype k = 0;
         while (k < n) {
             // The common case, kept tight: characters that still fit, and spaces.
@@ -87,7 +89,7 @@ public:
                     } else {
                         if (isSpecial(c))
                             break;
-                        w = m_index.widthOf(c);
+                        w = widths.of(c);
                         if (breaksAround(c) && x + w <= wrapWidth) {
                             x += w;
                             ++k;
@@ -170,7 +172,7 @@ private:
             if (c == u'\t')
                 st.x = (st.x / m_index.m_tabStop + 1) * m_index.m_tabStop;
             else
-                st.x += m_index.widthOf(c);
+                st.x += m_index.m_widths->of(c);
             st.breakPos = i + 1;
             st.breakX = st.x;
             return true;
@@ -180,7 +182,7 @@ private:
 
     bool place(qint64 i, char32_t c)
     {
-        const qint32 w = m_index.widthOf(c);
+        const qint32 w = m_index.m_widths->of(c);
         const qint32 wrapWidth = m_index.m_wrapWidth;
         const bool ideograph = breaksAround(c);
         if (ideograph && i > st.lineStart) {
@@ -257,15 +259,11 @@ WrapIndex::WrapIndex()
     clear();
 }
 
-void WrapIndex::setMetrics(qint32 wrapWidth, qint32 tabStop, Measure measure)
+void WrapIndex::setMetrics(qint32 wrapWidth, qint32 tabStop, std::shared_ptr<CharWidths> widths)
 {
     m_wrapWidth = wrapWidth;
     m_tabStop = qMax(1, tabStop);
-    m_measure = std::move(measure);
-    for (int c = 0; c < 256; ++c)
-        m_latin1Widths[size_t(c)] = qMax(1, m_measure(char32_t(c)));
-    m_bmpWidths.clear();
-    m_astralWidths.clear();
+    m_widths = std::move(widths);
     clear();
 }
 
@@ -360,22 +358,4 @@ qint64 WrapIndex::lineAt(qint64 pos) const
     const auto it = std::upper_bound(m_lines.begin(), m_lines.end(), pos,
                                      [](qint64 p, quint64 e) { return p < entryStart(e); });
     return qMax<qint64>(0, qint64(it - m_lines.begin()) - 1);
-}
-
-qint32 WrapIndex::widthOf(char32_t c)
-{
-    if (c < 256)
-        return m_latin1Widths[c];
-    if (c < 0x10000) {
-        if (m_bmpWidths.empty())
-            m_bmpWidths.assign(0x10000, -1);
-        qint32 &w = m_bmpWidths[c];
-        if (w < 0)
-            w = qMax(1, m_measure(c));
-        return w;
-    }
-    const auto it = m_astralWidths.constFind(c);
-    if (it != m_astralWidths.constEnd())
-        return *it;
-    return *m_astralWidths.insert(c, qMax(1, m_measure(c)));
 }

@@ -1,31 +1,27 @@
 #pragma once
 
-#include <QHash>
 #include <QtGlobal>
 
-#include <array>
-#include <functional>
+#include <memory>
 #include <vector>
 
+class CharWidths;
 class TextStore;
 
 // Where each visual line of the receive box starts: the text broken at CR LF, lone LF and
 // lone CR, and wrapped greedily at a width, after a blank where the line has one and
-// anywhere otherwise. One blank at the end of a line may hang past the width. Widths are plain
-// integers (the widget uses 1/64 pixel); tabs advance to the next multiple of the tab stop.
+// anywhere otherwise. One blank at the end of a line may hang past the width; tabs advance to
+// the next multiple of the tab stop.
 //
 // Appending only extends the last line, and an edit rescans from a little before it until
 // the lines meet the old index again, so neither cost grows with the text.
 class WrapIndex
 {
 public:
-    using Measure = std::function<qint32(char32_t)>;
-
     WrapIndex();
 
-    // Forgets the widths and the lines; rebuild() before use. Every character is taken as at
-    // least 1 wide, so that no line holds an unbounded run of zero-width characters.
-    void setMetrics(qint32 wrapWidth, qint32 tabStop, Measure measure);
+    // Forgets the lines; rebuild() before use.
+    void setMetrics(qint32 wrapWidth, qint32 tabStop, std::shared_ptr<CharWidths> widths);
     // Keeps the widths and forgets the lines.
     void setWrapWidth(qint32 wrapWidth);
     [[nodiscard]] qint32 wrapWidth() const { return m_wrapWidth; }
@@ -68,14 +64,9 @@ private:
     };
     class Scanner;
 
-    [[nodiscard]] qint32 widthOf(char32_t c);
-
     qint32 m_wrapWidth = 0;
     qint32 m_tabStop = 1;
-    Measure m_measure;
-    std::array<qint32, 256> m_latin1Widths{};
-    std::vector<qint32> m_bmpWidths;
-    QHash<char32_t, qint32> m_astralWidths;
+    std::shared_ptr<CharWidths> m_widths;
 
     // Each entry is start << 2 | the number of line-break characters just before it.
     std::vector<quint64> m_lines;

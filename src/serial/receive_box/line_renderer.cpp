@@ -1,0 +1,255 @@
+#include "serial/receive_box/line_renderer.h"
+
+#include "serial/receive_box/char_widths.h"
+#include "serial/receive_box/text_store.h"
+
+#include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QPainter>
+#include <QTextLayout>
+#include <QtMath>
+
+#include <climits>
+
+LineRenderer::LineRenderer(const TextStore &store) : m_store(store) {}
+
+void LineRenderer::setFont(const QFont &font)
+{
+    // No kerning or ligatures: then a line is as wide as the sum of its characters, which is
+    // what the wrap index adds up, and laying it out is faster.
+    m_font = font;
+    m_font.setKerning(false);
+    m_font.setStyleStrategy(QFont::StyleStrategy(m_font.styleStrategy() | QFont::PreferNoShaping));
+    const QFontMetricsF metrics(m_font);
+    m_lineHeight = qMax(1, qCeil(metrics.lineSpacing()));
+    m_ascent = metrics.ascent();
+    m_breakWidth = metrics.horizontalAdvance(QLatin1Char(' '));
+    // Tab stops every eight average characters, as in a Windows edit box.
+    const int tabPixels = 8 * qMax(1, qRound(metrics.averageCharWidth()));
+    m_tabStop = qint32(tabPixels * Units);
+    m_option = QTextOption();
+    m_option.setWrapMode(QTextOption::NoWrap);
+    m_option.setTabStopDistance(tabPixels);
+
+    // A character is at least a pixel wide, so that a stream of invisible control characters
+    // still makes lines of a few hundred characters.
+    m_widths = std::make_shared<CharWidths>(
+        [metrics](char32_t c) {
+            return qint32(qRound(metrics.horizontalAdvance(QString::fromUcs4(&c, 1)) * Units));
+        },
+        qint32(Units));
+    m_rawFont = QRawFont::fromFont(m_font);
+    m_latin1Glyphs.fill(Glyph());
+    m_bmpGlyphs.clear();
+}
+
+void LineRenderer::draw(QPainter &painter, QPointF topLeft, qint64 start, qint64 end,
+                        const Look &look) const
+{
+    const qint64 selFrom = qBound(start, look.selectionFrom, end);
+    const qint64 selTo = qBound(start, look.selectionTo, end);
+    qreal endX = 0;
+    qreal caretX = 0;
+    FastLine fast;
+    const bool preedit = look.caret >= 0 && !look.preedit.isEmpty();
+    if (!preedit && fastLine(start, end, fast)) {
+        drawFast(painter, topLeft, start, end, fast, look);
+        endX = fast.x[int(end - start)] / Units;
+        if (look.caret >= 0)
+            caretX = fast.x[int(qBound(start, look.caret, end) - start)] / Units;
+    } else {
+        const int preeditAt = int(qBound(start, look.caret, end) - start);
+        const int preeditLength = preedit ? int(look.preedit.size()) : 0;
+        // Position in the text to position in the layout, which holds the pre-edit text.
+        const auto toLayout = [&](qint64 pos) {
+            const int offset = int(qBound(start, pos, end) - start);
+            return offset > preeditAt ? offset + preeditLength : offset;
+        };
+        QTextLayout layout;
+        layOut(layout, start, end, preedit ? look.preedit : QStringView(), preeditAt);
+        QTextLine textLine = layout.lineAt(0);
+        // Fallback fonts may have another ascent; keep every line on one baseline.
+        textLine.setPosition(QPointF(0, m_ascent - textLine.ascent()));
+        QList<QTextLayout::FormatRange> selections;
+        if (selFrom < selTo) {
+            QTextCharFormat selected;
+            selected.setBackground(look.highlight);
+            selected.setForeground(look.highlightedText);
+            const int from = toLayout(selFrom);
+            selections.append({from, toLayout(selTo) - from, selected});
+        }
+        painter.setPen(look.text);
+        layout.draw(&painter, topLeft, selections);
+        endX = textLine.cursorToX(toLayout(end));
+        if (look.caret >= 0)
+            caretX = textLine.cursorToX(toLayout(look.caret) + (preedit ? look.preeditCursor : 0));
+    }
+    if (look.selectsBreak)
+        painter.fillRect(QRectF(topLeft.x() + endX, topLeft.y(), m_breakWidth, m_lineHeight),
+                         look.highlight);
+    if (look.caret >= 0 && look.caretShown)
+        painter.fillRect(QRectF(topLeft.x() + caretX, topLeft.y(), 1, m_lineHeight), look.text);
+}
+
+void LineRenderer::drawFast(QPainter &painter, QPointF topLeft, qint64 start, qint64 end,
+                            const FastLine &line, const Look &look) const
+{
+    const qint64 selFrom = qBound(start, look.selectionFrom, end);
+    const qint64 selTo = qBound(start, look.selectionTo, end);
+    const auto xOf = [&line](qint64 offset) { return line.x[int(offset)] / Units; };
+    if (selFrom < selTo) {
+        const qreal from = xOf(selFrom - start);
+        painter.fillRect(
+            QRectF(topLeft.x() + from, topLeft.y(), xOf(selTo - start) - from, m_lineHeight),
+            look.highlight);
+    }
+    const auto glyphAt = [&line](qint64 offset) {
+        return int(std::lower_bound(line.offsets.begin(), line.offsets.end(), offset) -
+                   line.offsets.begin());
+    };
+    const int selGlyphFrom = glyphAt(selFrom - start);
+    const int selGlyphTo = glyphAt(selTo - start);
+    const QPointF origin(topLeft.x(), topLeft.y() + m_ascent);
+    drawGlyphs(painter, origin, line, 0, selGlyphFrom, look.text);
+    drawGlyphs(painter, origin, line, selGlyphFrom, selGlyphTo, look.highlightedText);
+    drawGlyphs(painter, origin, line, selGlyphTo, int(line.glyphs.size()), look.text);
+}
+
+void LineRenderer::drawGlyphs(QPainter &painter, QPointF origin, const FastLine &line, int from,
+                              int to, const QColor &color) const
+{
+    if (from >= to)
+        return;
+    QVarLengthArray<QPointF, 256> positions;
+    positions.reserve(to - from);
+    for (int k = from; k < to; ++k)
+        positions.append(QPointF(line.x[line.offsets[k]] / Units, 0));
+    QGlyphRun run;
+    run.setRawFont(m_rawFont);
+    run.setRawData(line.glyphs.constData() + from, positions.constData(), to - from);
+    painter.setPen(color);
+    painter.drawGlyphRun(origin, run);
+}
+
+qreal LineRenderer::xOf(qint64 start, qint64 end, qint64 pos) const
+{
+    const int offset = int(qBound(start, pos, end) - start);
+    FastLine fast;
+    if (fastLine(start, end, fast))
+        return fast.x[offset] / Units;
+    QTextLayout layout;
+    layOut(layout, start, end);
+    return layout.lineAt(0).cursorToX(offset);
+}
+
+qint64 LineRenderer::positionAt(qint64 start, qint64 end, qreal x) const
+{
+    FastLine fast;
+    if (!fastLine(start, end, fast)) {
+        QTextLayout layout;
+        layOut(layout, start, end);
+        return start + layout.lineAt(0).xToCursor(x);
+    }
+    // The nearest character boundary; of several at one x (characters that take no room), the
+    // first.
+    const qint32 target = qint32(x * Units);
+    const auto it = std::lower_bound(fast.x.begin(), fast.x.end(), target);
+    int offset = int(it - fast.x.begin());
+    if (it == fast.x.end() || (it != fast.x.begin() && target - *(it - 1) < *it - target))
+        --offset;
+    while (offset > 0 && fast.x[offset - 1] == fast.x[offset] && fast.x[offset] >= target)
+        --offset;
+    return start + offset;
+}
+
+bool LineRenderer::fastLine(qint64 start, qint64 end, FastLine &out) const
+{
+    out.x.resize(qsizetype(end - start) + 1);
+    out.glyphs.clear();
+    out.offsets.clear();
+    out.x[0] = 0;
+    qint32 x = 0;
+    int offset = 0;
+    bool drawable = true;
+    m_store.forEachRun(start, end, [&](const auto *p, qsizetype n) {
+        for (qsizetype i = 0; i < n; ++i) {
+            const char16_t c = p[i];
+            if (c == u'\t') {
+                x = (x / m_tabStop + 1) * m_tabStop;
+            } else {
+                const Glyph g = glyphFor(c);
+                if (!g.drawable) {
+                    drawable = false;
+                    return false;
+                }
+                if (g.ink) {
+                    out.glyphs.append(g.index);
+                    out.offsets.append(offset);
+                }
+                // Control characters take no room and show nothing, as in QTextLayout.
+                if (g.index != 0)
+                    x += m_widths->of(c);
+            }
+            out.x[++offset] = x;
+        }
+        return true;
+    });
+    return drawable;
+}
+
+LineRenderer::Glyph LineRenderer::glyphFor(char16_t c) const
+{
+    if (c >= 256 && m_bmpGlyphs.empty())
+        m_bmpGlyphs.resize(0x10000);
+    Glyph &g = c < 256 ? m_latin1Glyphs[c] : m_bmpGlyphs[c];
+    if (g.known)
+        return g;
+    g.known = true;
+    const QChar::Category category = QChar::category(char32_t(c));
+    if (category == QChar::Other_Control) {
+        g.drawable = true;
+        return g;
+    }
+    // Only characters that need no shaping and that the first font has.
+    static const QChar::Script plainScripts[] = {
+        QChar::Script_Common,   QChar::Script_Latin,  QChar::Script_Greek,
+        QChar::Script_Cyrillic, QChar::Script_Han,    QChar::Script_Hiragana,
+        QChar::Script_Katakana, QChar::Script_Hangul, QChar::Script_Bopomofo,
+    };
+    const bool plain =
+        !QChar::isSurrogate(c) && category != QChar::Other_Format &&
+        category != QChar::Other_NotAssigned && category != QChar::Mark_NonSpacing &&
+        category != QChar::Mark_SpacingCombining && category != QChar::Mark_Enclosing &&
+        std::find(std::begin(plainScripts), std::end(plainScripts), QChar::script(char32_t(c))) !=
+            std::end(plainScripts);
+    if (!plain)
+        return g;
+    const QChar ch(c);
+    quint32 index = 0;
+    int count = 1;
+    if (!m_rawFont.glyphIndexesForChars(&ch, 1, &index, &count) || count != 1 || index == 0)
+        return g;
+    g.index = index;
+    g.drawable = true;
+    g.ink = c != u' ' && c != 0x3000;
+    return g;
+}
+
+void LineRenderer::layOut(QTextLayout &layout, qint64 start, qint64 end, QStringView preedit,
+                          int preeditAt) const
+{
+    QString text = m_store.mid(start, end - start);
+    if (!preedit.isEmpty()) {
+        text.insert(preeditAt, preedit);
+        QTextCharFormat underline;
+        underline.setUnderlineStyle(QTextCharFormat::SingleUnderline);
+        layout.setFormats({{preeditAt, int(preedit.size()), underline}});
+    }
+    layout.setText(text);
+    layout.setFont(m_font);
+    layout.setTextOption(m_option);
+    layout.beginLayout();
+    QTextLine textLine = layout.createLine();
+    textLine.setLineWidth(INT_MAX / 256);
+    layout.endLayout();
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QBrush>
+#include <QColor>
+#include <QFont>
+#include <QRawFont>
+#include <QStringView>
+#include <QTextOption>
+#include <QVarLengthArray>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+class CharWidths;
+class QPainter;
+class QTextLayout;
+class TextStore;
+
+// Draws one visual line of the receive box and maps between x and the positions on it. A line
+// whose characters the font has and that needs no shaping (ASCII, hexadecimal, Chinese) is
+// drawn straight from cached glyphs at the widths the line index wrapped it with; any other
+// goes through QTextLayout, which finds fallback fonts and shapes. x is in pixels from the
+// line's left edge.
+class LineRenderer
+{
+public:
+    // What a line shows besides its characters. Positions are in the store.
+    struct Look
+    {
+        qint64 selectionFrom = 0;
+        qint64 selectionTo = 0;
+        // The selection goes on past the line's end, over the line break after it.
+        bool selectsBreak = false;
+        // -1: the caret is on another line.
+        qint64 caret = -1;
+        // Off between blinks and without focus.
+        bool caretShown = false;
+        // The input method's text being composed, shown underlined at the caret.
+        QStringView preedit;
+        int preeditCursor = 0;
+        QColor text;
+        QBrush highlight;
+        QColor highlightedText;
+    };
+
+    explicit LineRenderer(const TextStore &store);
+
+    void setFont(const QFont &font);
+    // The font as drawn: without kerning, so that a line is as wide as its characters.
+    [[nodiscard]] const QFont &font() const { return m_font; }
+    // Shared with the line index.
+    [[nodiscard]] const std::shared_ptr<CharWidths> &widths() const { return m_widths; }
+    [[nodiscard]] int lineHeight() const { return m_lineHeight; }
+    // In the units of the widths.
+    [[nodiscard]] qint32 tabStop() const { return m_tabStop; }
+
+    void draw(QPainter &painter, QPointF topLeft, qint64 start, qint64 end,
+              const Look &look) const;
+    [[nodiscard]] qreal xOf(qint64 start, qint64 end, qint64 pos) const;
+    // The position nearest to x on the line [start, end).
+    [[nodiscard]] qint64 positionAt(qint64 start, qint64 end, qreal x) const;
+
+    // Widths are in 1/64 pixel, as Qt's own text layout counts them.
+    static constexpr qreal Units = 64;
+
+private:
+    struct Glyph
+    {
+        bool known = false;
+        bool drawable = false;
+        bool ink = false;
+        quint32 index = 0;
+    };
+    // A line drawn straight from glyphs: the x of each character boundary, in units, and the
+    // glyphs with the offsets of their characters.
+    struct FastLine
+    {
+        QVarLengthArray<qint32, 256> x;
+        QVarLengthArray<quint32, 256> glyphs;
+        QVarLengthArray<int, 256> offsets;
+    };
+
+    [[nodiscard]] bool fastLine(qint64 start, qint64 end, FastLine &out) const;
+    [[nodiscard]] Glyph glyphFor(char16_t c) const;
+    void drawFast(QPainter &painter, QPointF topLeft, qint64 start, qint64 end,
+                  const FastLine &line, const Look &look) const;
+    void drawGlyphs(QPainter &painter, QPointF origin, const FastLine &line, int from, int to,
+                    const QColor &color) const;
+    // Lays out [start, end) on one line, with preedit inserted at offset preeditAt when given.
+    void layOut(QTextLayout &layout, qint64 start, qint64 end, QStringView preedit = {},
+                int preeditAt = 0) const;
+
+    const TextStore &m_store;
+    QFont m_font;
+    QRawFont m_rawFont;
+    std::shared_ptr<CharWidths> m_widths;
+    mutable std::array<Glyph, 256> m_latin1Glyphs;
+    mutable std::vector<Glyph> m_bmpGlyphs;
+    QTextOption m_option;
+    int m_lineHeight = 1;
+    qreal m_ascent = 0;
+    qreal m_breakWidth = 0;
+    qint32 m_tabStop = 1;
+};

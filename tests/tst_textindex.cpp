@@ -1,0 +1,497 @@
+#include "serial/receive_box/caret_moves.h"
+#include "serial/receive_box/char_widths.h"
+#include "serial/receive_box/text_store.h"
+#include "serial/receive_box/wrap_index.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+// The receive box's text, its visual lines and its caret movement, without a widget.
+
+namespace {
+
+// Widths for the index tests, in whole units: narrow and wide letters, wide CJK, wider
+// astral characters.
+qint32 testWidth(char32_t c)
+{
+    if (c == u'i' || c == u'l' || c == u' ')
+        return 1;
+    if (c == u'W' || c == u'M')
+        return 3;
+    if (c >= 0x10000)
+        return 5;
+    if (c >= 0x2E80)
+        return 4;
+    return 2;
+}
+
+constexpr qint32 TestWrap = 23;
+constexpr qint32 TestTab = 8;
+
+struct Line
+{
+    qint64 start;
+    int breakLength;
+    bool operator==(const Line &o) const
+    {
+        return start == o.start && breakLength == o.breakLength;
+    }
+};
+
+// Chinese, Japanese and Korean characters, which a line may break before and after, among them
+// the first and last of each block; the "cjk edges" letters hold their neighbours, which it may
+// not.
+const QStringList &breaksAround()
+{
+    static const QStringList list = {
+        QStringLiteral("中"), QStringLiteral("文"), QStringLiteral("字"), QStringLiteral("⺀"),
+        QStringLiteral("鿿"), QStringLiteral("가"), QStringLiteral("힣"), QStringLiteral("豈"),
+        QStringLiteral("廓"), QStringLiteral("！"), QStringLiteral("￦"), QStringLiteral("𠀀"),
+        QStringLiteral("𪜀"),
+    };
+    return list;
+}
+
+// The visual lines of a whole string, straight from the rules: CR LF, LF and CR end a line;
+// a line wraps after its last blank, or before or after its last CJK character, when a
+// character does not fit, anywhere when it has neither; one blank may hang past the edge; a tab
+// goes to the next multiple of the tab stop. A high surrogate at the very end waits for its low
+// half and takes no place yet.
+std::vector<Line> referenceLines(const QString &s, qint32 wrap = TestWrap)
+{
+    std::vector<Line> lines{{0, 0}};
+    qsizetype n = s.size();
+    if (n > 0 && s.at(n - 1).isHighSurrogate())
+        --n;
+    qint64 lineStart = 0;
+    qint64 x = 0;
+    qint64 breakPos = -1;
+    qint64 breakX = 0;
+    const auto startLine = [&](qint64 at, int breakLength) {
+        lines.push_back({at, breakLength});
+        lineStart = at;
+        breakPos = -1;
+    };
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = s.at(i);
+        if (c == u'\r' || c == u'\n') {
+            const bool crlf = c == u'\r' && i + 1 < s.size() && s.at(i + 1) == u'\n';
+            i += crlf ? 2 : 1;
+            startLine(i, crlf ? 2 : 1);
+            x = 0;
+            continue;
+        }
+        if (c == u' ' || c == u'\t' || c.unicode() == 0x3000) {
+            if (x > wrap && i > lineStart) {
+                startLine(i, 0);
+                x = 0;
+            }
+            x = c == u'\t' ? (x / TestTab + 1) * TestTab : x + testWidth(c.unicode());
+            ++i;
+            breakPos = i;
+            breakX = x;
+            continue;
+        }
+        const bool pair = c.isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate();
+        const char32_t u = pair ? QChar::surrogateToUcs4(c, s.at(i + 1)) : char32_t(c.unicode());
+        const qint32 w = testWidth(u);
+        const bool ideograph = breaksAround().contains(QString::fromUcs4(&u, 1));
+        if (ideograph && i > lineStart) {
+            breakPos = i;
+            breakX = x;
+        }
+        if (x + w > wrap && i > lineStart) {
+            if (breakPos > lineStart) {
+                x -= breakX;
+                startLine(breakPos, 0);
+            }
+            if (x + w > wrap && i > lineStart) {
+                x = 0;
+                startLine(i, 0);
+            }
+        }
+        x += w;
+        i += pair ? 2 : 1;
+        if (ideograph) {
+            breakPos = i;
+            breakX = x;
+        }
+    }
+    return lines;
+}
+
+std::vector<Line> indexLines(const WrapIndex &index)
+{
+    std::vector<Line> lines;
+    for (qint64 i = 0; i < index.lineCount(); ++i) {
+        const qint64 start = index.lineStart(i);
+        const qint64 previousEnd = i == 0 ? 0 : index.lineEnd(i - 1);
+        lines.push_back({start, index.startsParagraph(i) && i > 0 ? int(start - previousEnd) : 0});
+    }
+    return lines;
+}
+
+// Compares everything the index tells with the reference for the store's text.
+void compareIndex(const WrapIndex &index, const QString &text, qint32 wrap = TestWrap)
+{
+    const std::vector<Line> expected = referenceLines(text, wrap);
+    const std::vector<Line> actual = indexLines(index);
+    QCOMPARE(actual.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (!(actual[i] == expected[i]))
+            QFAIL(qPrintable(QStringLiteral("line %1 starts at %2 (%3 break characters), "
+                                            "expected %4 (%5)")
+                                 .arg(i)
+                                 .arg(actual[i].start)
+                                 .arg(actual[i].breakLength)
+                                 .arg(expected[i].start)
+                                 .arg(expected[i].breakLength)));
+    }
+    const qint64 paragraphs = 1 + std::count_if(expected.begin(), expected.end(),
+                                                [](const Line &l) { return l.breakLength > 0; });
+    QCOMPARE(index.paragraphCount(), paragraphs);
+    for (qint64 pos = 0; pos <= text.size(); pos += 1 + pos / 7) {
+        const auto it = std::upper_bound(expected.begin(), expected.end(), pos,
+                                         [](qint64 p, const Line &l) { return p < l.start; });
+        QCOMPARE(index.lineAt(pos), qint64(it - expected.begin()) - 1);
+    }
+}
+
+QStringList alphabet(const QString &name)
+{
+    if (name == QLatin1String("latin"))
+        return {"a", "b", "i", "W", "M", " ", " ", "\t", "\r", "\n", "\r\n", "é", "ÿ", "x"};
+    if (name == QLatin1String("breaks"))
+        return {"a", "\r", "\n", "\r", "\n", " ", "b"};
+    if (name == QLatin1String("cjk"))
+        return {"中", "文", "字", "　", " ", "a", "\r\n", "\n"};
+    if (name == QLatin1String("cjk edges"))
+        return {"⺀", "⹂", "鿿", "ꀀ", "가", "힣", "ힰ", "豈", "廓", "ﬀ", "︰",
+                "！", "￦", "𠀀", "𪜀", "😀", "a", " ", "\n"};
+    if (name == QLatin1String("astral"))
+        return {"😀", "𠀀", "a", " ", "\n", "中", "\r"};
+    return {"0", "D", "A", "4", "1", "F", " "}; // a hexadecimal stream: no line break
+}
+
+QString randomText(QRandomGenerator &random, const QStringList &letters, qsizetype length)
+{
+    QString text;
+    while (text.size() < length) {
+        // Words of a few letters, so that blanks come now and then.
+        const QString &letter = letters.at(random.bounded(int(letters.size())));
+        text += letter;
+        if (random.bounded(3) == 0)
+            text += letter;
+    }
+    return text;
+}
+
+void setTestMetrics(WrapIndex &index, qint32 wrap = TestWrap)
+{
+    index.setMetrics(wrap, TestTab, std::make_shared<CharWidths>(testWidth));
+}
+
+} // namespace
+
+class TstTextIndex : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void index_appendsMatchReference_data();
+    void index_appendsMatchReference();
+    void index_editsMatchReference_data();
+    void index_editsMatchReference();
+    void index_catchUpAfterLaggingAtAnotherWidth();
+    void store_keepsLatin1ChunksNarrow();
+    void store_find_data();
+    void store_find();
+    void caret_steps_data();
+    void caret_steps();
+    void caret_lineEndOfWrappedLine_data();
+    void caret_lineEndOfWrappedLine();
+};
+
+void TstTextIndex::index_appendsMatchReference_data()
+{
+    QTest::addColumn<QString>("letters");
+    QTest::addColumn<quint32>("seed");
+    for (const char *name : {"latin", "breaks", "cjk", "cjk edges", "astral", "hex"}) {
+        for (quint32 seed : {1u, 2u, 3u})
+            QTest::addRow("%s-%u", name, seed) << QString::fromLatin1(name) << seed;
+    }
+}
+
+void TstTextIndex::index_appendsMatchReference()
+{
+    QFETCH(QString, letters);
+    QFETCH(quint32, seed);
+    QRandomGenerator random(seed);
+    const QString whole = randomText(random, alphabet(letters), 6000);
+
+    TextStore store;
+    WrapIndex index;
+    setTestMetrics(index);
+    // Cut anywhere, so that CR LF pairs and surrogate pairs fall across appends.
+    qsizetype at = 0;
+    int pieces = 0;
+    while (at < whole.size()) {
+        const qsizetype n = qMin<qsizetype>(random.bounded(1, 120), whole.size() - at);
+        store.append(QStringView(whole).sliced(at, n));
+        index.catchUp(store);
+        at += n;
+        if (++pieces % 10 == 0) {
+            compareIndex(index, whole.left(at));
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+    QCOMPARE(store.text(), whole);
+    compareIndex(index, whole);
+}
+
+void TstTextIndex::index_editsMatchReference_data()
+{
+    QTest::addColumn<QString>("letters");
+    QTest::addColumn<QString>("inserted");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("edits");
+    QTest::newRow("latin") << "latin"
+                           << "latin" << 3000 << 300;
+    QTest::newRow("breaks") << "breaks"
+                            << "breaks" << 2000 << 300;
+    QTest::newRow("cjk into latin") << "latin"
+                                    << "cjk" << 3000 << 300;
+    QTest::newRow("astral") << "astral"
+                            << "astral" << 3000 << 300;
+    QTest::newRow("hex line") << "hex"
+                              << "hex" << 20000 << 100;
+    // Several chunks, one-byte ones split by wide insertions.
+    QTest::newRow("chunks") << "hex"
+                            << "cjk" << 300000 << 40;
+}
+
+void TstTextIndex::index_editsMatchReference()
+{
+    QFETCH(QString, letters);
+    QFETCH(QString, inserted);
+    QFETCH(int, length);
+    QFETCH(int, edits);
+    QRandomGenerator random(7);
+    QString text = randomText(random, alphabet(letters), length);
+
+    TextStore store;
+    store.append(text);
+    WrapIndex index;
+    setTestMetrics(index);
+    index.rebuild(store);
+    for (int e = 0; e < edits; ++e) {
+        const qint64 pos = random.bounded(int(text.size()) + 1);
+        const qint64 removed = qMin<qint64>(random.bounded(25), text.size() - pos);
+        const QString piece = randomText(random, alphabet(inserted), random.bounded(18));
+        text.replace(pos, removed, piece);
+        store.replace(pos, removed, piece);
+        index.replaced(store, pos, removed, piece.size());
+        QCOMPARE(store.size(), text.size());
+        QCOMPARE(store.mid(pos, piece.size() + 10), text.mid(pos, piece.size() + 10));
+        QCOMPARE(store.at(pos), pos < text.size() ? text.at(pos).unicode() : char16_t(0));
+        compareIndex(index, text);
+        if (QTest::currentTestFailed())
+            QFAIL(qPrintable(QStringLiteral("after edit %1 at %2").arg(e).arg(pos)));
+    }
+    QCOMPARE(store.text(), text);
+}
+
+void TstTextIndex::index_catchUpAfterLaggingAtAnotherWidth()
+{
+    // The box keeps the lines of its previous width and brings them up to date when it comes
+    // back to that width.
+    QRandomGenerator random(11);
+    TextStore store;
+    WrapIndex narrow;
+    setTestMetrics(narrow, 11);
+    store.append(randomText(random, alphabet(QStringLiteral("latin")), 2000) + u'\r');
+    narrow.catchUp(store);
+    store.append(u"\nand more text without a break but blanks");
+    store.append(randomText(random, alphabet(QStringLiteral("astral")), 1500));
+    narrow.catchUp(store);
+    compareIndex(narrow, store.text(), 11);
+
+    narrow.setWrapWidth(TestWrap);
+    narrow.rebuild(store);
+    compareIndex(narrow, store.text(), TestWrap);
+}
+
+void TstTextIndex::store_keepsLatin1ChunksNarrow()
+{
+    TextStore store;
+    const QString hex = QStringLiteral("0D 0A 41 ").repeated(100000);
+    store.append(hex);
+    QCOMPARE(store.size(), hex.size());
+    QVERIFY(store.chunkCount() >= hex.size() / TextStore::ChunkSize);
+    // A one-byte run reaches the scan as bytes, wide text as UTF-16.
+    int byteRuns = 0;
+    store.forEachRun(0, store.size(), [&byteRuns](const auto *p, qsizetype) {
+        byteRuns += sizeof(*p) == 1;
+        return true;
+    });
+    QCOMPARE(byteRuns, int(store.chunkCount()));
+    store.append(u"中文");
+    store.append(hex.left(10));
+    QCOMPARE(store.text(), hex + QStringLiteral("中文") + hex.left(10));
+    int wideRuns = 0;
+    store.forEachRun(0, store.size(), [&wideRuns](const auto *p, qsizetype) {
+        wideRuns += sizeof(*p) == 2;
+        return true;
+    });
+    QCOMPARE(wideRuns, 1);
+}
+
+void TstTextIndex::store_find_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("needle");
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<qint64>("expected");
+
+    QTest::newRow("forward") << "abcabc"
+                             << "bc" << qint64(0) << true << true << qint64(1);
+    QTest::newRow("forward from a match") << "abcabc"
+                                          << "bc" << qint64(1) << true << true << qint64(1);
+    QTest::newRow("forward past the last") << "abcabc"
+                                           << "bc" << qint64(5) << true << true << qint64(-1);
+    QTest::newRow("backward") << "abcabc"
+                              << "bc" << qint64(5) << false << true << qint64(4);
+    QTest::newRow("backward from a match start") << "abcabc"
+                                                 << "bc" << qint64(4) << false << true << qint64(4);
+    QTest::newRow("backward before the first") << "abcabc"
+                                               << "bc" << qint64(0) << false << true << qint64(-1);
+    QTest::newRow("case folded") << "xNEEDLEx"
+                                 << "needle" << qint64(0) << true << false << qint64(1);
+    QTest::newRow("case kept") << "xNEEDLEx"
+                               << "needle" << qint64(0) << true << true << qint64(-1);
+    QTest::newRow("Chinese") << "温度=23\r\n湿度=41"
+                             << "湿度" << qint64(0) << true << true << qint64(7);
+    // Matches that straddle the slices the search reads, both ways.
+    const QString straddle = QString((1 << 20) - 2, QLatin1Char('.')) + QStringLiteral("NEEDLE");
+    QTest::newRow("across a slice, forward")
+        << straddle << "NEEDLE" << qint64(0) << true << true << qint64((1 << 20) - 2);
+    QTest::newRow("across a slice, backward") << straddle << "NEEDLE" << qint64(straddle.size() - 1)
+                                              << false << true << qint64((1 << 20) - 2);
+}
+
+void TstTextIndex::store_find()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, needle);
+    QFETCH(qint64, from);
+    QFETCH(bool, forward);
+    QFETCH(bool, matchCase);
+    QFETCH(qint64, expected);
+    TextStore store;
+    store.append(text);
+    QCOMPARE(store.indexOf(needle, from, forward, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive),
+             expected);
+}
+
+void TstTextIndex::caret_steps_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("step");
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("expected");
+
+    const QString accent = QStringLiteral("e\u0301x");
+    QTest::newRow("over an accent") << accent << "next" << qint64(0) << qint64(2);
+    QTest::newRow("back over an accent") << accent << "previous" << qint64(2) << qint64(0);
+    QTest::newRow("over a pair") << "a😀b"
+                                 << "next" << qint64(1) << qint64(3);
+    QTest::newRow("back over a pair") << "a😀b"
+                                      << "previous" << qint64(3) << qint64(1);
+    QTest::newRow("over cr lf") << "ab\r\ncd"
+                                << "next" << qint64(2) << qint64(4);
+    QTest::newRow("back over cr lf") << "ab\r\ncd"
+                                     << "previous" << qint64(4) << qint64(2);
+    QTest::newRow("at the end") << "ab"
+                                << "next" << qint64(2) << qint64(2);
+    QTest::newRow("at the start") << "ab"
+                                  << "previous" << qint64(0) << qint64(0);
+    // Twenty letters wrap after eleven.
+    const QString wrapped(20, QLatin1Char('a'));
+    QTest::newRow("into a wrapped line") << wrapped << "next" << qint64(10) << qint64(11);
+    QTest::newRow("back across a wrap") << wrapped << "previous" << qint64(11) << qint64(10);
+    QTest::newRow("word forward") << "hello world"
+                                  << "word forward" << qint64(0) << qint64(6);
+    QTest::newRow("word forward to the end") << "hello world"
+                                             << "word forward" << qint64(6) << qint64(11);
+    QTest::newRow("word back") << "hello world"
+                               << "word back" << qint64(11) << qint64(6);
+    QTest::newRow("word back from a blank") << "hello world"
+                                            << "word back" << qint64(6) << qint64(0);
+    QTest::newRow("word forward over a line end") << "ab\r\ncd"
+                                                  << "word forward" << qint64(2) << qint64(4);
+    // A double click: the word around the position.
+    QTest::newRow("word start") << "0D 0A 41"
+                                << "word start" << qint64(4) << qint64(3);
+    QTest::newRow("word end") << "0D 0A 41"
+                              << "word end" << qint64(4) << qint64(5);
+    QTest::newRow("word end at the line end") << "0D 0A\r\n41"
+                                              << "word end" << qint64(5) << qint64(5);
+}
+
+void TstTextIndex::caret_steps()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, step);
+    QFETCH(qint64, from);
+    QFETCH(qint64, expected);
+    TextStore store;
+    store.append(text);
+    WrapIndex index;
+    setTestMetrics(index);
+    index.rebuild(store);
+    const CaretMoves moves(store, index);
+    const qint64 to = step == QLatin1String("next")           ? moves.next(from)
+                      : step == QLatin1String("previous")     ? moves.previous(from)
+                      : step == QLatin1String("word forward") ? moves.word(from, true)
+                      : step == QLatin1String("word back")    ? moves.word(from, false)
+                      : step == QLatin1String("word start")   ? moves.wordAt(from).first
+                                                              : moves.wordAt(from).second;
+    QCOMPARE(to, expected);
+}
+
+void TstTextIndex::caret_lineEndOfWrappedLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("nextLineStart");
+    QTest::addColumn<qint64>("caretEnd");
+
+    // End on a wrapped line stops before its last character, a pair as a whole; the next
+    // line's start is the same place on screen.
+    QTest::newRow("letters") << QString(20, QLatin1Char('a')) << qint64(11) << qint64(10);
+    QTest::newRow("pair at the edge") << "aaaaaaaaa😀bbbbbb" << qint64(11) << qint64(9);
+    QTest::newRow("line break") << "ab cd\nefgh" << qint64(6) << qint64(5);
+}
+
+void TstTextIndex::caret_lineEndOfWrappedLine()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, nextLineStart);
+    QFETCH(qint64, caretEnd);
+    TextStore store;
+    store.append(text);
+    WrapIndex index;
+    setTestMetrics(index);
+    index.rebuild(store);
+    QCOMPARE(index.lineStart(1), nextLineStart);
+    const CaretMoves moves(store, index);
+    QCOMPARE(moves.lineCaretEnd(0), caretEnd);
+}
+
+QTEST_GUILESS_MAIN(TstTextIndex)
+#include "tst_textindex.moc"

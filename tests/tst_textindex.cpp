@@ -47,9 +47,9 @@ struct Line
 const QStringList &breaksAround()
 {
     static const QStringList list = {
-        QStringLiteral("中"), QStringLiteral("文"), QStringLiteral("字"), QStringLiteral("⺀"),
+        QStringLiteral("中"),  QStringLiteral("文"), QStringLiteral("字"), QStringLiteral("⺀"),
         QStringLiteral("鿿"), QStringLiteral("가"), QStringLiteral("힣"), QStringLiteral("豈"),
-        QStringLiteral("廓"), QStringLiteral("！"), QStringLiteral("￦"), QStringLiteral("𠀀"),
+        QStringLiteral("廓"),  QStringLiteral("！"), QStringLiteral("￦"), QStringLiteral("𠀀"),
         QStringLiteral("𪜀"),
     };
     return list;
@@ -169,8 +169,8 @@ QStringList alphabet(const QString &name)
     if (name == QLatin1String("cjk"))
         return {"中", "文", "字", "　", " ", "a", "\r\n", "\n"};
     if (name == QLatin1String("cjk edges"))
-        return {"⺀", "⹂", "鿿", "ꀀ", "가", "힣", "ힰ", "豈", "廓", "ﬀ", "︰",
-                "！", "￦", "𠀀", "𪜀", "😀", "a", " ", "\n"};
+        return {"⺀", "⹂", "鿿", "ꀀ", "가", "힣", "ힰ", "豈", "廓", "ﬀ",
+                "︰", "！",  "￦",  "𠀀", "𪜀", "😀",  "a",  " ",  "\n"};
     if (name == QLatin1String("astral"))
         return {"😀", "𠀀", "a", " ", "\n", "中", "\r"};
     return {"0", "D", "A", "4", "1", "F", " "}; // a hexadecimal stream: no line break
@@ -395,8 +395,9 @@ void TstTextIndex::store_find()
     QFETCH(qint64, expected);
     TextStore store;
     store.append(text);
-    QCOMPARE(store.indexOf(needle, from, forward, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive),
-             expected);
+    QCOMPARE(
+        store.indexOf(needle, from, forward, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive),
+        expected);
 }
 
 void TstTextIndex::caret_steps_data()

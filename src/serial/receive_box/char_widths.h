@@ -19,10 +19,7 @@ public:
     // that take no room.
     explicit CharWidths(Measure measure, qint32 minimum = 1);
 
-    [[nodiscard]] qint32 of(char32_t c)
-    {
-        return c < 256 ? m_latin1[c] : wider(c);
-    }
+    [[nodiscard]] qint32 of(char32_t c) { return c < 256 ? m_latin1[c] : wider(c); }
     // The widths of the first 256 characters, for loops that look up most characters.
     [[nodiscard]] const qint32 *latin1() const { return m_latin1.data(); }
 

@@ -55,8 +55,7 @@ public:
     // In the units of the widths.
     [[nodiscard]] qint32 tabStop() const { return m_tabStop; }
 
-    void draw(QPainter &painter, QPointF topLeft, qint64 start, qint64 end,
-              const Look &look) const;
+    void draw(QPainter &painter, QPointF topLeft, qint64 start, qint64 end, const Look &look) const;
     [[nodiscard]] qreal xOf(qint64 start, qint64 end, qint64 pos) const;
     // The position nearest to x on the line [start, end).
     [[nodiscard]] qint64 positionAt(qint64 start, qint64 end, qreal x) const;

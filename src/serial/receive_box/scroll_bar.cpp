@@ -38,6 +38,7 @@ BoxScrollBar::Look BoxScrollBar::look() const
 {
     QStyleOptionSlider option;
     initStyleOption(&option);
-    return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
-            value() == minimum(), value() == maximum()};
+    return {
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() == minimum(), value() == maximum()};
 }

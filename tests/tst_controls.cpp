@@ -1,7 +1,6 @@
 // The rules every control keeps, whoever changes it: a text set to what it already is raises
 // nothing, typing is a change, a pick from a list is a click, filling a list raises nothing.
 #include "app/controls.h"
-#include "send/send_rules.h"
 
 #include <QAbstractItemView>
 #include <QLineEdit>
@@ -23,10 +22,6 @@ private slots:
     void listBoxTypingEnds();
     void listBoxKeyboardPick();
     void listBoxAddEntry();
-    void hexByte_data();
-    void hexByte();
-    void period_data();
-    void period();
 };
 
 void TestControls::lineBoxChange()
@@ -224,63 +219,6 @@ void TestControls::listBoxAddEntry()
     QCOMPARE(box.count(), 2);
     QCOMPARE(box.text(), QStringLiteral("9600"));
     QCOMPARE(click.size(), 0);
-}
-
-void TestControls::hexByte_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("value"); // -1: refused
-    QTest::newRow("ff") << "ff" << 0xFF;
-    QTest::newRow("FF") << "FF" << 0xFF;
-    QTest::newRow("0041") << "0041" << 0x41;
-    QTest::newRow("A") << "A" << 0x0A;
-    QTest::newRow("leading zeros") << "000000ff" << 0xFF;
-    QTest::newRow("blanks around") << " \t41\r\n" << 0x41;
-    QTest::newRow("empty") << "" << -1;
-    QTest::newRow("blanks only") << "  \r\n" << -1;
-    QTest::newRow("100") << "100" << -1;
-    QTest::newRow("two numbers") << "41 42" << -1;
-    QTest::newRow("sign") << "-1" << -1;
-    QTest::newRow("prefix") << "0x41" << -1;
-    QTest::newRow("VB prefix") << "&H41" << -1;
-    QTest::newRow("car code") << "11:" << -1;
-    QTest::newRow("huge") << "FFFFFFFFFFFFFFFFFFFF41" << -1;
-}
-
-void TestControls::hexByte()
-{
-    QFETCH(QString, text);
-    QFETCH(int, value);
-    const std::optional<quint8> byte = send::parseHexByte(text);
-    QCOMPARE(byte ? int(*byte) : -1, value);
-}
-
-void TestControls::period_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("value"); // -1: refused
-    QTest::newRow("1000") << "1000" << 1000;
-    QTest::newRow("0") << "0" << 0;
-    QTest::newRow("65535") << "65535" << 65535;
-    QTest::newRow("half to even down") << "2.5" << 2;
-    QTest::newRow("half to even up") << "3.5" << 4;
-    QTest::newRow("65535.4") << "65535.4" << 65535;
-    QTest::newRow("-0.4") << "-0.4" << 0;
-    QTest::newRow("blanks") << " 50 " << 50;
-    QTest::newRow("65535.5") << "65535.5" << -1;
-    QTest::newRow("65536") << "65536" << -1;
-    QTest::newRow("-1") << "-1" << -1;
-    QTest::newRow("empty") << "" << -1;
-    QTest::newRow("text") << "abc" << -1;
-    QTest::newRow("inf") << "inf" << -1;
-}
-
-void TestControls::period()
-{
-    QFETCH(QString, text);
-    QFETCH(int, value);
-    const std::optional<int> period = send::parsePeriod(text);
-    QCOMPARE(period ? *period : -1, value);
 }
 
 QTEST_MAIN(TestControls)

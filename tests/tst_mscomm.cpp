@@ -56,7 +56,7 @@ struct Reader
     explicit Reader(MSComm &port) : comm(port)
     {
         QObject::connect(&comm, &MSComm::OnComm, &context, [this] {
-            if (comm.CommEvent() == 2)
+            if (comm.CommEvent() == MSComm::comEvReceive)
                 read();
         });
     }
@@ -70,7 +70,7 @@ struct Reader
         const QVariant block = comm.Input();
         // Bytes given out, whatever their text: a held-back partial character stays counted.
         blockSizes.append(waiting - comm.InBufferCount());
-        if (comm.InputMode() == 1)
+        if (comm.InputMode() == MSComm::comInputModeBinary)
             bytes += block.toByteArray();
         else
             text += block.toString();
@@ -85,6 +85,16 @@ struct Reader
     QList<bool> portOpenAtRead;
     int depth = 0;
     int maxDepth = 0;
+};
+
+// COM1 is a pseudo-terminal playing the board.
+struct BoardPort
+{
+    BoardPort() { comm.setPortResolver(ptyResolver({{1, pty.slavePath()}})); }
+    [[nodiscard]] bool open() { return pty.isValid() && comm.setPortOpen(true) == MSComm::NoError; }
+
+    PseudoTerminal pty;
+    MSComm comm;
 };
 
 } // namespace
@@ -234,10 +244,9 @@ void TestMSComm::defaultDevice()
 
 void TestMSComm::openAndClose()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
+    BoardPort board;
+    QVERIFY(board.pty.isValid());
+    auto &[pty, comm] = board;
     QCOMPARE(comm.CommPort(), 1);
     QCOMPARE(comm.Settings(), QStringLiteral("9600,N,8,1"));
     QVERIFY(!comm.PortOpen());
@@ -352,10 +361,9 @@ void TestMSComm::unparsableSettingsKeepPrevious_data()
 void TestMSComm::unparsableSettingsKeepPrevious()
 {
     QFETCH(bool, open);
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
+    BoardPort board;
+    QVERIFY(board.pty.isValid());
+    auto &[pty, comm] = board;
     QCOMPARE(comm.setSettings(QStringLiteral("19200,N,8,2")), int(MSComm::NoError));
     if (open)
         QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
@@ -378,10 +386,9 @@ void TestMSComm::unparsableSettingsKeepPrevious()
 // data bits other than 8, see deviceRefusalRestoresSettings).
 void TestMSComm::settingsReachDevice()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
+    BoardPort board;
+    QVERIFY(board.pty.isValid());
+    auto &[pty, comm] = board;
 
     // Written while closed: used by the open.
     QCOMPARE(comm.setSettings(QStringLiteral("57600,N,8,2")), int(MSComm::NoError));
@@ -408,10 +415,9 @@ void TestMSComm::settingsDeviceCannotTake_data()
 void TestMSComm::settingsDeviceCannotTake()
 {
     QFETCH(QString, settings);
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
+    BoardPort board;
+    QVERIFY(board.pty.isValid());
+    auto &[pty, comm] = board;
     QCOMPARE(comm.setSettings(QStringLiteral("2400,N,8,2")), int(MSComm::NoError));
     QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
 
@@ -442,11 +448,9 @@ void TestMSComm::settingsDeviceCannotTake()
 // settings alone keeps the test's speed until the settings really change.
 void TestMSComm::unchangedSettingsNotReapplied()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
     QCOMPARE(lineSpeed(pty), speed_t(B9600));
 
     std::optional<termios> t = pty.lineTermios();
@@ -508,12 +512,10 @@ void TestMSComm::deviceRefusalRestoresSettings()
 
 void TestMSComm::inputComesInBlocks()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
-    comm.setInputMode(1);
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
+    comm.setInputMode(MSComm::comInputModeBinary);
 
     // Everything arrives before anyone reads: far more than one block waits at once.
     const QByteArray sent = randomBytes(10000);
@@ -541,12 +543,10 @@ void TestMSComm::inputComesInBlocks()
 
 void TestMSComm::inputLenLimitsBlock()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
-    comm.setInputMode(1);
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
+    comm.setInputMode(MSComm::comInputModeBinary);
     QVERIFY(pty.write("abcdefgh"));
     QTRY_COMPARE(comm.InBufferCount(), 8);
 
@@ -560,11 +560,9 @@ void TestMSComm::inputLenLimitsBlock()
 
 void TestMSComm::readerThatReadsNothingIsNotPolled()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
     QSignalSpy events(&comm, &MSComm::OnComm);
     QVERIFY(pty.write("x"));
     QVERIFY(events.wait(5000));
@@ -615,11 +613,9 @@ void TestMSComm::utf8AcrossBlocks()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
     QVERIFY(pty.write(bytes));
     QTRY_COMPARE(comm.InBufferCount(), int(bytes.size()));
 
@@ -634,11 +630,9 @@ void TestMSComm::utf8AcrossBlocks()
 
 void TestMSComm::utf8AcrossArrivals()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
     Reader reader(comm);
 
     QVERIFY(pty.write("x\xE4\xB8"));
@@ -653,17 +647,15 @@ void TestMSComm::utf8AcrossArrivals()
 
 void TestMSComm::byteModeGivesHeldBackBytes()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
     Reader reader(comm);
 
     QVERIFY(pty.write("x\xE4\xB8"));
     QTRY_COMPARE(reader.text, QStringLiteral("x"));
     // The held-back start of a character is announced as soon as bytes can carry it.
-    comm.setInputMode(1);
+    comm.setInputMode(MSComm::comInputModeBinary);
     QTRY_COMPARE(reader.bytes, QByteArray("\xE4\xB8"));
     QVERIFY(pty.write("\xAD"
                       "y"));
@@ -672,18 +664,16 @@ void TestMSComm::byteModeGivesHeldBackBytes()
     QCOMPARE(reader.text, QStringLiteral("x"));
 
     // And back to text: nothing of the byte-mode data lingers in the decoder.
-    comm.setInputMode(0);
+    comm.setInputMode(MSComm::comInputModeText);
     QVERIFY(pty.write("\xC3\xA9"));
     QTRY_COMPARE(reader.text, QStringLiteral("xé"));
 }
 
 void TestMSComm::openResetsDecoder()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
     Reader reader(comm);
     QVERIFY(pty.write("a\xE4\xB8"));
     QTRY_COMPARE(reader.text, QStringLiteral("a"));
@@ -698,11 +688,9 @@ void TestMSComm::openResetsDecoder()
 
 void TestMSComm::closeDiscardsUnread()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
     QVERIFY(pty.write("stale"));
     QTRY_COMPARE(comm.InBufferCount(), 5);
     QCOMPARE(comm.setPortOpen(false), int(MSComm::NoError));
@@ -735,11 +723,9 @@ void TestMSComm::output()
 {
     QFETCH(QVariant, data);
     QFETCH(QByteArray, wire);
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
     QCOMPARE(comm.Output(data), int(MSComm::NoError));
     QCOMPARE(comm.Output(QByteArray("|end")), int(MSComm::NoError));
     QCOMPARE(pty.readExactly(wire.size() + 4, 20000), wire + "|end");
@@ -747,10 +733,9 @@ void TestMSComm::output()
 
 void TestMSComm::outputRefusals()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
+    BoardPort board;
+    QVERIFY(board.pty.isValid());
+    auto &[pty, comm] = board;
     QCOMPARE(comm.Output(QStringLiteral("abc")), int(MSComm::PortNotOpen));
     QCOMPARE(comm.Output(QByteArray("abc")), int(MSComm::PortNotOpen));
     QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
@@ -763,12 +748,10 @@ void TestMSComm::outputRefusals()
 
 void TestMSComm::deviceLossKeepsReceivedBytes()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
-    comm.setInputMode(1);
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
+    comm.setInputMode(MSComm::comInputModeBinary);
     QSignalSpy lost(&comm, &MSComm::deviceLost);
 
     const QByteArray sent = randomBytes(10000);
@@ -804,11 +787,9 @@ void TestMSComm::deviceLossKeepsReceivedBytes()
 
 void TestMSComm::outputAfterHangUp()
 {
-    PseudoTerminal pty;
-    QVERIFY(pty.isValid());
-    MSComm comm;
-    comm.setPortResolver(ptyResolver({{1, pty.slavePath()}}));
-    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
     QSignalSpy lost(&comm, &MSComm::deviceLost);
 
     pty.closeMaster();

@@ -6,7 +6,8 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "bench_platform.h"
-#include "settings/settings_file.h"
+#include "support/pseudo_terminal.h"
+#include "support/test_platform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,9 +22,7 @@
 #include <ctime>
 #include <functional>
 #include <poll.h>
-#include <pty.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -144,24 +143,12 @@ int main(int argc, char *argv[])
     const double seconds = argc > 1 ? std::atof(argv[1]) : 8.0;
     const int only = argc > 2 ? std::atoi(argv[2]) : -1;
 
-    int master = -1;
-    int slave = -1;
-    char name[256];
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+    PseudoTerminal board;
+    if (!board.isValid())
         return 1;
-    termios raw;
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("bench.ini"));
-    {
-        const SettingsFile file(ini);
-        for (int n = 1; n <= 48; ++n)
-            file.write(QStringLiteral("端口映射"), QStringLiteral("COM%1").arg(n),
-                       n == 5 ? QString::fromLocal8Bit(name) : QStringLiteral("/nonexistent"));
-    }
+    mapPorts(ini, {{5, board.slavePath()}});
     Form1 window(std::make_unique<BenchPlatform>(ini));
     window.show();
     window.findChild<ListBox *>(QStringLiteral("ComPort"))->select(4);
@@ -201,7 +188,7 @@ int main(int argc, char *argv[])
         const Times timesBefore = usage(RUSAGE_SELF);
         QElapsedTimer wall;
         wall.start();
-        Feeder feeder(master, rate, seconds);
+        Feeder feeder(board.masterFd(), rate, seconds);
         // A window that cannot keep up makes the board wait, and the run longer.
         runFor(int(seconds * 1000), {});
         if (!feeder.done())
@@ -220,7 +207,5 @@ int main(int argc, char *argv[])
                     elapsed);
         std::fflush(stdout);
     }
-    ::close(master);
-    ::close(slave);
     return 0;
 }

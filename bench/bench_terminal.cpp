@@ -5,7 +5,8 @@
 #include "app/form1.h"
 #include "bench_platform.h"
 #include "serial/receive_box/receive_box.h"
-#include "settings/settings_file.h"
+#include "support/pseudo_terminal.h"
+#include "support/test_platform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,8 +21,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -56,34 +55,19 @@ double residentBytes()
 class Board
 {
 public:
-    Board()
-    {
-        char name[256];
-        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) == 0) {
-            termios t;
-            tcgetattr(m_slave, &t);
-            cfmakeraw(&t);
-            tcsetattr(m_slave, TCSANOW, &t);
-            m_path = QString::fromLocal8Bit(name);
-        }
-    }
-    ~Board()
-    {
-        wait();
-        ::close(m_master);
-        ::close(m_slave);
-    }
-    [[nodiscard]] const QString &path() const { return m_path; }
+    ~Board() { wait(); }
+    [[nodiscard]] bool isValid() const { return m_pty.isValid(); }
+    [[nodiscard]] QString path() const { return m_pty.slavePath(); }
 
     void stream(QByteArray data)
     {
         wait();
-        m_thread = std::thread([this, data = std::move(data)] {
+        m_thread = std::thread([master = m_pty.masterFd(), data = std::move(data)] {
             qsizetype off = 0;
             while (off < data.size()) {
-                pollfd p{m_master, POLLOUT, 0};
+                pollfd p{master, POLLOUT, 0};
                 ::poll(&p, 1, 1000);
-                const ssize_t n = ::write(m_master, data.constData() + off,
+                const ssize_t n = ::write(master, data.constData() + off,
                                           std::min<qsizetype>(data.size() - off, 65536));
                 if (n > 0)
                     off += n;
@@ -97,9 +81,7 @@ public:
     }
 
 private:
-    int m_master = -1;
-    int m_slave = -1;
-    QString m_path;
+    PseudoTerminal m_pty;
     std::thread m_thread;
 };
 
@@ -166,12 +148,9 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("bench.ini"));
     Board board;
-    {
-        const SettingsFile file(ini);
-        for (int n = 1; n <= 48; ++n)
-            file.write(QStringLiteral("端口映射"), QStringLiteral("COM%1").arg(n),
-                       n == 5 ? board.path() : QStringLiteral("/nonexistent"));
-    }
+    if (!board.isValid())
+        return 1;
+    mapPorts(ini, {{5, board.path()}});
     Form1 window(std::make_unique<BenchPlatform>(ini));
     window.show();
     auto *rev = window.findChild<ReceiveBox *>(QStringLiteral("RevText"));

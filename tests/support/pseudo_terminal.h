@@ -40,6 +40,10 @@ public:
     [[nodiscard]] std::optional<termios> lineTermios() const;
     bool setLineTermios(const termios &settings);
 
+    // The master side, for a board that writes from a thread of its own (the benchmarks); it is
+    // non-blocking.
+    [[nodiscard]] int masterFd() const { return m_master; }
+
     // Hang-up: the device vanishes, as when a USB adapter is pulled.
     void closeMaster();
 

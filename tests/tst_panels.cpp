@@ -329,7 +329,7 @@ void TestPanels::bluetoothWhileClosed()
     QCOMPARE(f->control<MemoBox>("SendText")->text(), QStringLiteral("AT+UART=9600,0,0\r\n"));
     QVERIFY(f->control<MemoBox>("Text1")->text().startsWith(QStringLiteral("设置波特率指令")));
     QCOMPARE(f->control<ListBox>("BuadRate")->text(), QStringLiteral("38400"));
-    QCOMPARE(f->window->comm().Settings(), QStringLiteral("38400,N,8,1"));
+    QCOMPARE(f->comm().Settings(), QStringLiteral("38400,N,8,1"));
     QCOMPARE(f->platform->messages.size(), 1);
     QCOMPARE(f->platform->messages[0].text, QStringLiteral("请打开串口"));
 }

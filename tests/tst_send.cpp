@@ -222,7 +222,7 @@ void TestSend::periodicSend()
     f->setSendText(QStringLiteral("ping"));
     f->click("AutoSend");
     QCOMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("关闭自动发送"));
-    QCOMPARE(f->window->autoSendTimer().interval(), 40);
+    QCOMPARE(f->autoSendTimer().interval(), 40);
     QCOMPARE(f->board.readExactly(8), QByteArray("pingping"));
     // Editing the box changes what the next tick sends.
     f->setSendText(QStringLiteral("pong"));
@@ -230,10 +230,10 @@ void TestSend::periodicSend()
     QTRY_VERIFY((seen += f->board.readAvailable()).contains("pong"));
     // Editing the period changes nothing until the toggle is pressed again.
     f->control<LineBox>("AutoSendCycle")->setText(QStringLiteral("1000"));
-    QCOMPARE(f->window->autoSendTimer().interval(), 40);
+    QCOMPARE(f->autoSendTimer().interval(), 40);
     f->click("AutoSend");
     QCOMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("自动发送"));
-    QVERIFY(!f->window->autoSendTimer().isActive());
+    QVERIFY(!f->autoSendTimer().isActive());
     QTest::qWait(100);
     (void)f->board.readAvailable();
     QTest::qWait(150);
@@ -251,7 +251,7 @@ void TestSend::periodicSendWaitsForSlowLine()
     f->setSendText(text);
     f->click("AutoSend");
 
-    const MSComm &comm = f->window->comm();
+    const MSComm &comm = f->comm();
     QTRY_VERIFY_WITH_TIMEOUT(comm.OutBufferCount() > limit, 10000);
     const QString counted = f->counter("SendNum");
     QTest::qWait(300);
@@ -280,7 +280,7 @@ void TestSend::periodicSendStopsWhenClosed()
     f->click("AutoSend");
     f->click("OpenCom");
     QTRY_COMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("自动发送"));
-    QVERIFY(!f->window->autoSendTimer().isActive());
+    QVERIFY(!f->autoSendTimer().isActive());
     QVERIFY(f->platform->messages.isEmpty());
 }
 
@@ -290,7 +290,7 @@ void TestSend::periodicSendZeroPeriod()
     f->control<LineBox>("AutoSendCycle")->setText(QStringLiteral("0"));
     f->click("AutoSend");
     QCOMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("关闭自动发送"));
-    QVERIFY(!f->window->autoSendTimer().isActive());
+    QVERIFY(!f->autoSendTimer().isActive());
     f->click("OpenCom");
     QTest::qWait(200);
     // Nothing ticks, so the toggle does not switch itself off either.
@@ -317,9 +317,9 @@ void TestSend::periodicSendRefusedPeriod()
     QCOMPARE(f->platform->messages[0].title, QStringLiteral("串口调试程序"));
     QCOMPARE(f->platform->messages[0].icon, QMessageBox::Warning);
     QCOMPARE(f->control<QPushButton>("AutoSend")->text(), QStringLiteral("自动发送"));
-    QVERIFY(!f->window->autoSendTimer().isActive());
+    QVERIFY(!f->autoSendTimer().isActive());
     // The line settings were applied first all the same.
-    QCOMPARE(f->window->comm().Settings(), QStringLiteral("19200,N,8,1"));
+    QCOMPARE(f->comm().Settings(), QStringLiteral("19200,N,8,1"));
 }
 
 QTEST_MAIN(TestSend)

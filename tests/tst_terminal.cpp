@@ -59,11 +59,11 @@ void TestTerminal::openAndClose()
 {
     QVERIFY(f->openBoard());
     QCOMPARE(f->control<Lamp>("OnOffLed")->fillColor(), 0x0000FFu);
-    QVERIFY(f->window->comm().PortOpen());
+    QVERIFY(f->comm().PortOpen());
     f->click("OpenCom");
     QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
     QCOMPARE(f->control<Lamp>("OnOffLed")->fillColor(), 0xFFFFC0u);
-    QVERIFY(!f->window->comm().PortOpen());
+    QVERIFY(!f->comm().PortOpen());
     QVERIFY(f->platform->messages.isEmpty());
 }
 
@@ -178,8 +178,8 @@ void TestTerminal::portChoiceClosesPort()
     QVERIFY(f->openBoard());
     f->control<ListBox>("ComPort")->select(5);
     QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
-    QVERIFY(!f->window->comm().PortOpen());
-    QCOMPARE(f->window->comm().CommPort(), 6);
+    QVERIFY(!f->comm().PortOpen());
+    QCOMPARE(f->comm().CommPort(), 6);
     QCOMPARE(SettingsFile(f->iniPath()).read("端口设置", "端口", ""), QStringLiteral("COM6"));
 }
 
@@ -190,7 +190,7 @@ void TestTerminal::refusedSettingsClosePort()
     f->control<ListBox>("DataBits")->setText(QStringLiteral("4"));
     QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
     QCOMPARE(f->control<Lamp>("OnOffLed")->fillColor(), 0xFFFFC0u);
-    QVERIFY(!f->window->comm().PortOpen());
+    QVERIFY(!f->comm().PortOpen());
     QVERIFY(f->platform->messages.isEmpty());
 }
 
@@ -199,26 +199,26 @@ void TestTerminal::settingsFollowTheBoxes()
     QVERIFY(f->openBoard());
     // A pick from the stop-bit list raises nothing itself; the 100 ms timer applies it.
     f->control<ListBox>("StopBit")->select(1);
-    QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("9600,N,8,2"));
-    QVERIFY(f->window->comm().PortOpen());
+    QTRY_COMPARE(f->comm().Settings(), QStringLiteral("9600,N,8,2"));
+    QVERIFY(f->comm().PortOpen());
     // Parity typed without its Chinese prefix matches nothing: the settings stay.
     f->control<ListBox>("CheckBit")->setText(QStringLiteral("None"));
     f->control<ListBox>("StopBit")->setText(QStringLiteral("1"));
     QTest::qWait(250);
-    QCOMPARE(f->window->comm().Settings(), QStringLiteral("9600,N,8,2"));
+    QCOMPARE(f->comm().Settings(), QStringLiteral("9600,N,8,2"));
     // The baud list's pick applies at once and is stored.
     f->control<ListBox>("CheckBit")->setText(QStringLiteral("无None"));
     f->control<ListBox>("BuadRate")->select(2);
-    QCOMPARE(f->window->comm().Settings(), QStringLiteral("115200,N,8,1"));
+    QCOMPARE(f->comm().Settings(), QStringLiteral("115200,N,8,1"));
     QCOMPARE(SettingsFile(f->iniPath()).read("端口设置", "波特率", ""), QStringLiteral("115200"));
     const std::optional<termios> line = f->board.lineTermios();
     QVERIFY(line);
     QCOMPARE(cfgetospeed(&*line), speed_t(B115200));
     // A typed baud rate is applied but not stored.
     f->control<ListBox>("BuadRate")->setText(QStringLiteral("57600"));
-    QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("57600,N,8,1"));
+    QTRY_COMPARE(f->comm().Settings(), QStringLiteral("57600,N,8,1"));
     QCOMPARE(SettingsFile(f->iniPath()).read("端口设置", "波特率", ""), QStringLiteral("115200"));
-    QVERIFY(f->window->comm().PortOpen());
+    QVERIFY(f->comm().PortOpen());
 }
 
 void TestTerminal::typedPortOrBaudIsNoPick_data()
@@ -259,10 +259,10 @@ void TestTerminal::typedPortOrBaudIsNoPick()
     f->control<MemoBox>("SendText")->setFocus();
 
     QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("关闭串口"));
-    QVERIFY(f->window->comm().PortOpen());
-    QCOMPARE(f->window->comm().CommPort(), WindowFixture::boardPort);
+    QVERIFY(f->comm().PortOpen());
+    QCOMPARE(f->comm().CommPort(), WindowFixture::boardPort);
     // The typed rate is in force within a tick of Timer1, as any typed rate is.
-    QTRY_COMPARE(f->window->comm().Settings(), QStringLiteral("115200,N,8,1"));
+    QTRY_COMPARE(f->comm().Settings(), QStringLiteral("115200,N,8,1"));
     QFile file(f->iniPath());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), stored);
@@ -281,7 +281,7 @@ void TestTerminal::deviceLoss()
     QTRY_COMPARE_WITH_TIMEOUT(f->control<QPushButton>("OpenCom")->text(),
                               QStringLiteral("打开串口"), 1000);
     QCOMPARE(f->control<Lamp>("OnOffLed")->fillColor(), 0xFFFFC0u);
-    QVERIFY(!f->window->comm().PortOpen());
+    QVERIFY(!f->comm().PortOpen());
     QVERIFY(f->revText().endsWith(QStringLiteral("last words")));
     // A send now finds the port closed.
     f->click("ManSend");
@@ -315,10 +315,10 @@ void TestTerminal::scan()
                             "  您计算机上有4个串口，请在COM口列表框选择对应的串口号。"));
     // The port open before the scan ends closed; the list and its selection stay.
     QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
-    QVERIFY(!f->window->comm().PortOpen());
+    QVERIFY(!f->comm().PortOpen());
     QCOMPARE(ports->listIndex(), WindowFixture::boardPort - 1);
     QCOMPARE(ports->count(), 48);
-    QCOMPARE(f->window->comm().CommPort(), WindowFixture::boardPort);
+    QCOMPARE(f->comm().CommPort(), WindowFixture::boardPort);
     QVERIFY(f->platform->messages.isEmpty());
 }
 

@@ -284,13 +284,13 @@ void TestWindow::firstStart()
     QCOMPARE(control<LineBox>("ForwardText")->text(), QStringLiteral("11:"));
     QCOMPARE(control<LineBox>("ManAutoText")->text(), QStringLiteral("66:"));
     QCOMPARE(control<ListBox>("ComPort")->listIndex(), 0);
-    QCOMPARE(m_window->comm().CommPort(), 1);
-    QCOMPARE(m_window->comm().Settings(), QStringLiteral("9600,N,8,1"));
-    QVERIFY(!m_window->comm().PortOpen());
+    QCOMPARE(control<MSComm>("MSComm1")->CommPort(), 1);
+    QCOMPARE(control<MSComm>("MSComm1")->Settings(), QStringLiteral("9600,N,8,1"));
+    QVERIFY(!control<MSComm>("MSComm1")->PortOpen());
     QCOMPARE(control<Lamp>("OnOffLed")->fillColor(), 0xFFFFC0u);
     QVERIFY(control<QRadioButton>("RevChrSel")->isChecked());
     QVERIFY(control<QRadioButton>("SendChrSel")->isChecked());
-    QCOMPARE(m_window->comm().InputMode(), 0);
+    QCOMPARE(control<MSComm>("MSComm1")->InputMode(), 0);
     QVERIFY(control("Frame3")->isHidden());
     QCOMPARE(control<ReceiveBox>("RevText")->text(),
              QStringLiteral("【柯澜欧】软件支持检测COM48以内端口号，扫描结果：\r\n"
@@ -343,9 +343,9 @@ void TestWindow::restoredSettings()
     makeWindow();
     QCOMPARE(control<ListBox>("ComPort")->text(), port);
     QCOMPARE(control<ListBox>("ComPort")->listIndex(), listIndex);
-    QCOMPARE(m_window->comm().CommPort(), commPort);
+    QCOMPARE(control<MSComm>("MSComm1")->CommPort(), commPort);
     QCOMPARE(control<ListBox>("BuadRate")->text(), baud);
-    QCOMPARE(m_window->comm().Settings(), settings);
+    QCOMPARE(control<MSComm>("MSComm1")->Settings(), settings);
     // An empty stored value is an empty box, not the default.
     QCOMPARE(control<MemoBox>("SendText")->text(), QString());
     QCOMPARE(control<LineBox>("BackwardText")->text(), QStringLiteral("back"));
@@ -361,10 +361,10 @@ void TestWindow::lineSettingsNotRestored()
     control<ListBox>("DataBits")->select(3);
     control<ListBox>("StopBit")->select(1);
     control<ListBox>("BuadRate")->select(2);
-    QTRY_COMPARE(m_window->comm().Settings(), QStringLiteral("115200,O,7,2"));
+    QTRY_COMPARE(control<MSComm>("MSComm1")->Settings(), QStringLiteral("115200,O,7,2"));
     m_window.reset();
     makeWindow();
-    QCOMPARE(m_window->comm().Settings(), QStringLiteral("115200,N,8,1"));
+    QCOMPARE(control<MSComm>("MSComm1")->Settings(), QStringLiteral("115200,N,8,1"));
 }
 
 void TestWindow::tabsAndWidth()

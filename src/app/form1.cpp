@@ -34,6 +34,10 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     ui->setupUi(this);
     new FramePacer(this);
 
+    // Named like the controls, so that each can be found by its name.
+    MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    AutoSendTimer->setObjectName(QStringLiteral("AutoSendTimer"));
     MSComm1->setPortResolver([this](int commPort) { return portDevice(commPort); });
     Timer1->setInterval(100);
     AutoSendTimer->setTimerType(Qt::PreciseTimer);
@@ -72,9 +76,14 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::message(const QString &text, const QString &title, QMessageBox::Icon icon)
+void Form1::message(const QString &text, const QString &title)
 {
-    m_platform->messageBox(this, text, title, icon);
+    m_platform->messageBox(this, text, title, QMessageBox::NoIcon);
+}
+
+void Form1::warning(const QString &text, const QString &title)
+{
+    m_platform->messageBox(this, text, title, QMessageBox::Warning);
 }
 
 QString Form1::portDevice(int commPort) const

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QMessageBox>
 #include <QString>
 #include <QWidget>
 
@@ -36,9 +35,6 @@ public:
     // On the machine platform describes; nullptr means the real one.
     explicit Form1(std::unique_ptr<Platform> platform, QWidget *parent = nullptr);
     ~Form1() override;
-
-    [[nodiscard]] MSComm &comm() const { return *MSComm1; }
-    [[nodiscard]] QTimer &autoSendTimer() const { return *AutoSendTimer; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -114,8 +110,8 @@ private:
     void bluetoothCommand(const QStringList &explanation, const QString &command);
     void connectBluetoothControls();
 
-    void message(const QString &text, const QString &title,
-                 QMessageBox::Icon icon = QMessageBox::NoIcon);
+    void message(const QString &text, const QString &title);
+    void warning(const QString &text, const QString &title);
 
     Ui::Form1 *ui;
     std::unique_ptr<Platform> m_platform;

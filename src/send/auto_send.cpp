@@ -25,8 +25,7 @@ void Form1::AutoSend_Click()
     }
     const std::optional<int> period = send::parsePeriod(ui->AutoSendCycle->text());
     if (!period) {
-        message(QStringLiteral("自动发送周期应为0到65535之间的毫秒数"), captions::appTitle,
-                QMessageBox::Warning);
+        warning(QStringLiteral("自动发送周期应为0到65535之间的毫秒数"), captions::appTitle);
         return;
     }
     ui->AutoSend->setText(autoSendOn);

@@ -30,8 +30,7 @@ void Form1::ManSend_Click()
     if (ui->SendHexSel->isChecked()) {
         const std::optional<quint8> byte = send::parseHexByte(text);
         if (!byte) {
-            message(QStringLiteral("请输入一个00到FF之间的十六进制数"), captions::appTitle,
-                    QMessageBox::Warning);
+            warning(QStringLiteral("请输入一个00到FF之间的十六进制数"), captions::appTitle);
             return;
         }
         data = QByteArray(1, static_cast<char>(*byte));

@@ -49,8 +49,7 @@ void Form1::SaveRevText_Click()
         return;
     QString reason;
     if (!atomicfile::save(path, ui->RevText->text().toUtf8(), &reason))
-        message(QStringLiteral("无法保存 %1：%2").arg(path, reason), captions::appTitle,
-                QMessageBox::Warning);
+        warning(QStringLiteral("无法保存 %1：%2").arg(path, reason), captions::appTitle);
 }
 
 void Form1::RecordRevText_Click()
@@ -66,8 +65,7 @@ void Form1::RecordRevText_Click()
         return;
     QString reason;
     if (!m_capture->start(path, &reason)) {
-        message(QStringLiteral("无法记录到 %1：%2").arg(path, reason), captions::appTitle,
-                QMessageBox::Warning);
+        warning(QStringLiteral("无法记录到 %1：%2").arg(path, reason), captions::appTitle);
         return;
     }
     ui->RevText->setToolTip(QStringLiteral("正在记录到 %1").arg(path));
@@ -86,7 +84,7 @@ void Form1::MSComm1_BytesTaken(const QByteArray &bytes)
     // Told after the receive handler has finished: a modal box inside it would run the event loop
     // in the middle of a read.
     QTimer::singleShot(0, this, [this, path, reason] {
-        message(QStringLiteral("记录到 %1 时出错，记录已停止：%2").arg(path, reason),
-                captions::appTitle, QMessageBox::Warning);
+        warning(QStringLiteral("记录到 %1 时出错，记录已停止：%2").arg(path, reason),
+                captions::appTitle);
     });
 }

@@ -22,8 +22,7 @@ void Form1::OpenCom_Click()
 {
     // A second line names the device and the cause where an open failed.
     const auto invalidPort = [this](const QString &detail) {
-        message(QStringLiteral("无效端口号") + detail, QStringLiteral("串口调试助手"),
-                QMessageBox::Warning);
+        warning(QStringLiteral("无效端口号") + detail, QStringLiteral("串口调试助手"));
     };
     if (ui->OpenCom->text() != captions::closePort) {
         CheckBit_Change();

@@ -46,6 +46,9 @@ public:
         return w;
     }
 
+    [[nodiscard]] MSComm &comm() const { return *control<MSComm>("MSComm1"); }
+    [[nodiscard]] QTimer &autoSendTimer() const { return *control<QTimer>("AutoSendTimer"); }
+
     void click(const char *button) const { control<QPushButton>(button)->click(); }
 
     // Shows the window, active when keys and focus matter.
@@ -110,7 +113,7 @@ public:
     {
         if (useMenu(box, {QStringLiteral("文字编码"), name}).isEmpty())
             return false;
-        const QString current = window->comm().textEncoding() == MSComm::TextEncoding::Gb18030
+        const QString current = comm().textEncoding() == MSComm::TextEncoding::Gb18030
                                     ? QStringLiteral("GBK")
                                     : QStringLiteral("UTF-8");
         return current == name;

@@ -150,9 +150,6 @@ void compareIndex(const WrapIndex &index, const QString &text, qint32 wrap = Tes
                                  .arg(expected[i].start)
                                  .arg(expected[i].breakLength)));
     }
-    const qint64 paragraphs = 1 + std::count_if(expected.begin(), expected.end(),
-                                                [](const Line &l) { return l.breakLength > 0; });
-    QCOMPARE(index.paragraphCount(), paragraphs);
     for (qint64 pos = 0; pos <= text.size(); pos += 1 + pos / 7) {
         const auto it = std::upper_bound(expected.begin(), expected.end(), pos,
                                          [](qint64 p, const Line &l) { return p < l.start; });
@@ -331,14 +328,16 @@ void TstTextIndex::store_keepsLatin1ChunksNarrow()
     const QString hex = QStringLiteral("0D 0A 41 ").repeated(100000);
     store.append(hex);
     QCOMPARE(store.size(), hex.size());
-    QVERIFY(store.chunkCount() >= hex.size() / TextStore::ChunkSize);
-    // A one-byte run reaches the scan as bytes, wide text as UTF-16.
+    // A one-byte run reaches the scan as bytes, wide text as UTF-16; a run is at most a chunk.
+    int runs = 0;
     int byteRuns = 0;
-    store.forEachRun(0, store.size(), [&byteRuns](const auto *p, qsizetype) {
+    store.forEachRun(0, store.size(), [&](const auto *p, qsizetype) {
+        ++runs;
         byteRuns += sizeof(*p) == 1;
         return true;
     });
-    QCOMPARE(byteRuns, int(store.chunkCount()));
+    QVERIFY(runs >= hex.size() / TextStore::ChunkSize);
+    QCOMPARE(byteRuns, runs);
     store.append(u"中文");
     store.append(hex.left(10));
     QCOMPARE(store.text(), hex + QStringLiteral("中文") + hex.left(10));

@@ -19,7 +19,6 @@ public:
     [[nodiscard]] QString text() const { return mid(0, m_size); }
     [[nodiscard]] QString mid(qint64 pos, qint64 length) const;
     [[nodiscard]] char16_t at(qint64 pos) const;
-    [[nodiscard]] qsizetype chunkCount() const { return qsizetype(m_chunks.size()); }
     // Where needle next occurs starting at from (forward) or at from or before (backward), or
     // -1. The text is searched in slices, so a long capture costs no copy of itself.
     [[nodiscard]] qint64 indexOf(const QString &needle, qint64 from, bool forward,

@@ -123,7 +123,6 @@ public:
 
     bool synced = false;
     size_t syncIndex = 0;
-    qint64 paragraphs = 0;
     Tail st;
 
 private:
@@ -223,7 +222,6 @@ private:
         st.x = 0;
         st.breakPos = -1;
         m_out.push_back(entry(start, breakLength));
-        ++paragraphs;
     }
 
     bool meets(quint64 e)
@@ -277,7 +275,6 @@ void WrapIndex::clear()
 {
     // A fresh vector, not assign(): the lines of a long text would otherwise keep their memory.
     m_lines = std::vector<quint64>{entry(0, 0)};
-    m_paragraphs = 1;
     m_tail = Tail();
 }
 
@@ -293,7 +290,6 @@ void WrapIndex::catchUp(const TextStore &store)
     store.forEachRun(m_tail.pos, store.size(),
                      [&scanner](const auto *p, qsizetype n) { return scanner.feed(p, n); });
     m_tail = scanner.st;
-    m_paragraphs += scanner.paragraphs;
 }
 
 void WrapIndex::replaced(const TextStore &store, qint64 pos, qint64 removed, qint64 inserted)
@@ -315,15 +311,11 @@ void WrapIndex::replaced(const TextStore &store, qint64 pos, qint64 removed, qin
 
     if (scanner.synced) {
         // The line that met the old index is the old entry itself, kept below.
-        if ((lines.back() & 3) != 0)
-            --scanner.paragraphs;
         lines.pop_back();
     }
     const auto first = m_lines.begin() + qsizetype(restart) + 1;
     const auto last =
         scanner.synced ? m_lines.begin() + qsizetype(scanner.syncIndex) : m_lines.end();
-    m_paragraphs -= std::count_if(first, last, [](quint64 e) { return (e & 3) != 0; });
-    m_paragraphs += scanner.paragraphs;
     if (scanner.synced) {
         // Entries also move their break length bits along, unchanged.
         for (auto it = last; it != m_lines.end(); ++it)

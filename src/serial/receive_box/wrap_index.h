@@ -35,7 +35,6 @@ public:
 
     [[nodiscard]] qint64 indexedSize() const { return m_tail.pos; }
     [[nodiscard]] qint64 lineCount() const { return qint64(m_lines.size()); }
-    [[nodiscard]] qint64 paragraphCount() const { return m_paragraphs; }
     [[nodiscard]] qint64 lineStart(qint64 line) const { return qint64(m_lines[size_t(line)] >> 2); }
     // End of the line's characters, before any line break.
     [[nodiscard]] qint64 lineEnd(qint64 line) const;
@@ -70,6 +69,5 @@ private:
 
     // Each entry is start << 2 | the number of line-break characters just before it.
     std::vector<quint64> m_lines;
-    qint64 m_paragraphs = 1;
     Tail m_tail;
 };

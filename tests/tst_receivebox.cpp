@@ -31,7 +31,7 @@ QFont windowFont()
 
 } // namespace
 
-class TstReceiveBox : public QObject
+class TestReceiveBox : public QObject
 {
     Q_OBJECT
 
@@ -95,7 +95,7 @@ private:
     }
 };
 
-void TstReceiveBox::setText_emitsChangeOnlyWhenTextDiffers()
+void TestReceiveBox::setText_emitsChangeOnlyWhenTextDiffers()
 {
     ReceiveBox box;
     QSignalSpy changes(&box, &ReceiveBox::Change);
@@ -123,7 +123,7 @@ void TstReceiveBox::setText_emitsChangeOnlyWhenTextDiffers()
     QCOMPARE(box.selStart(), 0);
 }
 
-void TstReceiveBox::appendText_equalsSetTextOfWhole_data()
+void TestReceiveBox::appendText_equalsSetTextOfWhole_data()
 {
     QTest::addColumn<QString>("initial");
     QTest::addColumn<QStringList>("pieces");
@@ -134,7 +134,7 @@ void TstReceiveBox::appendText_equalsSetTextOfWhole_data()
     QTest::newRow("cjk lines") << "中文\r\n" << QStringList{"温度:25\r\n", "湿度:40", "\r\n"};
 }
 
-void TstReceiveBox::appendText_equalsSetTextOfWhole()
+void TestReceiveBox::appendText_equalsSetTextOfWhole()
 {
     QFETCH(QString, initial);
     QFETCH(QStringList, pieces);
@@ -158,7 +158,7 @@ void TstReceiveBox::appendText_equalsSetTextOfWhole()
         QCOMPARE(caretRect(appended, pos), caretRect(replaced, pos));
 }
 
-void TstReceiveBox::selectionApi_clampsAndReports()
+void TestReceiveBox::selectionApi_clampsAndReports()
 {
     ReceiveBox box;
     box.setText(QStringLiteral("hello world"));
@@ -179,7 +179,7 @@ void TstReceiveBox::selectionApi_clampsAndReports()
     QCOMPARE(box.selectedText(), QString());
 }
 
-void TstReceiveBox::keys_edit_data()
+void TestReceiveBox::keys_edit_data()
 {
     QTest::addColumn<QString>("initial");
     QTest::addColumn<int>("caret");
@@ -236,7 +236,7 @@ void TstReceiveBox::keys_edit_data()
                                << "a中文b" << 3;
 }
 
-void TstReceiveBox::keys_edit()
+void TestReceiveBox::keys_edit()
 {
     QFETCH(QString, initial);
     QFETCH(int, caret);
@@ -262,7 +262,7 @@ void TstReceiveBox::keys_edit()
     QCOMPARE(changes.isEmpty(), expected == initial);
 }
 
-void TstReceiveBox::keys_selectAndCopy()
+void TestReceiveBox::keys_selectAndCopy()
 {
     ReceiveBox box;
     show(box);
@@ -287,7 +287,7 @@ void TstReceiveBox::keys_selectAndCopy()
     QCOMPARE(box.selectedText().right(13), QStringLiteral("\r\nsecond line"));
 }
 
-void TstReceiveBox::cutAndPaste_goThroughClipboard()
+void TestReceiveBox::cutAndPaste_goThroughClipboard()
 {
     ReceiveBox box;
     show(box);
@@ -303,7 +303,7 @@ void TstReceiveBox::cutAndPaste_goThroughClipboard()
     QCOMPARE(box.selStart(), box.length());
 }
 
-void TstReceiveBox::contextMenu_copies()
+void TestReceiveBox::contextMenu_copies()
 {
     ReceiveBox box;
     show(box);
@@ -332,7 +332,7 @@ void TstReceiveBox::contextMenu_copies()
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("copy"));
 }
 
-void TstReceiveBox::inputMethod_commitsText()
+void TestReceiveBox::inputMethod_commitsText()
 {
     ReceiveBox box;
     show(box);
@@ -360,7 +360,7 @@ void TstReceiveBox::inputMethod_commitsText()
     QCOMPARE(box.inputMethodQuery(Qt::ImCursorPosition).toInt(), 5);
 }
 
-void TstReceiveBox::mouse_clickDragShiftClickDoubleClick()
+void TestReceiveBox::mouse_clickDragShiftClickDoubleClick()
 {
     ReceiveBox box;
     show(box);
@@ -388,7 +388,7 @@ void TstReceiveBox::mouse_clickDragShiftClickDoubleClick()
     QCOMPARE(box.selectedText(), QStringLiteral("41"));
 }
 
-void TstReceiveBox::wrap_atBlankOrAnywhereAndRewrapOnResize()
+void TestReceiveBox::wrap_atBlankOrAnywhereAndRewrapOnResize()
 {
     ReceiveBox box;
     show(box, QSize(200, 600));
@@ -430,7 +430,7 @@ void TstReceiveBox::wrap_atBlankOrAnywhereAndRewrapOnResize()
     QCOMPARE(lineStarts(), visualLineStarts(fresh));
 }
 
-void TstReceiveBox::wrap_invisibleCharactersStillMakeLines()
+void TestReceiveBox::wrap_invisibleCharactersStillMakeLines()
 {
     // Binary data shown as characters: NUL and other control characters draw nothing.
     ReceiveBox box;
@@ -443,7 +443,7 @@ void TstReceiveBox::wrap_invisibleCharactersStillMakeLines()
     QVERIFY(box.viewport()->rect().contains(caretRect(box, box.length())));
 }
 
-void TstReceiveBox::tab_advancesToTabStop()
+void TestReceiveBox::tab_advancesToTabStop()
 {
     ReceiveBox box;
     show(box);
@@ -456,7 +456,7 @@ void TstReceiveBox::tab_advancesToTabStop()
     QCOMPARE(afterTwo - caretRect(box, 10).x(), 2 * (afterShort - caretRect(box, 0).x()));
 }
 
-void TstReceiveBox::glyphs_lineUpWithCaret_data()
+void TestReceiveBox::glyphs_lineUpWithCaret_data()
 {
     QTest::addColumn<QStringList>("families");
     QTest::addColumn<QString>("text");
@@ -469,7 +469,7 @@ void TstReceiveBox::glyphs_lineUpWithCaret_data()
     QTest::newRow("latin font, mixed") << latinFont << "W中M文";
 }
 
-void TstReceiveBox::glyphs_lineUpWithCaret()
+void TestReceiveBox::glyphs_lineUpWithCaret()
 {
     QFETCH(QStringList, families);
     QFETCH(QString, text);
@@ -511,7 +511,7 @@ void TstReceiveBox::glyphs_lineUpWithCaret()
         QVERIFY(carets[i + 1] > carets[i]);
 }
 
-void TstReceiveBox::caretToEnd_scrollsToLastLine_data()
+void TestReceiveBox::caretToEnd_scrollsToLastLine_data()
 {
     QTest::addColumn<QString>("block");
     QTest::addColumn<int>("blocks");
@@ -522,7 +522,7 @@ void TstReceiveBox::caretToEnd_scrollsToLastLine_data()
                                 << 6000;
 }
 
-void TstReceiveBox::caretToEnd_scrollsToLastLine()
+void TestReceiveBox::caretToEnd_scrollsToLastLine()
 {
     QFETCH(QString, block);
     QFETCH(int, blocks);
@@ -556,7 +556,7 @@ void TstReceiveBox::caretToEnd_scrollsToLastLine()
     QCOMPARE(bar->value(), bar->maximum());
 }
 
-void TstReceiveBox::wheel_andPageKeysScroll()
+void TestReceiveBox::wheel_andPageKeysScroll()
 {
     ReceiveBox box;
     show(box);
@@ -586,7 +586,7 @@ void TstReceiveBox::wheel_andPageKeysScroll()
     QCOMPARE(bar->value(), 0);
 }
 
-void TstReceiveBox::scrollBar_stepsByLinesInLongText()
+void TestReceiveBox::scrollBar_stepsByLinesInLongText()
 {
     // With more lines than the bar has steps, its arrows still move one line, and dragging it
     // to the top shows the first line.
@@ -612,8 +612,8 @@ void TstReceiveBox::scrollBar_stepsByLinesInLongText()
     QCOMPARE(firstShown(), 0);
 }
 
-QTEST_MAIN(TstReceiveBox)
-void TstReceiveBox::keysAreNoWindowShortcut_data()
+QTEST_MAIN(TestReceiveBox)
+void TestReceiveBox::keysAreNoWindowShortcut_data()
 {
     QTest::addColumn<QKeySequence>("keys");
     // 1: the caret leaves the end or a selection appears; 0: neither; -1: either.
@@ -646,7 +646,7 @@ void TstReceiveBox::keysAreNoWindowShortcut_data()
 }
 
 // A window shortcut on a key the box handles would take it away from the box.
-void TstReceiveBox::keysAreNoWindowShortcut()
+void TestReceiveBox::keysAreNoWindowShortcut()
 {
     QFETCH(QKeySequence, keys);
     QFETCH(int, moves);
@@ -677,7 +677,7 @@ void TstReceiveBox::keysAreNoWindowShortcut()
 
 // Ctrl+F over a 50 MB capture: typing, Return, F3 and Shift+F3 in the find bar, wrapping at the
 // ends, the match selected and shown.
-void TstReceiveBox::findBarIn50MB()
+void TestReceiveBox::findBarIn50MB()
 {
     ReceiveBox box;
     show(box);

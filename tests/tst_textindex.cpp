@@ -193,7 +193,7 @@ void setTestMetrics(WrapIndex &index, qint32 wrap = TestWrap)
 
 } // namespace
 
-class TstTextIndex : public QObject
+class TestTextIndex : public QObject
 {
     Q_OBJECT
 
@@ -212,7 +212,7 @@ private slots:
     void caret_lineEndOfWrappedLine();
 };
 
-void TstTextIndex::index_appendsMatchReference_data()
+void TestTextIndex::index_appendsMatchReference_data()
 {
     QTest::addColumn<QString>("letters");
     QTest::addColumn<quint32>("seed");
@@ -222,7 +222,7 @@ void TstTextIndex::index_appendsMatchReference_data()
     }
 }
 
-void TstTextIndex::index_appendsMatchReference()
+void TestTextIndex::index_appendsMatchReference()
 {
     QFETCH(QString, letters);
     QFETCH(quint32, seed);
@@ -250,7 +250,7 @@ void TstTextIndex::index_appendsMatchReference()
     compareIndex(index, whole);
 }
 
-void TstTextIndex::index_editsMatchReference_data()
+void TestTextIndex::index_editsMatchReference_data()
 {
     QTest::addColumn<QString>("letters");
     QTest::addColumn<QString>("inserted");
@@ -271,7 +271,7 @@ void TstTextIndex::index_editsMatchReference_data()
                             << "cjk" << 300000 << 40;
 }
 
-void TstTextIndex::index_editsMatchReference()
+void TestTextIndex::index_editsMatchReference()
 {
     QFETCH(QString, letters);
     QFETCH(QString, inserted);
@@ -302,7 +302,7 @@ void TstTextIndex::index_editsMatchReference()
     QCOMPARE(store.text(), text);
 }
 
-void TstTextIndex::index_catchUpAfterLaggingAtAnotherWidth()
+void TestTextIndex::index_catchUpAfterLaggingAtAnotherWidth()
 {
     // The box keeps the lines of its previous width and brings them up to date when it comes
     // back to that width.
@@ -322,7 +322,7 @@ void TstTextIndex::index_catchUpAfterLaggingAtAnotherWidth()
     compareIndex(narrow, store.text(), TestWrap);
 }
 
-void TstTextIndex::store_keepsLatin1ChunksNarrow()
+void TestTextIndex::store_keepsLatin1ChunksNarrow()
 {
     TextStore store;
     const QString hex = QStringLiteral("0D 0A 41 ").repeated(100000);
@@ -349,7 +349,7 @@ void TstTextIndex::store_keepsLatin1ChunksNarrow()
     QCOMPARE(wideRuns, 1);
 }
 
-void TstTextIndex::store_find_data()
+void TestTextIndex::store_find_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("needle");
@@ -384,7 +384,7 @@ void TstTextIndex::store_find_data()
                                               << false << true << qint64((1 << 20) - 2);
 }
 
-void TstTextIndex::store_find()
+void TestTextIndex::store_find()
 {
     QFETCH(QString, text);
     QFETCH(QString, needle);
@@ -399,7 +399,7 @@ void TstTextIndex::store_find()
         expected);
 }
 
-void TstTextIndex::caret_steps_data()
+void TestTextIndex::caret_steps_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("step");
@@ -444,7 +444,7 @@ void TstTextIndex::caret_steps_data()
                                               << "word end" << qint64(5) << qint64(5);
 }
 
-void TstTextIndex::caret_steps()
+void TestTextIndex::caret_steps()
 {
     QFETCH(QString, text);
     QFETCH(QString, step);
@@ -465,7 +465,7 @@ void TstTextIndex::caret_steps()
     QCOMPARE(to, expected);
 }
 
-void TstTextIndex::caret_lineEndOfWrappedLine_data()
+void TestTextIndex::caret_lineEndOfWrappedLine_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<qint64>("nextLineStart");
@@ -478,7 +478,7 @@ void TstTextIndex::caret_lineEndOfWrappedLine_data()
     QTest::newRow("line break") << "ab cd\nefgh" << qint64(6) << qint64(5);
 }
 
-void TstTextIndex::caret_lineEndOfWrappedLine()
+void TestTextIndex::caret_lineEndOfWrappedLine()
 {
     QFETCH(QString, text);
     QFETCH(qint64, nextLineStart);
@@ -493,5 +493,5 @@ void TstTextIndex::caret_lineEndOfWrappedLine()
     QCOMPARE(moves.lineCaretEnd(0), caretEnd);
 }
 
-QTEST_GUILESS_MAIN(TstTextIndex)
+QTEST_GUILESS_MAIN(TestTextIndex)
 #include "tst_textindex.moc"

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "serial/receive_box/receive_box.h"
+
+#include <QApplication>
+#include <QTest>
+
+// A receive box on screen as the window shows it, and where its caret is drawn.
+struct ReceiveBoxView
+{
+    static void show(ReceiveBox &box, QSize size = QSize(329, 209))
+    {
+        box.setFont(windowFont());
+        box.resize(size);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        box.activateWindow();
+        box.setFocus();
+    }
+    // Where each visual line starts, from where the caret of each position is drawn.
+    static QList<qint64> visualLineStarts(ReceiveBox &box)
+    {
+        QList<qint64> starts;
+        int lastY = -1;
+        for (qint64 pos = 0; pos <= box.length(); ++pos) {
+            const int y = caretRect(box, pos).y();
+            if (y != lastY)
+                starts.append(pos);
+            lastY = y;
+        }
+        return starts;
+    }
+    // The caret rectangle of pos, in viewport coordinates.
+    static QRect caretRect(ReceiveBox &box, qint64 pos)
+    {
+        box.setSelStart(pos);
+        return box.inputMethodQuery(Qt::ImCursorRectangle)
+            .toRectF()
+            .toRect()
+            .translated(-box.viewport()->pos());
+    }
+
+    // The window's font: a CJK-capable one.
+    static QFont windowFont()
+    {
+        QFont font = QApplication::font();
+        font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
+                          QStringLiteral("WenQuanYi Micro Hei"),
+                          QStringLiteral("Noto Sans CJK SC")});
+        font.setPointSize(9);
+        return font;
+    }
+};

@@ -1,10 +1,12 @@
 #include "serial/receive_box/receive_box.h"
 
 #include "app/frame_pacer.h"
+#include "serial/receive_box/box_keys.h"
 #include "serial/receive_box/find_dialog.h"
 #include "serial/receive_box/scroll_bar.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QStyleHints>

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "serial/receive_box/box_keys.h"
 #include "serial/receive_box/caret_moves.h"
 #include "serial/receive_box/line_renderer.h"
 #include "serial/receive_box/text_store.h"
@@ -9,14 +8,16 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 
+struct BoxKey;
 class FindDialog;
 class QMenu;
 
 // The receive box: a multi-line text box with a vertical scroll bar that holds tens of
 // megabytes without slowing down. Text lives in a TextStore, its visual lines in a WrapIndex,
-// and only the lines on screen are ever laid out, so appending a block costs the block, however
-// long the text (one endless line of hexadecimal included). It still edits like a text box:
-// caret, mouse and keyboard selection, clipboard, typing and input methods.
+// and only the lines on screen are ever drawn (by a LineRenderer), so appending a block costs
+// the block, however long the text (one endless line of hexadecimal included). It still edits
+// like a text box: caret, mouse and keyboard selection, clipboard, typing and input methods
+// (receive_box_editing.cpp), with the keys of box_keys.cpp and the steps of CaretMoves.
 class ReceiveBox : public QAbstractScrollArea
 {
     Q_OBJECT

@@ -1,6 +1,8 @@
 // The receive box's editing: keys, mouse, input methods, the clipboard and the context menu.
 #include "serial/receive_box/receive_box.h"
 
+#include "serial/receive_box/box_keys.h"
+
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGuiApplication>

@@ -5,6 +5,8 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "app/platform.h"
+#include "app/settings_keys.h"
+#include "serial/port_map.h"
 #include "serial/receive_box/receive_box.h"
 #include "settings/settings_file.h"
 
@@ -52,9 +54,9 @@ int main(int argc, char *argv[])
     const QString ini = config.filePath(QStringLiteral("zelqo柯澜欧.ini"));
     // Only the board is there, whatever ports this machine has.
     const SettingsFile settings(ini);
-    for (int n = 1; n < 48; ++n)
-        settings.write(QStringLiteral("端口映射"), QStringLiteral("COM%1").arg(n),
-                       QStringLiteral("/nonexistent"));
+    // The board takes the last number.
+    for (int n = 1; n < portmap::portCount; ++n)
+        settingkeys::portMapEntry(n).write(settings, QStringLiteral("/nonexistent"));
 
     QProcess board;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/platform.h"
+#include "app/settings_keys.h"
+#include "serial/port_map.h"
 #include "settings/settings_file.h"
 
 #include <QList>
@@ -61,12 +63,12 @@ inline std::unique_ptr<Platform> testPlatform(TestPlatform *&view, const QString
     return platform;
 }
 
-// Points every port number 1 to 48 at a device of the test's choosing, or at nothing, so that
+// Points every port number at a device of the test's choosing, or at nothing, so that
 // the ports of the machine running the tests never show up.
 inline void mapPorts(const QString &settingsPath, const QMap<int, QString> &devices)
 {
     const SettingsFile file(settingsPath);
-    for (int n = 1; n <= 48; ++n)
-        file.write(QStringLiteral("端口映射"), QStringLiteral("COM%1").arg(n),
-                   devices.value(n, QStringLiteral("/nonexistent/tty%1").arg(n)));
+    for (int n = 1; n <= portmap::portCount; ++n)
+        settingkeys::portMapEntry(n).write(
+            file, devices.value(n, QStringLiteral("/nonexistent/tty%1").arg(n)));
 }

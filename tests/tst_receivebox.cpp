@@ -23,6 +23,8 @@ private slots:
     void tab_advancesToTabStop();
     void glyphs_lineUpWithCaret_data();
     void glyphs_lineUpWithCaret();
+    void selection_drawnUnderSelectedCharactersOnly_data();
+    void selection_drawnUnderSelectedCharactersOnly();
     void caretToEnd_scrollsToLastLine_data();
     void caretToEnd_scrollsToLastLine();
     void wheel_andPageKeysScroll();
@@ -234,6 +236,51 @@ void TestReceiveBox::glyphs_lineUpWithCaret()
     QVERIFY(inked > 4 * text.size());
     for (int i = 0; i < text.size(); ++i)
         QVERIFY(carets[i + 1] > carets[i]);
+}
+
+void TestReceiveBox::selection_drawnUnderSelectedCharactersOnly_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("breakSelected");
+    // Drawn straight from glyphs, and through the text layout (an accent needs shaping).
+    QTest::newRow("glyphs") << "0D 0A 41 42\r\nnext" << 3 << 5 << false;
+    QTest::newRow("laid out") << "e\u0301 0A 41 42\r\nnext" << 3 << 5 << false;
+    QTest::newRow("over the line break") << "0D 0A\r\nnext" << 3 << 6 << true;
+}
+
+// The highlight lies under the selected characters of the first line, and past its end when the
+// selection goes on over the line break.
+void TestReceiveBox::selection_drawnUnderSelectedCharactersOnly()
+{
+    QFETCH(QString, text);
+    QFETCH(int, from);
+    QFETCH(int, length);
+    QFETCH(bool, breakSelected);
+    ReceiveBox box;
+    show(box);
+    box.setText(text);
+    QList<int> carets;
+    const int lineEnd = int(text.indexOf(u'\r'));
+    for (int pos = 0; pos <= lineEnd; ++pos)
+        carets.append(caretRect(box, pos).x());
+    const int top = caretRect(box, 0).top() + 1;
+    box.setSelection(from, length);
+    box.clearFocus();
+    const QImage image = box.viewport()->grab().toImage();
+    const QPalette::ColorGroup group = box.isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    const QRgb highlight = box.palette().color(group, QPalette::Highlight).rgb();
+    const auto pixel = [&](int x) {
+        return image.pixel(QPoint(x, top) * image.devicePixelRatio());
+    };
+    for (int pos = 0; pos < lineEnd; ++pos) {
+        if (carets[pos + 1] - carets[pos] < 2)
+            continue; // an accent on the letter before
+        const bool selected = pos >= from && pos < from + length;
+        QCOMPARE(pixel((carets[pos] + carets[pos + 1]) / 2) == highlight, selected);
+    }
+    QCOMPARE(pixel(carets[lineEnd] + 2) == highlight, breakSelected);
 }
 
 void TestReceiveBox::caretToEnd_scrollsToLastLine_data()

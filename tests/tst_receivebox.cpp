@@ -25,6 +25,8 @@ private slots:
     void glyphs_lineUpWithCaret();
     void selection_drawnUnderSelectedCharactersOnly_data();
     void selection_drawnUnderSelectedCharactersOnly();
+    void caret_drawnWithFocusOnly_data();
+    void caret_drawnWithFocusOnly();
     void caretToEnd_scrollsToLastLine_data();
     void caretToEnd_scrollsToLastLine();
     void wheel_andPageKeysScroll();
@@ -281,6 +283,38 @@ void TestReceiveBox::selection_drawnUnderSelectedCharactersOnly()
         QCOMPARE(pixel((carets[pos] + carets[pos + 1]) / 2) == highlight, selected);
     }
     QCOMPARE(pixel(carets[lineEnd] + 2) == highlight, breakSelected);
+}
+
+void TestReceiveBox::caret_drawnWithFocusOnly_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("glyphs") << "0D  0A";
+    QTest::newRow("laid out") << "e\u0301  0A";
+}
+
+// A one-pixel caret in the blank between the two words while the box has the focus, none
+// without it.
+void TestReceiveBox::caret_drawnWithFocusOnly()
+{
+    QFETCH(QString, text);
+    ReceiveBox box;
+    show(box);
+    box.setText(text);
+    const qint64 blank = text.indexOf(QLatin1String("  ")) + 1;
+    const QRect caret = caretRect(box, blank);
+    const QPalette::ColorGroup group = box.isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    const QRgb ink = box.palette().color(group, QPalette::Text).rgb();
+    const auto caretShown = [&] {
+        const QImage image = box.viewport()->grab().toImage();
+        // The caret stands at a fraction of a pixel; the rectangle starts at the pixel before.
+        return image.pixel(caret.center() * image.devicePixelRatio()) == ink ||
+               image.pixel((caret.center() + QPoint(1, 0)) * image.devicePixelRatio()) == ink;
+    };
+    QVERIFY(box.hasFocus());
+    box.setSelStart(blank);
+    QVERIFY(caretShown());
+    box.clearFocus();
+    QVERIFY(!caretShown());
 }
 
 void TestReceiveBox::caretToEnd_scrollsToLastLine_data()

@@ -183,19 +183,16 @@ void CounterLabel::resizeEvent(QResizeEvent *event)
 
 void CounterLabel::add(double amount)
 {
-    if (text() != m_parsedCaption) {
-        bool ok = false;
-        m_value = text().toDouble(&ok);
-        // Only the program writes the counters; should one ever hold something else, it restarts.
-        if (!ok)
-            m_value = 0;
-    }
-    m_value += amount;
+    bool ok = false;
+    double value = text().toDouble(&ok);
+    // Only the program writes the counters; should one ever hold something else, it restarts.
+    if (!ok)
+        value = 0;
+    value += amount;
     constexpr double exactIntegers = 9007199254740992.0; // 2^53
-    m_parsedCaption = std::abs(m_value) < exactIntegers && m_value == std::trunc(m_value)
-                          ? QString::number(qint64(m_value))
-                          : QString::number(m_value, 'f', QLocale::FloatingPointShortest);
-    setText(m_parsedCaption);
+    setText(std::abs(value) < exactIntegers && value == std::trunc(value)
+                ? QString::number(qint64(value))
+                : QString::number(value, 'f', QLocale::FloatingPointShortest));
 }
 
 void CounterLabel::paintEvent(QPaintEvent *)

@@ -107,9 +107,6 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    // The caption's value, parsed once: every received block adds to it.
-    QString m_parsedCaption;
-    double m_value = 0;
     // What the parent paints behind the label. A count that changes hundreds of times a second
     // would otherwise repaint the group box behind it each frame.
     QPixmap m_backdrop;

@@ -4,19 +4,8 @@
 
 #include <QFile>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
-
-namespace {
-
-QString systemReason()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-} // namespace
 
 CaptureLog::~CaptureLog()
 {
@@ -29,7 +18,7 @@ bool CaptureLog::start(const QString &path, QString *reason)
     m_fd = ::open(QFile::encodeName(path).constData(),
                   O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0666);
     if (m_fd < 0) {
-        *reason = systemReason();
+        *reason = atomicfile::systemReason();
         return false;
     }
     m_path = path;
@@ -42,7 +31,7 @@ bool CaptureLog::append(const QByteArray &bytes, QString *reason)
         return true;
     if (atomicfile::writeAll(atomicfile::systemWrite(), m_fd, bytes))
         return true;
-    *reason = systemReason();
+    *reason = atomicfile::systemReason();
     stop();
     return false;
 }

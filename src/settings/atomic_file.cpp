@@ -67,6 +67,11 @@ Outcome replace(const WriteFn &write, const QString &target, const QByteArray &b
     return Outcome::Done;
 }
 
+QString systemReason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
 bool save(const QString &path, const QByteArray &bytes, QString *reason)
 {
     struct stat info;
@@ -76,7 +81,7 @@ bool save(const QString &path, const QByteArray &bytes, QString *reason)
         Outcome::Done)
         return true;
     if (reason)
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        *reason = systemReason();
     return false;
 }
 

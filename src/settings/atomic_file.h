@@ -44,6 +44,9 @@ enum class Outcome { Done, Failed, NoNewFile };
 [[nodiscard]] Outcome replace(const WriteFn &write, const QString &target, const QByteArray &bytes,
                               std::optional<mode_t> mode);
 
+// The system's words for errno, for a message.
+[[nodiscard]] QString systemReason();
+
 // replace() for a file the user named; the reason is the system's, for a message.
 [[nodiscard]] bool save(const QString &path, const QByteArray &bytes, QString *reason);
 

@@ -103,7 +103,7 @@ void ReceiveBox::appendText(QStringView piece)
     if (!m_barSync.isActive())
         m_barSync.start(FramePacer::FrameMs, this);
     if (changedLine <= m_top + visibleLineCount())
-        scheduleRepaint();
+        viewport()->update();
     emit Change();
 }
 
@@ -449,11 +449,6 @@ void ReceiveBox::caretMoved()
     const int flash = QGuiApplication::styleHints()->cursorFlashTime();
     if (hasFocus() && flash > 0)
         m_blink.start(flash / 2, this);
-    scheduleRepaint();
-}
-
-void ReceiveBox::scheduleRepaint()
-{
     viewport()->update();
 }
 

@@ -97,7 +97,6 @@ private:
     void ensureCaretVisible();
     void caretMoved();
     void repaintLines(qint64 from, qint64 to);
-    void scheduleRepaint();
 
     [[nodiscard]] CaretMoves caretMoves() const { return {m_store, m_index}; }
     [[nodiscard]] qint64 caretLine() const;

@@ -41,6 +41,8 @@ private slots:
 private:
     void pressKey(QWidget *target, int key, Qt::KeyboardModifiers modifiers, const QString &text,
                   bool autoRepeat = false);
+    // The board's port open, the window shown and widened: the car keys act.
+    [[nodiscard]] bool wideWithBoard();
     std::unique_ptr<WindowFixture> f;
 };
 
@@ -62,6 +64,14 @@ void TestPanels::pressKey(QWidget *target, int key, Qt::KeyboardModifiers modifi
     QApplication::sendEvent(target, &press);
     QKeyEvent release(QEvent::KeyRelease, key, modifiers, text, autoRepeat);
     QApplication::sendEvent(target, &release);
+}
+
+bool TestPanels::wideWithBoard()
+{
+    if (!f->openBoard() || !f->showWindow())
+        return false;
+    emit f->control<ClickLabel>("LabelExpand")->Click();
+    return true;
 }
 
 void TestPanels::carButtons_data()
@@ -166,8 +176,7 @@ void TestPanels::carKeys()
     QFETCH(int, modifiers);
     QFETCH(QByteArray, code);
     QVERIFY(f->openBoard());
-    f->window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
+    QVERIFY(f->showWindow());
     auto *button = f->control<QPushButton>("ManSend");
     button->setFocus();
     // Narrow window: the keys are not car keys.
@@ -182,10 +191,7 @@ void TestPanels::carKeys()
 
 void TestPanels::carKeyInFocusedTextBox()
 {
-    QVERIFY(f->openBoard());
-    f->window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
-    emit f->control<ClickLabel>("LabelExpand")->Click();
+    QVERIFY(wideWithBoard());
     auto *code = f->control<LineBox>("ManAutoText");
     code->setFocus();
     code->setText(QString());
@@ -199,10 +205,7 @@ void TestPanels::carKeyInFocusedTextBox()
 
 void TestPanels::carKeysAfterTabSwitch()
 {
-    QVERIFY(f->openBoard());
-    f->window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
-    emit f->control<ClickLabel>("LabelExpand")->Click();
+    QVERIFY(wideWithBoard());
     f->control<QTabBar>("TabStrip")->setCurrentIndex(1);
     QVERIFY(f->control("FrameCarCtrl")->isHidden());
     auto *focus = f->control<QPushButton>("CommandAT");
@@ -217,10 +220,7 @@ void TestPanels::carKeysAfterTabSwitch()
 
 void TestPanels::carKeyAutoRepeat()
 {
-    QVERIFY(f->openBoard());
-    f->window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(f->window.get()));
-    emit f->control<ClickLabel>("LabelExpand")->Click();
+    QVERIFY(wideWithBoard());
     auto *button = f->control<QPushButton>("ManSend");
     button->setFocus();
     for (int i = 0; i < 4; ++i)

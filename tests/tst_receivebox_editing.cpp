@@ -3,6 +3,7 @@
 #include "serial/receive_box/box_keys.h"
 #include "serial/receive_box/find_dialog.h"
 #include "serial/receive_box/receive_box.h"
+#include "support/context_menu.h"
 #include "support/receive_box_view.h"
 
 #include <QApplication>
@@ -12,11 +13,10 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
+#include <QMap>
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 class TestReceiveBoxEditing : public QObject, private ReceiveBoxView
 {
@@ -29,8 +29,8 @@ private slots:
     void keys_edit_data();
     void keys_edit();
     void keys_selectAndCopy();
-    void cutAndPaste_goThroughClipboard();
-    void contextMenu_copies();
+    void clipboard_data();
+    void clipboard();
     void inputMethod_commitsText();
     void mouse_clickDragShiftClickDoubleClick();
 };
@@ -264,49 +264,64 @@ void TestReceiveBoxEditing::keys_selectAndCopy()
     QCOMPARE(box.selectedText().right(13), QStringLiteral("\r\nsecond line"));
 }
 
-void TestReceiveBoxEditing::cutAndPaste_goThroughClipboard()
+void TestReceiveBoxEditing::clipboard_data()
 {
-    ReceiveBox box;
-    show(box);
-    box.setText(QStringLiteral("keep CUT keep"));
-    box.setSelection(5, 3);
-    QTest::keySequence(&box, QKeySequence::Cut);
-    QCOMPARE(box.text(), QStringLiteral("keep  keep"));
-    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("CUT"));
-    box.setSelStart(box.length());
-    QApplication::clipboard()->setText(QStringLiteral("\r\n粘贴"));
-    QTest::keySequence(&box, QKeySequence::Paste);
-    QCOMPARE(box.text(), QStringLiteral("keep  keep\r\n粘贴"));
-    QCOMPARE(box.selStart(), box.length());
+    QTest::addColumn<QString>("how"); // a standard key, or a context-menu entry
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("expectedText");
+    QTest::addColumn<QString>("expectedClipboard");
+
+    const QString pasted = QStringLiteral("\r\n粘贴");
+    const auto rows = [&](const char *key, const char *entry, int from, int length,
+                          const QString &expectedText, const QString &expectedClipboard) {
+        const QString text = QStringLiteral("keep CUT keep");
+        for (const char *how : {key, entry}) {
+            if (how)
+                QTest::newRow(how) << QString::fromUtf8(how) << text << from << length
+                                   << expectedText << expectedClipboard;
+        }
+    };
+    rows("Copy", "复制(&C)", 5, 3, QStringLiteral("keep CUT keep"), QStringLiteral("CUT"));
+    rows("Cut", "剪切(&T)", 5, 3, QStringLiteral("keep  keep"), QStringLiteral("CUT"));
+    rows("Paste", "粘贴(&P)", 13, 0, QStringLiteral("keep CUT keep") + pasted, pasted);
+    rows(nullptr, "删除(&D)", 5, 3, QStringLiteral("keep  keep"), pasted);
 }
 
-void TestReceiveBoxEditing::contextMenu_copies()
+// Through the keys and through the context menu alike; the clipboard holds pasted beforehand.
+void TestReceiveBoxEditing::clipboard()
 {
+    QFETCH(QString, how);
+    QFETCH(QString, text);
+    QFETCH(int, from);
+    QFETCH(int, length);
+    QFETCH(QString, expectedText);
+    QFETCH(QString, expectedClipboard);
     ReceiveBox box;
     show(box);
-    box.setText(QStringLiteral("menu copy"));
-    box.setSelection(5, 4);
-    QApplication::clipboard()->clear();
-    bool triggered = false;
-    QTimer::singleShot(0, &box, [&triggered] {
-        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        if (!menu)
-            return;
-        for (QAction *action : menu->actions()) {
-            if (action->text() == QStringLiteral("复制(&C)") && action->isEnabled()) {
-                triggered = true;
-                menu->setActiveAction(action);
-                QTest::keyClick(menu, Qt::Key_Return);
-                return;
-            }
-        }
-        menu->close();
-    });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
-                            box.viewport()->mapToGlobal(QPoint(10, 10)));
-    QApplication::sendEvent(box.viewport(), &event);
-    QVERIFY(triggered);
-    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("copy"));
+    box.setText(text);
+    box.setSelection(from, length);
+    QApplication::clipboard()->setText(QStringLiteral("\r\n粘贴"));
+    const QMap<QString, QKeySequence::StandardKey> keys = {
+        {QStringLiteral("Copy"), QKeySequence::Copy},
+        {QStringLiteral("Cut"), QKeySequence::Cut},
+        {QStringLiteral("Paste"), QKeySequence::Paste},
+    };
+    if (keys.contains(how))
+        QTest::keySequence(&box, keys.value(how));
+    else
+        QVERIFY(!useContextMenu(&box, {how}).isEmpty());
+    QCOMPARE(box.text(), expectedText);
+    QCOMPARE(QApplication::clipboard()->text(), expectedClipboard);
+    // A copy keeps the selection; otherwise the caret follows what went in.
+    if (expectedText == text) {
+        QCOMPARE(box.selStart(), from);
+        QCOMPARE(box.selLength(), length);
+    } else {
+        QCOMPARE(box.selLength(), 0);
+        QCOMPARE(box.selStart(), from + expectedText.size() - text.size() + length);
+    }
 }
 
 void TestReceiveBoxEditing::inputMethod_commitsText()

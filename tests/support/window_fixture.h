@@ -4,18 +4,14 @@
 #include "app/form1.h"
 #include "serial/mscomm.h"
 #include "serial/receive_box/receive_box.h"
+#include "support/context_menu.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
 
-#include <QAbstractScrollArea>
-#include <QApplication>
-#include <QContextMenuEvent>
 #include <QLabel>
-#include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -73,39 +69,10 @@ public:
     [[nodiscard]] QString counter(const char *name) const { return control<QLabel>(name)->text(); }
     void setSendText(const QString &text) const { control<MemoBox>("SendText")->setText(text); }
 
-    // Opens the box's context menu with a right click, as a user does, and triggers the entry at
-    // path (a submenu's title, then its entry). Returns the texts of the menu's entries, empty when
-    // the entry was not there.
+    // The box's context menu, used as useContextMenu() does.
     QStringList useMenu(const char *box, const QStringList &path) const
     {
-        QWidget *target = control<QWidget>(box);
-        if (auto *area = qobject_cast<QAbstractScrollArea *>(target))
-            target = area->viewport();
-        QStringList entries;
-        bool chosen = false;
-        QTimer::singleShot(0, [&] {
-            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            for (QAction *entry : menu->actions()) {
-                entries << entry->text();
-                if (entry->text() != path.value(0))
-                    continue;
-                QAction *choice = path.size() == 1 ? entry : nullptr;
-                for (QAction *sub : entry->menu() ? entry->menu()->actions() : QList<QAction *>())
-                    choice = sub->text() == path.value(1) ? sub : choice;
-                if (choice) {
-                    chosen = true;
-                    // While the menu, which owns its entries, is still there.
-                    choice->trigger();
-                }
-            }
-            menu->close();
-        });
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
-                                target->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(target, &event);
-        return chosen ? entries : QStringList();
+        return useContextMenu(control<QWidget>(box), path);
     }
 
     // Chooses "UTF-8" or "GBK" from the box's menu; whether the window now uses it.

@@ -63,6 +63,18 @@ void MemoBox::contextMenuEvent(QContextMenuEvent *event)
     menu->exec(event->globalPos());
 }
 
+void MemoBox::keyPressEvent(QKeyEvent *event)
+{
+    const bool step = (event->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier &&
+                      (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down);
+    if (!step) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    emit historyStep(event->key() == Qt::Key_Up);
+    event->accept();
+}
+
 void MemoBox::onContentsChange(int, int removed, int added)
 {
     if (removed == 0 && added == 0)

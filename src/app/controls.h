@@ -38,9 +38,12 @@ signals:
     void Change();
     // The context menu is about to open with the editor's own entries; more may be added.
     void contextMenuAboutToShow(QMenu *menu);
+    // Ctrl+Up (older) or Ctrl+Down: a step through what was sent before.
+    void historyStep(bool older);
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void onContentsChange(int position, int removed, int added);

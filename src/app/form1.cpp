@@ -3,6 +3,7 @@
 #include "app/frame_pacer.h"
 #include "app/platform.h"
 #include "app/settings_keys.h"
+#include "send/send_history.h"
 #include "serial/capture_log.h"
 #include "serial/mscomm.h"
 #include "serial/port_map.h"
@@ -20,7 +21,8 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
       m_platform(platform ? std::move(platform) : std::make_unique<Platform>()),
       m_settings(std::make_unique<SettingsFile>(m_platform->settingsPath())),
       m_capture(std::make_unique<CaptureLog>()), MSComm1(new MSComm(this)),
-      Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this))
+      Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this)),
+      m_history(std::make_unique<SendHistory>())
 {
     // The captions were laid out for SimSun: half-width Latin, full-width Chinese. WenQuanYi's
     // mono face has the same proportions, so every caption fits its box on Linux too.
@@ -46,7 +48,10 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     connectSerialControls();
     connectCaptureMenu();
     connectEncodingMenu();
+    connectTimestamps();
     connectSendControls();
+    connectLineEndingMenu();
+    connectSendHistory();
     connectCarControls();
     connectBluetoothControls();
     connectTimeSync();

@@ -11,9 +11,9 @@ class CaptureLog;
 class LineBox;
 class MSComm;
 class QAction;
-class QMenu;
 class Platform;
 class QTimer;
+class SendHistory;
 class SettingsFile;
 
 namespace settingkeys {
@@ -76,6 +76,9 @@ private:
     void MSComm1_BytesTaken(const QByteArray &bytes);
     void connectEncodingMenu();
     void TextEncoding_Click(QAction *choice);
+    void connectTimestamps();
+    void RevText_TimestampsShown(bool shown);
+    void SaveRevTextStamped_Click();
     void applyTextEncoding(const QString &name);
     void showPortClosed();
     void showPortOpen();
@@ -83,12 +86,26 @@ private:
     void connectSerialControls();
 
     // send/
-    void ManSend_Click();
+    // Who sends: a panel or the program, or the send box itself (by hand or periodically),
+    // whose text gets the line ending.
+    enum class SendFrom { Program, SendBox, Periodic };
+    void ManSend_Click(SendFrom from = SendFrom::Program);
     void ClearSendText_Click();
     void SendText_Change();
     void AutoSend_Click();
     void AutoSendTimer_Timer();
     void connectSendControls();
+    void connectLineEndingMenu();
+    void LineEnding_Click(QAction *choice);
+    void applyLineEnding(const QString &name);
+    void connectSendHistory();
+    void loadSendHistory();
+    void storeSendHistory();
+    void recordSent(const QString &text);
+    void SendText_HistoryStep(bool older);
+    void SendHistory_Click(const QString &text);
+    void RecordHistory_Click();
+    void ClearHistory_Click();
 
     // panels/
     [[nodiscard]] std::array<std::pair<LineBox *, const settingkeys::Setting *>, 6>
@@ -121,5 +138,9 @@ private:
     QTimer *Timer1;
     QTimer *AutoSendTimer;
     bool m_keyPreview = false;
-    QMenu *m_encodingMenu = nullptr;
+    // What follows each text sent from the send box.
+    QString m_lineEnding;
+    std::unique_ptr<SendHistory> m_history;
+    bool m_recordHistory = true;
+    bool m_steppingHistory = false;
 };

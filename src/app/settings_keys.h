@@ -29,6 +29,8 @@ inline const QString portSection = QStringLiteral("端口设置");
 inline const QString sendSection = QStringLiteral("发送区");
 inline const QString carSection = QStringLiteral("小车控制区");
 inline const QString receiveSection = QStringLiteral("接收区");
+// Keys 1 to 50, the newest sent text first.
+inline const QString sendHistorySection = QStringLiteral("发送历史");
 // Keys COM1 to COM48, each naming the device behind that port number.
 inline const QString portMapSection = QStringLiteral("端口映射");
 
@@ -48,6 +50,12 @@ inline const Setting autoManual{carSection, QStringLiteral("自动/手动"), QSt
 inline const Setting captureFolder{receiveSection, QStringLiteral("保存位置"), QString()};
 // Points; empty or anything but a number reads as the designed size.
 inline const Setting fontSize{receiveSection, QStringLiteral("字号"), QString()};
+// "1": the time gutter is shown.
+inline const Setting timestamps{receiveSection, QStringLiteral("时间戳"), QStringLiteral("0")};
+// "无", "CR", "LF" or "CR+LF", added to each text sent from the send box; anything else is "无".
+inline const Setting lineEnding{sendSection, QStringLiteral("行尾"), QStringLiteral("无")};
+// "0": texts sent by hand are neither recorded nor stored.
+inline const Setting recordHistory{sendSection, QStringLiteral("记录历史"), QStringLiteral("1")};
 
 [[nodiscard]] inline Setting portMapEntry(int commPort)
 {

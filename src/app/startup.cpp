@@ -65,6 +65,10 @@ void Form1::Form_Load()
     const int points = settingkeys::fontSize.read(*m_settings).toInt();
     if (points > 0 && points != ui->RevText->fontPointSize())
         ui->RevText->setFontPointSize(points);
+    ui->RevText->setTimestampsShown(settingkeys::timestamps.read(*m_settings) ==
+                                    QStringLiteral("1"));
+    applyLineEnding(settingkeys::lineEnding.read(*m_settings));
+    loadSendHistory();
     // A hand-edited port name that matches no entry gives number 0, which the component refuses;
     // the port then stays on the number it had, and opening it tells the user.
     (void)MSComm1->setCommPort(ui->ComPort->listIndex() + 1);

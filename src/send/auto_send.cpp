@@ -39,7 +39,7 @@ void Form1::AutoSendTimer_Timer()
 {
     if (ui->OpenCom->text() == captions::closePort) {
         if (MSComm1->OutBufferCount() <= maxQueuedBytes)
-            ManSend_Click();
+            ManSend_Click(SendFrom::Periodic);
         return;
     }
     ui->AutoSend->setText(autoSendOff);

@@ -2,6 +2,7 @@
 
 #include "app/captions.h"
 #include "app/settings_keys.h"
+#include "send/send_history.h"
 #include "send/send_rules.h"
 #include "serial/mscomm.h"
 #include "ui_form1.h"
@@ -10,7 +11,7 @@
 
 void Form1::connectSendControls()
 {
-    connect(ui->ManSend, &QPushButton::clicked, this, &Form1::ManSend_Click);
+    connect(ui->ManSend, &QPushButton::clicked, this, [this] { ManSend_Click(SendFrom::SendBox); });
     connect(ui->ClearSendText, &QPushButton::clicked, this, &Form1::ClearSendText_Click);
     connect(ui->SendText, &MemoBox::Change, this, &Form1::SendText_Change);
     connect(ui->AutoSend, &QPushButton::clicked, this, &Form1::AutoSend_Click);
@@ -18,7 +19,8 @@ void Form1::connectSendControls()
 }
 
 // The one way anything reaches the line: every sender puts its text into the send box first.
-void Form1::ManSend_Click()
+// Text sent from the send box itself, by hand or periodically, gets the chosen line ending.
+void Form1::ManSend_Click(SendFrom from)
 {
     CheckBit_Change();
     if (!MSComm1->PortOpen()) {
@@ -36,13 +38,18 @@ void Form1::ManSend_Click()
         data = QByteArray(1, static_cast<char>(*byte));
     } else if (text.isEmpty()) {
         return;
+    } else if (from != SendFrom::Program) {
+        data = text + m_lineEnding;
     }
     // A refused write means the device has gone; the component has closed itself.
     if (MSComm1->Output(data) != MSComm::NoError) {
         showPortClosed();
         return;
     }
-    ui->SendNum->add(characterCount(text));
+    const bool hex = ui->SendHexSel->isChecked();
+    ui->SendNum->add(characterCount(hex ? text : data.toString()));
+    if (from == SendFrom::SendBox && !hex)
+        recordSent(text);
 }
 
 void Form1::ClearSendText_Click()
@@ -52,5 +59,7 @@ void Form1::ClearSendText_Click()
 
 void Form1::SendText_Change()
 {
+    if (!m_steppingHistory)
+        m_history->stopWalking();
     settingkeys::sendText.write(*m_settings, ui->SendText->text());
 }

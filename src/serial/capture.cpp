@@ -20,6 +20,8 @@ void Form1::connectCaptureMenu()
     connect(ui->RevText, &ReceiveBox::contextMenuAboutToShow, this, [this](QMenu *menu) {
         menu->addSeparator();
         menu->addAction(QStringLiteral("保存接收区…"), this, &Form1::SaveRevText_Click);
+        menu->addAction(QStringLiteral("保存接收区（含时间戳）…"), this,
+                        &Form1::SaveRevTextStamped_Click);
         menu->addAction(m_capture->isRecording() ? QStringLiteral("停止记录")
                                                  : QStringLiteral("记录到文件…"),
                         this, &Form1::RecordRevText_Click);
@@ -49,6 +51,19 @@ void Form1::SaveRevText_Click()
         return;
     QString reason;
     if (!atomicfile::save(path, ui->RevText->text().toUtf8(), &reason))
+        warning(QStringLiteral("无法保存 %1：%2").arg(path, reason), captions::appTitle);
+}
+
+// Each line as "[HH:MM:SS.mmm] " and its text: for reading when something happened.
+void Form1::SaveRevTextStamped_Click()
+{
+    const QString path = askCaptureFile(QStringLiteral("保存接收区（含时间戳）"),
+                                        QStringLiteral("接收区-"), QStringLiteral(".txt"));
+    if (path.isEmpty())
+        return;
+    QString reason;
+    const QString text = ui->RevText->stampedText(0, ui->RevText->length());
+    if (!atomicfile::save(path, text.toUtf8(), &reason))
         warning(QStringLiteral("无法保存 %1：%2").arg(path, reason), captions::appTitle);
 }
 

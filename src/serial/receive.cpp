@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/platform.h"
 #include "app/settings_keys.h"
 #include "serial/mscomm.h"
 #include "ui_form1.h"
@@ -29,26 +30,41 @@ void Form1::MSComm1_OnComm()
         return;
     MSComm1->setInputLen(0);
     const QVariant block = MSComm1->Input();
+    const qint64 arrived = m_platform->now().toMSecsSinceEpoch();
     if (MSComm1->InputMode() == MSComm::comInputModeBinary) {
         const QByteArray bytes = block.toByteArray();
         // Every byte received counts once, whichever way it is shown.
         ui->RevNum->add(bytes.size());
-        ui->RevText->appendText(hexText(bytes));
+        ui->RevText->appendReceived(hexText(bytes), arrived);
         return;
     }
     const QString text = block.toString();
     ui->RevNum->add(characterCount(text));
-    ui->RevText->appendText(text);
+    ui->RevText->appendReceived(text, arrived);
 }
 
 void Form1::RevChrSel_Click()
 {
     MSComm1->setInputMode(MSComm::comInputModeText);
+    ui->RevText->setStamping(ReceiveBox::Stamping::Lines);
 }
 
 void Form1::RevHexSel_Click()
 {
     MSComm1->setInputMode(MSComm::comInputModeBinary);
+    ui->RevText->setStamping(ReceiveBox::Stamping::Bursts);
+}
+
+// The times of received lines are kept whether or not they are shown.
+void Form1::connectTimestamps()
+{
+    connect(ui->RevText, &ReceiveBox::timestampsShownChanged, this,
+            &Form1::RevText_TimestampsShown);
+}
+
+void Form1::RevText_TimestampsShown(bool shown)
+{
+    settingkeys::timestamps.write(*m_settings, shown ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void Form1::RevText_Change()

@@ -15,19 +15,21 @@ const QString gbkName = QStringLiteral("GBK");
 } // namespace
 
 // One choice for both directions, offered in the context menus of the receive and send boxes.
+// Each menu gets a submenu of its own, so that each is a child of the menu that shows it.
 void Form1::connectEncodingMenu()
 {
-    m_encodingMenu = new QMenu(QStringLiteral("文字编码"), this);
-    auto *choices = new QActionGroup(m_encodingMenu);
-    for (const QString &name : {utf8Name, gbkName}) {
-        QAction *choice = m_encodingMenu->addAction(name);
-        choice->setCheckable(true);
-        choices->addAction(choice);
-    }
-    connect(choices, &QActionGroup::triggered, this, &Form1::TextEncoding_Click);
     const auto offer = [this](QMenu *menu) {
         menu->addSeparator();
-        menu->addMenu(m_encodingMenu);
+        QMenu *encodings = menu->addMenu(QStringLiteral("文字编码"));
+        auto *choices = new QActionGroup(encodings);
+        const bool gbk = MSComm1->textEncoding() == MSComm::TextEncoding::Gb18030;
+        for (const QString &name : {utf8Name, gbkName}) {
+            QAction *choice = encodings->addAction(name);
+            choice->setCheckable(true);
+            choice->setChecked(name == (gbk ? gbkName : utf8Name));
+            choices->addAction(choice);
+        }
+        connect(choices, &QActionGroup::triggered, this, &Form1::TextEncoding_Click);
     };
     connect(ui->RevText, &ReceiveBox::contextMenuAboutToShow, this, offer);
     connect(ui->SendText, &MemoBox::contextMenuAboutToShow, this, offer);
@@ -42,8 +44,6 @@ void Form1::TextEncoding_Click(QAction *choice)
 // Anything but "GBK" is UTF-8, so settings files from before the choice behave as they did.
 void Form1::applyTextEncoding(const QString &name)
 {
-    const bool gbk = name == gbkName;
-    MSComm1->setTextEncoding(gbk ? MSComm::TextEncoding::Gb18030 : MSComm::TextEncoding::Utf8);
-    for (QAction *choice : m_encodingMenu->actions())
-        choice->setChecked(choice->text() == (gbk ? gbkName : utf8Name));
+    MSComm1->setTextEncoding(name == gbkName ? MSComm::TextEncoding::Gb18030
+                                             : MSComm::TextEncoding::Utf8);
 }

@@ -274,6 +274,74 @@ QString readValue(const QByteArray &file, const QString &section, const QString 
         cutAtNul(decodeValue(QByteArrayView(file).sliced(begin, line.end - begin))));
 }
 
+namespace {
+
+// Line indexes [header, end) of the first section named section; header is -1 when it is missing.
+std::pair<qsizetype, qsizetype> sectionLines(const QByteArray &file, const QList<Line> &lines,
+                                             const QString &section)
+{
+    const QString name = section.trimmed();
+    qsizetype header = -1;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const Entry entry = classify(file, lines[i]);
+        if (entry.kind != Kind::Section)
+            continue;
+        if (header >= 0)
+            return {header, i};
+        if (sameName(entry.name, name))
+            header = i;
+    }
+    return {header, lines.size()};
+}
+
+} // namespace
+
+QList<std::pair<QString, QString>> readSection(const QByteArray &file, const QString &section)
+{
+    const QList<Line> lines = splitLines(file);
+    const auto [header, end] = sectionLines(file, lines, section);
+    QList<std::pair<QString, QString>> entries;
+    for (qsizetype i = header + 1; header >= 0 && i < end; ++i) {
+        const Entry entry = classify(file, lines[i]);
+        if (entry.kind != Kind::Key)
+            continue;
+        const QByteArrayView raw =
+            QByteArrayView(file).sliced(entry.valueBegin, lines[i].end - entry.valueBegin);
+        entries.append({entry.name, cutAtNul(decodeValue(raw))});
+    }
+    return entries;
+}
+
+QByteArray writeSection(const QByteArray &file, const QString &section,
+                        const QList<std::pair<QString, QString>> &entries)
+{
+    const QList<Line> lines = splitLines(file);
+    const auto [header, end] = sectionLines(file, lines, section);
+    const QByteArray eol = lineEnding(file);
+    QByteArray body;
+    if (!entries.isEmpty()) {
+        body = '[' + section.toUtf8() + ']' + eol;
+        for (const auto &[key, value] : entries)
+            body += key.toUtf8() + '=' + encodeValue(value) + eol;
+    }
+    if (header < 0) {
+        if (body.isEmpty())
+            return file;
+        QByteArray result = file;
+        if (!lines.isEmpty() && lines.last().next == lines.last().end)
+            result.append(eol);
+        return result.append(body);
+    }
+    // Comments and blank lines at the section's end belong to what follows it.
+    qsizetype last = end;
+    while (last > header + 1 && classify(file, lines[last - 1]).kind == Kind::Other)
+        --last;
+    const qsizetype from = lines[header].begin;
+    const qsizetype to = last < lines.size() ? lines[last].begin : file.size();
+    QByteArray result = file;
+    return result.replace(from, to - from, body);
+}
+
 QByteArray writeValue(const QByteArray &file, const QString &section, const QString &key,
                       const QString &value)
 {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 // Private-profile (INI) rules over the bytes of a UTF-8 settings file. No file access here, so
 // the rules can be tested and fuzzed on their own.
@@ -16,5 +19,15 @@ namespace ini {
 // The whole file after setting key in section to value; every other byte stays as it was.
 [[nodiscard]] QByteArray writeValue(const QByteArray &file, const QString &section,
                                     const QString &key, const QString &value);
+
+// A section's keys and values in file order, each value whole (not cut to 255 bytes): for
+// sections whose values must round-trip exactly. Empty when the section is missing.
+[[nodiscard]] QList<std::pair<QString, QString>> readSection(const QByteArray &file,
+                                                             const QString &section);
+
+// The whole file with section holding exactly entries, in that order; no entries removes the
+// section, its header included. Comments and other sections stay byte for byte.
+[[nodiscard]] QByteArray writeSection(const QByteArray &file, const QString &section,
+                                      const QList<std::pair<QString, QString>> &entries);
 
 } // namespace ini

@@ -122,13 +122,34 @@ void rewriteInPlace(const atomicfile::WriteFn &write, const QString &target, con
 
 void SettingsFile::write(const QString &section, const QString &key, const QString &value) const
 {
+    update([&](const QByteArray &bytes) { return ini::writeValue(bytes, section, key, value); });
+}
+
+QList<std::pair<QString, QString>> SettingsFile::readSection(const QString &section) const
+{
+    const Current current = readCurrent(m_path);
+    return ini::readSection(current.state == State::Regular ? current.bytes : QByteArray(),
+                            section);
+}
+
+void SettingsFile::writeSection(const QString &section,
+                                const QList<std::pair<QString, QString>> &entries) const
+{
+    update([&](const QByteArray &bytes) { return ini::writeSection(bytes, section, entries); });
+}
+
+void SettingsFile::update(const std::function<QByteArray(const QByteArray &)> &change) const
+{
     const QString target = writeTarget(m_path);
     const Current current = readCurrent(target);
     // A file that is there but cannot be read must not be replaced by one holding a single key,
     // and a FIFO or a device is no settings file at all.
     if (current.state == State::Unusable)
         return;
-    const QByteArray bytes = ini::writeValue(current.bytes, section, key, value);
+    // Nothing to change is nothing to write: no new file, no empty file where none was.
+    const QByteArray bytes = change(current.bytes);
+    if (bytes == current.bytes)
+        return;
 
     // A fresh machine may have no ~/.config yet.
     QDir().mkpath(QFileInfo(target).absolutePath());

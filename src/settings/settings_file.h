@@ -2,7 +2,11 @@
 
 #include "settings/atomic_file.h"
 
+#include <QList>
 #include <QString>
+
+#include <functional>
+#include <utility>
 
 // The settings file. Nothing is cached: every read and write goes to the file itself, so an edit
 // made while the program runs is seen by the next read, and two running copies share the file.
@@ -22,10 +26,16 @@ public:
     // Whole or not at all, and silent: a write that cannot be completed leaves the file exactly as
     // it was and no temporary file behind; the value in the window stays.
     void write(const QString &section, const QString &key, const QString &value) const;
+    // A whole section, as ini::readSection and ini::writeSection; written whole or not at all.
+    [[nodiscard]] QList<std::pair<QString, QString>> readSection(const QString &section) const;
+    void writeSection(const QString &section,
+                      const QList<std::pair<QString, QString>> &entries) const;
 
     [[nodiscard]] static QString defaultPath();
 
 private:
+    void update(const std::function<QByteArray(const QByteArray &)> &change) const;
+
     QString m_path;
     WriteFn m_write;
 };

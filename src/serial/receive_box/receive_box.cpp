@@ -5,6 +5,8 @@
 #include "serial/receive_box/find_dialog.h"
 #include "serial/receive_box/scroll_bar.h"
 
+#include <QDateTime>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -36,6 +38,17 @@ constexpr int ScrollBarRange = 10000;
 constexpr int FillBand = 64;
 // Replacing a text this long gives its memory back to the system.
 constexpr qint64 LargeText = 4 << 20;
+
+// A block after this much silence starts a new burst.
+constexpr qint64 BurstGapMs = 100;
+// Between the times and the text.
+constexpr int GutterGap = 8;
+const QString NoTime = QStringLiteral("--:--:--.---");
+
+bool isBreak(char16_t c)
+{
+    return c == u'\n' || c == u'\r';
+}
 
 constexpr int MinFontPoints = 6;
 constexpr int MaxFontPoints = 72;
@@ -71,6 +84,8 @@ void ReceiveBox::setText(const QString &text)
         return;
     const bool large = m_store.size() >= LargeText;
     m_store.clear();
+    m_times.clear();
+    m_lastArrival = -1;
     m_spare.clear();
     m_spareValid = false;
     m_store.append(text);
@@ -105,6 +120,117 @@ void ReceiveBox::appendText(QStringView piece)
     if (changedLine <= m_top + visibleLineCount())
         viewport()->update();
     emit Change();
+}
+
+void ReceiveBox::setStamping(Stamping stamping)
+{
+    if (stamping == m_stamping)
+        return;
+    m_stamping = stamping;
+    m_lastArrival = -1;
+}
+
+void ReceiveBox::appendReceived(QStringView piece, qint64 msecs)
+{
+    if (piece.isEmpty())
+        return;
+    const qint64 at = m_store.size();
+    if (m_stamping == Stamping::Bursts) {
+        if (m_lastArrival < 0 || msecs - m_lastArrival >= BurstGapMs)
+            m_times.append(at, msecs);
+    } else {
+        markLineStarts(piece, at, msecs);
+    }
+    m_lastArrival = msecs;
+    appendText(piece);
+}
+
+// A line begins with the first character after a line break (CR LF, LF or a lone CR), even
+// when that break came in an earlier block, and with the first character of the text.
+void ReceiveBox::markLineStarts(QStringView piece, qint64 at, qint64 msecs)
+{
+    const char16_t before = at > 0 ? m_store.at(at - 1) : u'\n';
+    bool lineStart = isBreak(before);
+    bool afterCR = before == u'\r';
+    const char16_t *p = piece.utf16();
+    const qsizetype n = piece.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = p[i];
+        if (lineStart && !(afterCR && c == u'\n')) {
+            m_times.append(at + i, msecs);
+            lineStart = false;
+        }
+        if (c == u'\n' || c == u'\r')
+            lineStart = true;
+        afterCR = c == u'\r';
+    }
+}
+
+void ReceiveBox::setTimestampsShown(bool shown)
+{
+    const int gutter = shown ? gutterWidth() : 0;
+    if (gutter == m_gutter)
+        return;
+    const bool atEnd = m_atEnd;
+    m_gutter = gutter;
+    rewrap();
+    if (atEnd)
+        m_top = maxTop();
+    updateScrollRange();
+    viewport()->update();
+}
+
+QString ReceiveBox::timeText(qint64 msecs)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecs).toString(u"HH:mm:ss.zzz");
+}
+
+QString ReceiveBox::stampedText(qint64 from, qint64 to) const
+{
+    from = qBound<qint64>(0, from, m_store.size());
+    to = qBound<qint64>(from, to, m_store.size());
+    const QString text = m_store.mid(from, to - from);
+    QString out;
+    out.reserve(text.size() + text.size() / 4);
+    // The line (or burst) the range starts in gives the first piece its time.
+    std::optional<ArrivalTimes::Mark> stamp = m_times.lastAtOrBefore(from);
+    if (stamp && stamp->pos < from) {
+        bool broken = false;
+        m_store.forEachRun(stamp->pos, from, [&](const auto *run, qsizetype n) {
+            broken = std::any_of(run, run + n, [](auto c) { return isBreak(char16_t(c)); });
+            return !broken;
+        });
+        if (broken)
+            stamp.reset();
+    }
+    std::optional<ArrivalTimes::Mark> next = m_times.firstIn(from + 1, to);
+    qsizetype begin = 0;
+    const auto emitPiece = [&](qsizetype end) {
+        out += u'[';
+        out += stamp ? timeText(stamp->msecs) : NoTime;
+        out += QLatin1String("] ");
+        out += QStringView(text).mid(begin, end - begin);
+        begin = end;
+        stamp.reset();
+    };
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (next && next->pos == from + i) {
+            // A burst that began inside a line gets a line of its own.
+            if (begin < i) {
+                emitPiece(i);
+                out += u'\n';
+            }
+            stamp = next;
+            next = m_times.firstIn(from + i + 1, to);
+        }
+        const char16_t c = text.at(i).unicode();
+        if (c == u'\n' || (c == u'\r' && (i + 1 == n || text.at(i + 1) != u'\n')))
+            emitPiece(i + 1);
+    }
+    if (begin < n)
+        emitPiece(n);
+    return out;
 }
 
 bool ReceiveBox::followsEnd() const
@@ -197,7 +323,42 @@ void ReceiveBox::paintEvent(QPaintEvent *e)
         look.caretShown = caretHere && hasFocus() && m_caretOn && isEnabled();
         look.preedit = caretHere ? QStringView(m_preedit) : QStringView();
         look.preeditCursor = m_preeditCursor;
-        m_renderer.draw(painter, QPointF(SideMargin, y), m_index.lineStart(line), end, look);
+        m_renderer.draw(painter, QPointF(textLeft(), y), m_index.lineStart(line), end, look);
+    }
+    if (m_gutter > 0)
+        paintGutter(painter, dirty, group);
+}
+
+void ReceiveBox::paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group)
+{
+    const QPalette &pal = palette();
+    const int right = SideMargin + m_gutter - GutterGap / 2;
+    if (dirty.left() >= right)
+        return;
+    painter.fillRect(QRect(0, dirty.top(), right, dirty.height()),
+                     pal.brush(group, QPalette::AlternateBase));
+    painter.setFont(m_renderer.font());
+    // The time of a line still waiting for its line break is drawn dimmer.
+    const qint64 size = m_store.size();
+    const std::optional<ArrivalTimes::Mark> last = m_times.lastAtOrBefore(size);
+    const bool lastOpen =
+        m_stamping == Stamping::Lines && size > 0 && !isBreak(m_store.at(size - 1));
+    const qint64 count = m_index.lineCount();
+    const int lineHeight = m_renderer.lineHeight();
+    const int ascent = QFontMetrics(m_renderer.font()).ascent();
+    const int height = viewport()->height();
+    int y = TopMargin;
+    for (qint64 line = m_top; line < count && y < height; ++line, y += lineHeight) {
+        if (y + lineHeight <= dirty.top() || y > dirty.bottom())
+            continue;
+        const qint64 next = line + 1 < count ? m_index.lineStart(line + 1) : size + 1;
+        const std::optional<ArrivalTimes::Mark> mark =
+            m_times.firstIn(m_index.lineStart(line), next);
+        if (!mark)
+            continue;
+        const bool open = lastOpen && last && last->pos == mark->pos;
+        painter.setPen(pal.color(group, open ? QPalette::PlaceholderText : QPalette::Text));
+        painter.drawText(QPointF(SideMargin, y + ascent), timeText(mark->msecs));
     }
 }
 
@@ -357,6 +518,8 @@ void ReceiveBox::setFontPointSize(int points)
 void ReceiveBox::setupFont()
 {
     m_renderer.setFont(font());
+    if (m_gutter > 0)
+        m_gutter = gutterWidth();
     m_spare.setMetrics(0, m_renderer.tabStop(), m_renderer.widths());
     m_spareValid = false;
     m_index.setMetrics(wrapWidthFor(viewport()->width()), m_renderer.tabStop(),
@@ -387,7 +550,17 @@ void ReceiveBox::rewrap()
 
 qint32 ReceiveBox::wrapWidthFor(int viewportWidth) const
 {
-    return qint32(qMax(MinWrapWidth, viewportWidth - 2 * SideMargin) * Units);
+    return qint32(qMax(MinWrapWidth, viewportWidth - 2 * SideMargin - m_gutter) * Units);
+}
+
+int ReceiveBox::gutterWidth() const
+{
+    return QFontMetrics(m_renderer.font()).horizontalAdvance(NoTime) + GutterGap;
+}
+
+int ReceiveBox::textLeft() const
+{
+    return SideMargin + m_gutter;
 }
 
 qint64 ReceiveBox::maxTop() const
@@ -472,7 +645,7 @@ qint64 ReceiveBox::caretLine() const
 qint64 ReceiveBox::positionAt(QPointF point) const
 {
     const qint64 line = m_top + qint64(qFloor((point.y() - TopMargin) / m_renderer.lineHeight()));
-    return positionInLine(qBound<qint64>(0, line, m_index.lineCount() - 1), point.x() - SideMargin);
+    return positionInLine(qBound<qint64>(0, line, m_index.lineCount() - 1), point.x() - textLeft());
 }
 
 qint64 ReceiveBox::positionInLine(qint64 line, qreal x) const
@@ -491,5 +664,5 @@ QRect ReceiveBox::caretRect() const
 {
     const qint64 row = caretLine() - m_top;
     const int lineHeight = m_renderer.lineHeight();
-    return QRect(SideMargin + qFloor(caretX()), TopMargin + int(row) * lineHeight, 1, lineHeight);
+    return QRect(textLeft() + qFloor(caretX()), TopMargin + int(row) * lineHeight, 1, lineHeight);
 }

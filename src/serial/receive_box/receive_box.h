@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/receive_box/arrival_times.h"
 #include "serial/receive_box/caret_moves.h"
 #include "serial/receive_box/line_renderer.h"
 #include "serial/receive_box/text_store.h"
@@ -7,10 +8,12 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QPalette>
 
 struct BoxKey;
 class FindDialog;
 class QMenu;
+class QPainter;
 
 // The receive box: a multi-line text box with a vertical scroll bar that holds tens of
 // megabytes without slowing down. Text lives in a TextStore, its visual lines in a WrapIndex,
@@ -36,6 +39,22 @@ public:
     // a change should take the caret to the end. A user who scrolls away to read, or selects
     // something to copy, keeps the view, the caret and the selection while data arrives.
     [[nodiscard]] bool followsEnd() const;
+
+    // What the times of received text mark: the start of each line, or of each burst (a block
+    // after a silence), for a stream without line breaks.
+    enum class Stamping { Lines, Bursts };
+    void setStamping(Stamping stamping);
+    // appendText for text that arrived at msecs (since the epoch): its time is kept.
+    void appendReceived(QStringView piece, qint64 msecs);
+    [[nodiscard]] const ArrivalTimes &arrivalTimes() const { return m_times; }
+    // The gutter left of the text showing, on a line's first row, when it began to arrive.
+    [[nodiscard]] bool timestampsShown() const { return m_gutter > 0; }
+    void setTimestampsShown(bool shown);
+    // [from, to) with each line, and each burst, written as "[HH:MM:SS.mmm] " and its text;
+    // a range that starts inside a line gets that line's time.
+    [[nodiscard]] QString stampedText(qint64 from, qint64 to) const;
+    // The time as the gutter shows it, in local time.
+    [[nodiscard]] static QString timeText(qint64 msecs);
     [[nodiscard]] qint64 length() const;
 
     [[nodiscard]] qint64 selStart() const;
@@ -64,6 +83,8 @@ signals:
     void Change();
     // The user changed the font size (Ctrl+wheel, Ctrl+Plus, Ctrl+Minus, Ctrl+0).
     void fontSizeChanged(int points);
+    // The user switched the gutter on or off from the context menu.
+    void timestampsShownChanged(bool shown);
     // The context menu is about to open with the box's own entries; more may be added.
     void contextMenuAboutToShow(QMenu *menu);
 
@@ -87,6 +108,10 @@ protected:
 
 private:
     void setupFont();
+    void markLineStarts(QStringView piece, qint64 at, qint64 msecs);
+    [[nodiscard]] int gutterWidth() const;
+    [[nodiscard]] int textLeft() const;
+    void paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group);
     void rewrap();
     [[nodiscard]] qint32 wrapWidthFor(int viewportWidth) const;
     [[nodiscard]] qint64 maxTop() const;
@@ -113,6 +138,7 @@ private:
     void replaceRange(qint64 pos, qint64 length, QStringView text);
     void deleteStep(CaretStep step, bool forward);
     void copy() const;
+    void copyStamped() const;
     void cut();
     void paste();
     void selectAll();
@@ -141,6 +167,13 @@ private:
     int m_preeditCursor = 0;
 
     LineRenderer m_renderer{m_store};
+
+    ArrivalTimes m_times;
+    Stamping m_stamping = Stamping::Lines;
+    // When the last received block arrived, or -1: the next one starts a burst.
+    qint64 m_lastArrival = -1;
+    // Width of the time gutter, 0 while hidden.
+    int m_gutter = 0;
 
     bool m_caretOn = true;
     QBasicTimer m_blink;

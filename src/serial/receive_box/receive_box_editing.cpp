@@ -196,6 +196,8 @@ void ReceiveBox::contextMenuEvent(QContextMenuEvent *e)
     cutAction->setEnabled(hasSelection);
     QAction *copyAction = menu.addAction(QStringLiteral("复制(&C)"));
     copyAction->setEnabled(hasSelection);
+    QAction *copyStampedAction = menu.addAction(QStringLiteral("复制（含时间戳）"));
+    copyStampedAction->setEnabled(hasSelection);
     QAction *pasteAction = menu.addAction(QStringLiteral("粘贴(&P)"));
     pasteAction->setEnabled(!QGuiApplication::clipboard()->text().isEmpty());
     QAction *deleteAction = menu.addAction(QStringLiteral("删除(&D)"));
@@ -205,6 +207,9 @@ void ReceiveBox::contextMenuEvent(QContextMenuEvent *e)
     selectAllAction->setEnabled(m_store.size() > 0);
     menu.addSeparator();
     menu.addAction(QStringLiteral("查找…"), this, &ReceiveBox::openFind);
+    QAction *stampsAction = menu.addAction(QStringLiteral("显示时间戳"));
+    stampsAction->setCheckable(true);
+    stampsAction->setChecked(timestampsShown());
     emit contextMenuAboutToShow(&menu);
 
     QAction *chosen = menu.exec(e->globalPos());
@@ -212,12 +217,18 @@ void ReceiveBox::contextMenuEvent(QContextMenuEvent *e)
         cut();
     else if (chosen == copyAction)
         copy();
+    else if (chosen == copyStampedAction)
+        copyStamped();
     else if (chosen == pasteAction)
         paste();
     else if (chosen == deleteAction)
         replaceSelection({});
     else if (chosen == selectAllAction)
         selectAll();
+    else if (chosen == stampsAction) {
+        setTimestampsShown(stampsAction->isChecked());
+        emit timestampsShownChanged(timestampsShown());
+    }
 }
 
 qint64 ReceiveBox::moved(CaretStep step, bool forward)
@@ -268,6 +279,7 @@ void ReceiveBox::replaceRange(qint64 pos, qint64 length, QStringView text)
 {
     if (length == 0 && text.isEmpty())
         return;
+    m_times.replaced(pos, length, text.size());
     if (length == 0 && pos == m_store.size()) {
         m_store.append(text);
         m_index.catchUp(m_store);
@@ -301,6 +313,12 @@ void ReceiveBox::copy() const
 {
     if (selLength() > 0)
         QGuiApplication::clipboard()->setText(selectedText());
+}
+
+void ReceiveBox::copyStamped() const
+{
+    if (selLength() > 0)
+        QGuiApplication::clipboard()->setText(stampedText(selStart(), selStart() + selLength()));
 }
 
 void ReceiveBox::cut()

@@ -2,8 +2,10 @@
 // prints the cost of a block at 1 MB and at 50 MB, the sustained rate and the memory a
 // character costs. Every block is painted before the next one is appended.
 //
-//   bench_receive_box            runs every form, each in a process of its own
-//   bench_receive_box FORM       runs one form: hex, text80 or text4000
+//   bench_receive_box              runs every form and way, each in a process of its own
+//   bench_receive_box FORM [WAY]   runs one form: hex, text80 or text4000; one way: plain
+//                                  (text without times), times (the times of lines and bursts
+//                                  kept, as the window does) or gutter (kept and shown)
 
 #include "serial/receive_box/receive_box.h"
 #include "settings/atomic_file.h"
@@ -99,11 +101,16 @@ private:
 
 // A receive box as the window has it: its size and font, and the caret moved to the end on
 // every change, which scrolls to the last line.
+enum class Way { Plain, Times, Gutter };
+
 class ShownBox
 {
 public:
-    ShownBox(int lineLength, QPoint at) : m_source(lineLength)
+    ShownBox(int lineLength, QPoint at, Way way) : m_source(lineLength), m_way(way)
     {
+        m_box.setTimestampsShown(way == Way::Gutter);
+        m_box.setStamping(lineLength == 0 ? ReceiveBox::Stamping::Bursts
+                                          : ReceiveBox::Stamping::Lines);
         QFont font = m_box.font();
         font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
                           QStringLiteral("WenQuanYi Micro Hei"),
@@ -125,7 +132,13 @@ public:
         const QString &piece = m_source.next();
         QElapsedTimer timer;
         timer.start();
-        m_box.appendText(piece);
+        if (m_way == Way::Plain) {
+            m_box.appendText(piece);
+        } else {
+            // A board streaming steadily, with a pause before every eighth block.
+            m_clock += ++m_blocks % 8 == 0 ? 150 : 5;
+            m_box.appendReceived(piece, m_clock);
+        }
         if (appending)
             *appending += timer.nsecsElapsed();
         QCoreApplication::processEvents();
@@ -134,23 +147,42 @@ public:
 
     ReceiveBox &box() { return m_box; }
 
+    // A full repaint of what the box shows, as after a scroll: milliseconds, the median of 51.
+    double frameMs()
+    {
+        std::vector<qint64> ns;
+        for (int i = 0; i < 51; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            m_box.viewport()->repaint();
+            ns.push_back(timer.nsecsElapsed());
+        }
+        return median(ns) / 1e6;
+    }
+
 private:
     ReceiveBox m_box;
     Source m_source;
+    Way m_way;
+    qint64 m_clock = 1'700'000'000'000;
+    int m_blocks = 0;
 };
 
-int runForm(const QString &form)
+int runForm(const QString &form, const QString &wayName)
 {
+    const Way way = wayName == QLatin1String("times")    ? Way::Times
+                    : wayName == QLatin1String("gutter") ? Way::Gutter
+                                                         : Way::Plain;
     const int lineLength = form == QLatin1String("text80")     ? 80
                            : form == QLatin1String("text4000") ? 4000
                                                                : 0;
     QTextStream out(stdout);
 
-    ShownBox small(lineLength, QPoint(0, 0));
+    ShownBox small(lineLength, QPoint(0, 0), way);
     while (small.box().length() < MB)
         small.block();
 
-    ShownBox large(lineLength, QPoint(340, 0));
+    ShownBox large(lineLength, QPoint(340, 0), way);
     const qint64 before = residentBytes();
     QElapsedTimer total;
     qint64 busy = 0;
@@ -173,8 +205,8 @@ int runForm(const QString &form)
 
     const double per1 = median(at1) / 1e3;
     const double per50 = median(at50) / 1e3;
-    out << form << " (" << (lineLength == 0 ? 3 * BlockBytes : BlockBytes)
-        << " characters a block)\n";
+    out << form << " " << (wayName.isEmpty() ? QStringLiteral("plain") : wayName) << " ("
+        << (lineLength == 0 ? 3 * BlockBytes : BlockBytes) << " characters a block)\n";
     out << QStringLiteral("  block at 1 MB   %1 us median, %2 us mean\n")
                .arg(per1, 0, 'f', 1)
                .arg(mean(at1) / 1e3, 0, 'f', 1);
@@ -192,6 +224,9 @@ int runForm(const QString &form)
                .arg(double(after - before) / double(chars), 0, 'f', 2)
                .arg(double(after - before) / MB, 0, 'f', 1)
                .arg(double(chars) / MB, 0, 'f', 1);
+
+    out << QStringLiteral("  frame           %1 ms for a full repaint at 50 MB\n")
+               .arg(large.frameMs(), 0, 'f', 3);
 
     // The window narrows and widens the box on every tab switch.
     ReceiveBox &box = large.box();
@@ -238,18 +273,22 @@ int main(int argc, char **argv)
 {
     if (argc > 1) {
         QApplication app(argc, argv);
-        return runForm(QString::fromLocal8Bit(argv[1]));
+        return runForm(QString::fromLocal8Bit(argv[1]),
+                       argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
     }
     QCoreApplication app(argc, argv);
     QTextStream(stdout) << "platform: " << qEnvironmentVariable("QT_QPA_PLATFORM", "default")
                         << "\n";
     for (const char *form : {"hex", "text80", "text4000"}) {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(form)});
-        child.waitForFinished(-1);
-        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-            return 1;
+        for (const char *way : {"plain", "times", "gutter"}) {
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedChannels);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QString::fromLatin1(form), QString::fromLatin1(way)});
+            child.waitForFinished(-1);
+            if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+                return 1;
+        }
     }
     return 0;
 }

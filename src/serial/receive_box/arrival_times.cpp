@@ -1,5 +1,7 @@
 #include "serial/receive_box/arrival_times.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <limits>
 
@@ -166,4 +168,19 @@ void ArrivalTimes::removeAndShift(qint64 from, qint64 to, qint64 delta)
         }
         ++s;
     }
+}
+
+QString TimeFormat::text(qint64 msecs) const
+{
+    const qint64 second = msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000;
+    if (second != m_second) {
+        m_second = second;
+        m_prefix = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(u"HH:mm:ss.");
+    }
+    const int ms = int(msecs - second * 1000);
+    QString out = m_prefix;
+    out += QLatin1Char(char('0' + ms / 100));
+    out += QLatin1Char(char('0' + ms / 10 % 10));
+    out += QLatin1Char(char('0' + ms % 10));
+    return out;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -61,4 +63,16 @@ private:
 
     std::vector<Segment> m_segments;
     qint64 m_count = 0;
+};
+
+// Writes times as HH:MM:SS.mmm in local time. The conversion to local time, the costly part, is
+// made once a second; the milliseconds are added to it.
+class TimeFormat
+{
+public:
+    [[nodiscard]] QString text(qint64 msecs) const;
+
+private:
+    mutable qint64 m_second = std::numeric_limits<qint64>::min();
+    mutable QString m_prefix;
 };

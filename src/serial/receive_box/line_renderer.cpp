@@ -131,6 +131,29 @@ void LineRenderer::drawGlyphs(QPainter &painter, QPointF origin, const FastLine 
     painter.drawGlyphRun(origin, run);
 }
 
+void LineRenderer::drawLabel(QPainter &painter, QPointF topLeft, QStringView text,
+                             const QColor &color) const
+{
+    FastLine label;
+    qint32 x = 0;
+    label.x.append(0);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        const Glyph g = glyphFor(c);
+        if (!g.drawable || !g.ink) {
+            painter.setPen(color);
+            painter.setFont(m_font);
+            painter.drawText(topLeft + QPointF(0, m_ascent), text.toString());
+            return;
+        }
+        label.glyphs.append(g.index);
+        label.offsets.append(int(i));
+        x += m_widths->of(c);
+        label.x.append(x);
+    }
+    drawGlyphs(painter, topLeft + QPointF(0, m_ascent), label, 0, int(label.glyphs.size()), color);
+}
+
 qreal LineRenderer::xOf(qint64 start, qint64 end, qint64 pos) const
 {
     const int offset = int(qBound(start, pos, end) - start);

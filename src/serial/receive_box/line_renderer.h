@@ -56,6 +56,8 @@ public:
     [[nodiscard]] qint32 tabStop() const { return m_tabStop; }
 
     void draw(QPainter &painter, QPointF topLeft, qint64 start, qint64 end, const Look &look) const;
+    // A short text beside the lines (a time), drawn from the cached glyphs where it can be.
+    void drawLabel(QPainter &painter, QPointF topLeft, QStringView text, const QColor &color) const;
     [[nodiscard]] qreal xOf(qint64 start, qint64 end, qint64 pos) const;
     // The position nearest to x on the line [start, end).
     [[nodiscard]] qint64 positionAt(qint64 start, qint64 end, qreal x) const;

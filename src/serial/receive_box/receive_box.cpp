@@ -5,7 +5,6 @@
 #include "serial/receive_box/find_dialog.h"
 #include "serial/receive_box/scroll_bar.h"
 
-#include <QDateTime>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -154,15 +153,25 @@ void ReceiveBox::markLineStarts(QStringView piece, qint64 at, qint64 msecs)
     bool afterCR = before == u'\r';
     const char16_t *p = piece.utf16();
     const qsizetype n = piece.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = p[i];
-        if (lineStart && !(afterCR && c == u'\n')) {
+    qsizetype i = 0;
+    while (i < n) {
+        if (lineStart) {
+            // The LF of a CR LF whose CR ended the text so far.
+            if (afterCR && p[i] == u'\n') {
+                afterCR = false;
+                ++i;
+                continue;
+            }
             m_times.append(at + i, msecs);
             lineStart = false;
         }
-        if (c == u'\n' || c == u'\r')
-            lineStart = true;
-        afterCR = c == u'\r';
+        while (i < n && (p[i] > u'\r' || !isBreak(p[i])))
+            ++i;
+        if (i == n)
+            break;
+        afterCR = p[i] == u'\r';
+        lineStart = true;
+        ++i;
     }
 }
 
@@ -178,11 +187,6 @@ void ReceiveBox::setTimestampsShown(bool shown)
         m_top = maxTop();
     updateScrollRange();
     viewport()->update();
-}
-
-QString ReceiveBox::timeText(qint64 msecs)
-{
-    return QDateTime::fromMSecsSinceEpoch(msecs).toString(u"HH:mm:ss.zzz");
 }
 
 QString ReceiveBox::stampedText(qint64 from, qint64 to) const
@@ -337,7 +341,6 @@ void ReceiveBox::paintGutter(QPainter &painter, const QRect &dirty, QPalette::Co
         return;
     painter.fillRect(QRect(0, dirty.top(), right, dirty.height()),
                      pal.brush(group, QPalette::AlternateBase));
-    painter.setFont(m_renderer.font());
     // The time of a line still waiting for its line break is drawn dimmer.
     const qint64 size = m_store.size();
     const std::optional<ArrivalTimes::Mark> last = m_times.lastAtOrBefore(size);
@@ -345,7 +348,6 @@ void ReceiveBox::paintGutter(QPainter &painter, const QRect &dirty, QPalette::Co
         m_stamping == Stamping::Lines && size > 0 && !isBreak(m_store.at(size - 1));
     const qint64 count = m_index.lineCount();
     const int lineHeight = m_renderer.lineHeight();
-    const int ascent = QFontMetrics(m_renderer.font()).ascent();
     const int height = viewport()->height();
     int y = TopMargin;
     for (qint64 line = m_top; line < count && y < height; ++line, y += lineHeight) {
@@ -357,8 +359,8 @@ void ReceiveBox::paintGutter(QPainter &painter, const QRect &dirty, QPalette::Co
         if (!mark)
             continue;
         const bool open = lastOpen && last && last->pos == mark->pos;
-        painter.setPen(pal.color(group, open ? QPalette::PlaceholderText : QPalette::Text));
-        painter.drawText(QPointF(SideMargin, y + ascent), timeText(mark->msecs));
+        m_renderer.drawLabel(painter, QPointF(SideMargin, y), timeText(mark->msecs),
+                             pal.color(group, open ? QPalette::PlaceholderText : QPalette::Text));
     }
 }
 

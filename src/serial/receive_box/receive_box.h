@@ -54,7 +54,7 @@ public:
     // a range that starts inside a line gets that line's time.
     [[nodiscard]] QString stampedText(qint64 from, qint64 to) const;
     // The time as the gutter shows it, in local time.
-    [[nodiscard]] static QString timeText(qint64 msecs);
+    [[nodiscard]] QString timeText(qint64 msecs) const { return m_timeFormat.text(msecs); }
     [[nodiscard]] qint64 length() const;
 
     [[nodiscard]] qint64 selStart() const;
@@ -169,6 +169,7 @@ private:
     LineRenderer m_renderer{m_store};
 
     ArrivalTimes m_times;
+    TimeFormat m_timeFormat;
     Stamping m_stamping = Stamping::Lines;
     // When the last received block arrived, or -1: the next one starts a burst.
     qint64 m_lastArrival = -1;

@@ -21,6 +21,8 @@ int sectionHeaders(const QByteArray &file)
 
 } // namespace
 
+using Entries = QList<std::pair<QString, QString>>;
+
 class TestIni : public QObject
 {
     Q_OBJECT
@@ -34,6 +36,8 @@ private slots:
     void roundTrip();
     void injectionStaysInItsValue_data();
     void injectionStaysInItsValue();
+    void writeSection_data();
+    void writeSection();
 };
 
 void TestIni::readValue_data()
@@ -457,6 +461,51 @@ void TestIni::injectionStaysInItsValue()
     QCOMPARE(sectionHeaders(written), headersBefore);
     QCOMPARE(written.count('\r'), file.count('\r'));
     QCOMPARE(written.count('\n'), file.count('\n'));
+}
+
+void TestIni::writeSection_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<Entries>("entries");
+    QTest::addColumn<QByteArray>("expected");
+
+    const Entries two = {{QStringLiteral("1"), QStringLiteral("AT+NAME")},
+                         {QStringLiteral("2"), QStringLiteral("ping")}};
+    QTest::newRow("new, after a file without a final newline")
+        << QByteArray("[端口设置]\n端口=COM3") << two
+        << QByteArray("[端口设置]\n端口=COM3\n[发送历史]\n1=AT+NAME\n2=ping\n");
+    QTest::newRow("replaced between sections, comments after it kept")
+        << QByteArray("[a]\r\nx=1\r\n[发送历史]\r\n1=old\r\n2=older\r\n3=oldest\r\n\r\n; "
+                      "mine\r\n[b]\r\ny=2\r\n")
+        << two
+        << QByteArray(
+               "[a]\r\nx=1\r\n[发送历史]\r\n1=AT+NAME\r\n2=ping\r\n\r\n; mine\r\n[b]\r\ny=2\r\n");
+    QTest::newRow("removed, the others byte for byte")
+        << QByteArray("[a]\nx=1\n[发送历史]\n1=secret\n[b]\ny=2\n") << Entries()
+        << QByteArray("[a]\nx=1\n[b]\ny=2\n");
+    QTest::newRow("removed at the end")
+        << QByteArray("[a]\nx=1\n[发送历史]\n1=wifi,pass") << Entries() << QByteArray("[a]\nx=1\n");
+    QTest::newRow("removing what is not there")
+        << QByteArray("[a]\nx=1\n") << Entries() << QByteArray("[a]\nx=1\n");
+    QTest::newRow("multi-line, quotes, long and Chinese values round-trip")
+        << QByteArray()
+        << Entries{{QStringLiteral("1"), QStringLiteral("你好\r\nAT\"x\"\\n")},
+                   {QStringLiteral("2"), QString(400, QChar(u'长'))},
+                   {QStringLiteral("3"), QStringLiteral("\"quoted\\r\"")}}
+        << QByteArray();
+}
+
+void TestIni::writeSection()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(Entries, entries);
+    QFETCH(QByteArray, expected);
+    const QString h = QStringLiteral("发送历史");
+    const QByteArray written = ini::writeSection(file, h, entries);
+    if (!expected.isEmpty() || entries.isEmpty())
+        QCOMPARE(written, expected);
+    // What is written reads back whole, not cut to 255 bytes.
+    QCOMPARE(ini::readSection(written, h), entries);
 }
 
 QTEST_GUILESS_MAIN(TestIni)

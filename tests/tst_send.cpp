@@ -1,9 +1,13 @@
 // Sending: the rules for the hexadecimal byte and the period, then sending once and
 // periodically to a pseudo-terminal playing the board.
+#include "send/send_history.h"
 #include "send/send_rules.h"
 #include "serial/mscomm.h"
+#include "settings/settings_file.h"
+#include "support/ini_bytes.h"
 #include "support/window_fixture.h"
 
+#include <QMenu>
 #include <QRadioButton>
 
 #include <unistd.h>
@@ -33,6 +37,11 @@ private slots:
     void periodicSendZeroPeriod();
     void periodicSendRefusedPeriod_data();
     void periodicSendRefusedPeriod();
+    void lineEnding_data();
+    void lineEnding();
+    void historyKeysAndRestart();
+    void historyMenuCapAndClear();
+    void historyNotRecorded();
 
 private:
     std::unique_ptr<WindowFixture> f;
@@ -327,6 +336,179 @@ void TestSend::periodicSendRefusedPeriod()
     QVERIFY(!f->autoSendTimer().isActive());
     // The line settings were applied first all the same.
     QCOMPARE(f->comm().Settings(), QStringLiteral("19200,N,8,1"));
+}
+
+void TestSend::lineEnding_data()
+{
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QByteArray>("ending");
+    QTest::newRow("无") << "无" << QByteArray();
+    QTest::newRow("CR") << "CR" << QByteArray("\r");
+    QTest::newRow("LF") << "LF" << QByteArray("\n");
+    QTest::newRow("CR+LF") << "CR+LF" << QByteArray("\r\n");
+}
+
+// The ending goes after every text sent from the send box, by hand and periodically, and is
+// counted; hex sends and the panels' codes go out as they are.
+void TestSend::lineEnding()
+{
+    QFETCH(QString, choice);
+    QFETCH(QByteArray, ending);
+    QVERIFY(f->openBoard());
+    QVERIFY(f->useMenu("SendText", {QStringLiteral("发送行尾"), choice})
+                .contains(QStringLiteral("发送行尾")));
+    QCOMPARE(SettingsFile(f->iniPath()).read("发送区", "行尾", "missing"), choice);
+    QCOMPARE(f->control<QPushButton>("ManSend")->toolTip(), QStringLiteral("发送行尾：") + choice);
+
+    f->setSendText(QStringLiteral("你好\r\nAT"));
+    f->click("ManSend");
+    const QByteArray line = QByteArray("你好\r\nAT") + ending;
+    QCOMPARE(f->board.readExactly(line.size() + 1, 300), line);
+    QCOMPARE(f->counter("SendNum"), QString::number(6 + ending.size()));
+
+    f->control<LineBox>("AutoSendCycle")->setText(QStringLiteral("20"));
+    f->click("AutoSend");
+    QCOMPARE(f->board.readExactly(2 * line.size()), line + line);
+    f->click("AutoSend");
+    QTest::qWait(50);
+    (void)f->board.readAvailable();
+
+    f->click("Forward");
+    QCOMPARE(f->board.readExactly(4, 300), QByteArray("11:"));
+    f->control<QRadioButton>("SendHexSel")->setChecked(true);
+    f->setSendText(QStringLiteral("41"));
+    f->click("ManSend");
+    QCOMPARE(f->board.readExactly(2, 300), QByteArray("A"));
+
+    // The next window sends with the stored choice.
+    f->window = std::make_unique<Form1>(testPlatform(f->platform, f->iniPath()));
+    QVERIFY(f->openBoard());
+    f->setSendText(QStringLiteral("x"));
+    f->click("ManSend");
+    QCOMPARE(f->board.readExactly(2 + ending.size(), 300), "x" + ending);
+}
+
+// Ctrl+Up and Ctrl+Down walk through what was sent by hand, as a shell does; the history
+// outlives the window, multi-line and Chinese texts whole.
+void TestSend::historyKeysAndRestart()
+{
+    QVERIFY(f->showWindow(true));
+    QVERIFY(f->openBoard());
+    auto *box = f->control<MemoBox>("SendText");
+    const QStringList sent = {"AT", "你好\r\n世界", "你好\r\n世界", "AT+NAME=\"car\""};
+    for (const QString &text : sent) {
+        f->setSendText(text);
+        f->click("ManSend");
+    }
+    (void)f->board.readExactly(64, 300);
+    box->setFocus();
+    box->setText(QStringLiteral("half typed"));
+    const auto step = [&](bool older) {
+        QTest::keyClick(box, older ? Qt::Key_Up : Qt::Key_Down, Qt::ControlModifier);
+        return box->text();
+    };
+    QCOMPARE(step(true), QStringLiteral("AT+NAME=\"car\""));
+    QCOMPARE(step(true), QStringLiteral("你好\r\n世界"));
+    QCOMPARE(step(true), QStringLiteral("AT"));
+    QCOMPARE(step(true), QStringLiteral("AT"));
+    QCOMPARE(step(false), QStringLiteral("你好\r\n世界"));
+    // What the walk shows is the send box's text, stored as any edit is.
+    QCOMPARE(SettingsFile(f->iniPath()).read("发送区", "发送文本框", "missing"),
+             QStringLiteral("你好\r\n世界"));
+    QCOMPARE(step(false), QStringLiteral("AT+NAME=\"car\""));
+    QCOMPARE(step(false), QStringLiteral("half typed"));
+    QCOMPARE(step(false), QStringLiteral("half typed"));
+    // Plain Up still moves the caret in the box.
+    QTest::keyClick(box, Qt::Key_Up);
+    QCOMPARE(box->text(), QStringLiteral("half typed"));
+
+    f->window = std::make_unique<Form1>(testPlatform(f->platform, f->iniPath()));
+    box = f->control<MemoBox>("SendText");
+    QVERIFY(f->showWindow(true));
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Up, Qt::ControlModifier);
+    QCOMPARE(box->text(), QStringLiteral("AT+NAME=\"car\""));
+    QTest::keyClick(box, Qt::Key_Up, Qt::ControlModifier);
+    QCOMPARE(box->text(), QStringLiteral("你好\r\n世界"));
+}
+
+// "最近发送" lists the newest twenty, shortened, with the whole text in the tooltip; at most fifty
+// are kept; "清除历史" leaves no trace in the settings file.
+void TestSend::historyMenuCapAndClear()
+{
+    QVERIFY(f->openBoard());
+    const QString longText = QString(120, QLatin1Char('x')) + QStringLiteral("&end");
+    for (int i = 0; i < 55; ++i) {
+        f->setSendText(i == 54 ? longText : QStringLiteral("cmd %1").arg(i));
+        f->click("ManSend");
+    }
+    (void)f->board.readExactly(1 << 12, 300);
+    const auto stored = SettingsFile(f->iniPath()).readSection(QStringLiteral("发送历史"));
+    QCOMPARE(stored.size(), SendHistory::MaxEntries);
+    QCOMPARE(stored.first(), std::make_pair(QStringLiteral("1"), longText));
+    QCOMPARE(stored.last().second, QStringLiteral("cmd 5"));
+
+    QStringList captions;
+    QString tooltip;
+    QTimer::singleShot(0, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        for (QAction *entry : menu ? menu->actions() : QList<QAction *>()) {
+            if (entry->text() != QStringLiteral("最近发送"))
+                continue;
+            for (QAction *sub : entry->menu()->actions())
+                captions << sub->text();
+            tooltip = entry->menu()->actions().first()->toolTip();
+            entry->menu()->actions().at(1)->trigger();
+        }
+        if (menu)
+            menu->close();
+    });
+    QWidget *viewport = f->control<MemoBox>("SendText")->viewport();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            viewport->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(viewport, &event);
+    // Twenty entries, a separator, "记录发送历史" and "清除历史".
+    QCOMPARE(captions.size(), 23);
+    QVERIFY(captions.first().endsWith(QStringLiteral("…")));
+    QCOMPARE(tooltip, longText);
+    QCOMPARE(captions.at(1), QStringLiteral("cmd 53"));
+    QCOMPARE(captions.at(19), QStringLiteral("cmd 35"));
+    QCOMPARE(captions.mid(21), QStringList({"记录发送历史", "清除历史"}));
+    QCOMPARE(f->control<MemoBox>("SendText")->text(), QStringLiteral("cmd 53"));
+
+    QVERIFY(!f->useMenu("SendText", {QStringLiteral("最近发送"), QStringLiteral("清除历史")})
+                 .isEmpty());
+    QVERIFY(!readBytes(f->iniPath()).contains("发送历史"));
+    QVERIFY(!readBytes(f->iniPath()).contains("cmd 52"));
+    f->window = std::make_unique<Form1>(testPlatform(f->platform, f->iniPath()));
+    auto *box = f->control<MemoBox>("SendText");
+    box->setText(QStringLiteral("x"));
+    QTest::keyClick(box, Qt::Key_Up, Qt::ControlModifier);
+    QCOMPARE(box->text(), QStringLiteral("x"));
+}
+
+// With "记录发送历史" off nothing is recorded; periodic and panel sends never are.
+void TestSend::historyNotRecorded()
+{
+    QVERIFY(f->openBoard());
+    f->setSendText(QStringLiteral("tick"));
+    f->control<LineBox>("AutoSendCycle")->setText(QStringLiteral("20"));
+    f->click("AutoSend");
+    QVERIFY(!f->board.readExactly(8).isEmpty());
+    f->click("AutoSend");
+    f->click("Forward");
+    QVERIFY(SettingsFile(f->iniPath()).readSection(QStringLiteral("发送历史")).isEmpty());
+
+    QVERIFY(!f->useMenu("SendText", {QStringLiteral("最近发送"), QStringLiteral("记录发送历史")})
+                 .isEmpty());
+    QCOMPARE(SettingsFile(f->iniPath()).read("发送区", "记录历史", "missing"), QStringLiteral("0"));
+    f->setSendText(QStringLiteral("wifi password"));
+    f->click("ManSend");
+    QVERIFY(SettingsFile(f->iniPath()).readSection(QStringLiteral("发送历史")).isEmpty());
+    auto *box = f->control<MemoBox>("SendText");
+    box->setText(QStringLiteral("typed"));
+    QTest::keyClick(box, Qt::Key_Up, Qt::ControlModifier);
+    QCOMPARE(box->text(), QStringLiteral("typed"));
 }
 
 QTEST_MAIN(TestSend)

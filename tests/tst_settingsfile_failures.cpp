@@ -1,5 +1,6 @@
 // Settings writes that cannot be done: a full disk, a write that fails halfway, a read-only
 // folder, an unreadable file, a path that is no regular file. The file stays as it was.
+#include "settings/ini.h"
 #include "settings/settings_file.h"
 #include "support/ini_bytes.h"
 
@@ -219,12 +220,20 @@ void TestSettingsFileFailures::failedWriteKeepsFile_data()
     QTest::addColumn<bool>("inPlace");
     QTest::addColumn<qsizetype>("failAfter");
     QTest::addColumn<int>("error");
+    // A key, a whole section (the send history), or a section taken out (history cleared).
+    QTest::addColumn<QString>("what");
 
     for (const bool inPlace : {false, true}) {
-        const char *how = inPlace ? "in place" : "replace";
-        QTest::addRow("%s, nothing written", how) << inPlace << qsizetype(0) << ENOSPC;
-        QTest::addRow("%s, half written", how) << inPlace << handEdited.size() / 2 << ENOSPC;
-        QTest::addRow("%s, all but one byte", how) << inPlace << handEdited.size() << EIO;
+        for (const char *what : {"key", "section", "section removed"}) {
+            // failAfter: bytes of the new file written before the failure; -1 all but one.
+            const char *how = inPlace ? "in place" : "replace";
+            QTest::addRow("%s %s, nothing written", how, what)
+                << inPlace << qsizetype(0) << ENOSPC << what;
+            QTest::addRow("%s %s, half written", how, what)
+                << inPlace << handEdited.size() / 3 << ENOSPC << what;
+            QTest::addRow("%s %s, all but one byte", how, what)
+                << inPlace << qsizetype(-1) << EIO << what;
+        }
     }
 }
 
@@ -234,6 +243,7 @@ void TestSettingsFileFailures::failedWriteKeepsFile()
     QFETCH(bool, inPlace);
     QFETCH(qsizetype, failAfter);
     QFETCH(int, error);
+    QFETCH(QString, what);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -247,6 +257,20 @@ void TestSettingsFileFailures::failedWriteKeepsFile()
         QVERIFY(writeBytes(path, handEdited));
     const QString folderPath = QFileInfo(path).absolutePath();
     const QStringList before = entries(folderPath);
+
+    const QList<std::pair<QString, QString>> history = {
+        {QStringLiteral("1"), QStringLiteral("AT")},
+        {QStringLiteral("2"), QStringLiteral("你好\r\n")}};
+    const QByteArray newBytes =
+        what == QLatin1String("key")
+            ? ini::writeValue(handEdited, QStringLiteral("端口设置"), QStringLiteral("端口"),
+                              QStringLiteral("COM12"))
+            : ini::writeSection(handEdited,
+                                what == QLatin1String("section") ? QStringLiteral("发送历史")
+                                                                 : QStringLiteral("端口映射"),
+                                what == QLatin1String("section") ? history : decltype(history)());
+    if (failAfter < 0)
+        failAfter = newBytes.size() - 1;
 
     // The write fails once, after failAfter bytes; the disk works again afterwards.
     qsizetype written = 0;
@@ -262,7 +286,12 @@ void TestSettingsFileFailures::failedWriteKeepsFile()
         written += n > 0 ? n : 0;
         return n;
     });
-    settings.write(QStringLiteral("端口设置"), QStringLiteral("端口"), QStringLiteral("COM12"));
+    if (what == QLatin1String("key"))
+        settings.write(QStringLiteral("端口设置"), QStringLiteral("端口"), QStringLiteral("COM12"));
+    else if (what == QLatin1String("section"))
+        settings.writeSection(QStringLiteral("发送历史"), history);
+    else
+        settings.writeSection(QStringLiteral("端口映射"), {});
 
     QVERIFY(failed);
     QCOMPARE(readBytes(path), handEdited);

@@ -1,3 +1,4 @@
+#include "serial/receive_box/arrival_times.h"
 #include "serial/receive_box/caret_moves.h"
 #include "serial/receive_box/char_widths.h"
 #include "serial/receive_box/text_store.h"
@@ -6,6 +7,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -210,6 +212,10 @@ private slots:
     void caret_steps();
     void caret_lineEndOfWrappedLine_data();
     void caret_lineEndOfWrappedLine();
+    void times_matchReference_data();
+    void times_matchReference();
+    void times_edits_data();
+    void times_edits();
 };
 
 void TestTextIndex::index_appendsMatchReference_data()
@@ -491,6 +497,141 @@ void TestTextIndex::caret_lineEndOfWrappedLine()
     QCOMPARE(index.lineStart(1), nextLineStart);
     const CaretMoves moves(store, index);
     QCOMPARE(moves.lineCaretEnd(0), caretEnd);
+}
+
+namespace {
+
+// The marks as a plain ordered map, edited by the rule the arrival times promise.
+using Reference = std::map<qint64, qint64>;
+
+void referenceReplace(Reference &ref, qint64 pos, qint64 removed, qint64 inserted, qint64 size)
+{
+    const bool atEnd = removed > 0 && ref.count(pos + removed) > 0;
+    const qint64 from = atEnd || pos >= size ? pos : pos + 1;
+    const qint64 to = qMax(from, pos + removed);
+    Reference out;
+    for (const auto &[p, t] : ref) {
+        if (p < from)
+            out[p] = t;
+        else if (p >= to)
+            out[p + inserted - removed] = t;
+    }
+    ref = out;
+}
+
+void compareTimes(const ArrivalTimes &times, const Reference &ref, qint64 size)
+{
+    QCOMPARE(times.count(), qint64(ref.size()));
+    // Every mark found from the position before it, and the gaps between found empty.
+    qint64 previous = -1;
+    for (const auto &[p, t] : ref) {
+        const std::optional<ArrivalTimes::Mark> found = times.firstIn(previous + 1, size + 1);
+        QVERIFY2(found, qPrintable(QStringLiteral("mark at %1 missing").arg(p)));
+        QCOMPARE(found->pos, p);
+        QCOMPARE(found->msecs, t);
+        const std::optional<ArrivalTimes::Mark> last = times.lastAtOrBefore(p);
+        QVERIFY(last && last->pos == p);
+        if (p > previous + 1) {
+            const std::optional<ArrivalTimes::Mark> before = times.lastAtOrBefore(p - 1);
+            QCOMPARE(before ? before->pos : -1, previous);
+        }
+        previous = p;
+    }
+    QVERIFY(!times.firstIn(previous + 1, size + 1));
+}
+
+} // namespace
+
+void TestTextIndex::times_matchReference_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("marks");
+    QTest::addColumn<qint64>("maxGap");
+    QTest::addColumn<qint64>("maxPause");
+    // Whether the marks must cost no more than 8 bytes each, a segment's worth aside.
+    QTest::addColumn<bool>("compact");
+    // Lines of a few dozen characters, over several segments.
+    QTest::newRow("lines") << 1u << 12000 << qint64(120) << qint64(50) << true;
+    // Gaps past 4 GB of text and pauses past 24 days, which no segment offset can hold.
+    QTest::newRow("huge gaps and pauses")
+        << 2u << 3000 << (qint64(1) << 33) << (qint64(1) << 32) << false;
+    QTest::newRow("one character a line") << 3u << 9000 << qint64(1) << qint64(1) << true;
+}
+
+void TestTextIndex::times_matchReference()
+{
+    QFETCH(quint32, seed);
+    QFETCH(int, marks);
+    QFETCH(qint64, maxGap);
+    QFETCH(qint64, maxPause);
+    QFETCH(bool, compact);
+    QRandomGenerator random(seed);
+    ArrivalTimes times;
+    Reference ref;
+    qint64 pos = 0;
+    qint64 clock = 1'700'000'000'000;
+    const auto bounded = [&](qint64 max) { return qint64(random.bounded(quint64(max) + 1)); };
+    for (int i = 0; i < marks; ++i) {
+        pos += bounded(maxGap);
+        clock += bounded(maxPause) - (maxPause > 1 ? maxPause / 8 : 0);
+        times.append(pos, clock);
+        ref[pos] = clock;
+        // Now and then an edit somewhere in the text.
+        if (random.bounded(40) == 0) {
+            const qint64 at = bounded(pos);
+            const qint64 removed = qMin(pos - at, bounded(maxGap * 3));
+            const qint64 inserted = bounded(maxGap * 2);
+            const qint64 size = pos + 1 + inserted - removed;
+            times.replaced(at, removed, inserted, size);
+            referenceReplace(ref, at, removed, inserted, size);
+            pos += inserted - removed;
+        }
+    }
+    compareTimes(times, ref, pos);
+    if (compact)
+        QVERIFY(times.memoryUsed() <= qint64(ref.size()) * 8 + 32768 + 4096);
+    times.clear();
+    QCOMPARE(times.count(), 0);
+    QVERIFY(!times.firstIn(0, pos + 1));
+}
+
+void TestTextIndex::times_edits_data()
+{
+    QTest::addColumn<qint64>("pos");
+    QTest::addColumn<qint64>("removed");
+    QTest::addColumn<qint64>("inserted");
+    QTest::addColumn<QList<qint64>>("expected");
+    // Lines begin at 0, 10 and 20.
+    QTest::newRow("a whole line deleted: the next takes its place")
+        << qint64(10) << qint64(10) << qint64(0) << QList<qint64>{0, 10};
+    QTest::newRow("a line's first character deleted: it keeps its time")
+        << qint64(10) << qint64(1) << qint64(0) << QList<qint64>{0, 10, 19};
+    QTest::newRow("typed at a line's start")
+        << qint64(10) << qint64(0) << qint64(3) << QList<qint64>{0, 10, 23};
+    QTest::newRow("typed inside a line")
+        << qint64(5) << qint64(0) << qint64(2) << QList<qint64>{0, 12, 22};
+    QTest::newRow("a range over a line start")
+        << qint64(5) << qint64(10) << qint64(1) << QList<qint64>{0, 11};
+    QTest::newRow("everything") << qint64(0) << qint64(25) << qint64(0) << QList<qint64>{};
+    QTest::newRow("the last line's text")
+        << qint64(20) << qint64(5) << qint64(0) << QList<qint64>{0, 10};
+}
+
+void TestTextIndex::times_edits()
+{
+    QFETCH(qint64, pos);
+    QFETCH(qint64, removed);
+    QFETCH(qint64, inserted);
+    QFETCH(QList<qint64>, expected);
+    ArrivalTimes times;
+    for (const qint64 p : {0, 10, 20})
+        times.append(p, 1000 + p);
+    times.replaced(pos, removed, inserted, 25 - removed + inserted);
+    QList<qint64> kept;
+    for (std::optional<ArrivalTimes::Mark> m = times.firstIn(0, 1000); m;
+         m = times.firstIn(m->pos + 1, 1000))
+        kept << m->pos;
+    QCOMPARE(kept, expected);
 }
 
 QTEST_GUILESS_MAIN(TestTextIndex)

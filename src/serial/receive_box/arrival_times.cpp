@@ -62,21 +62,24 @@ void ArrivalTimes::append(qint64 pos, qint64 msecs)
             return;
         }
     }
+    // A segment after a full one will fill too; one started by a long pause may stay small.
+    const bool reserve = !m_segments.empty() && m_segments.back().entries.size() == SegmentEntries;
     Segment segment;
     segment.basePos = pos;
     segment.baseMsecs = msecs;
-    segment.entries.reserve(SegmentEntries);
+    if (reserve)
+        segment.entries.reserve(SegmentEntries);
     segment.entries.push_back({0, 0});
     m_segments.push_back(std::move(segment));
     ++m_count;
 }
 
-void ArrivalTimes::replaced(qint64 pos, qint64 removed, qint64 inserted)
+void ArrivalTimes::replaced(qint64 pos, qint64 removed, qint64 inserted, qint64 size)
 {
     const qint64 end = pos + removed;
     // The line that began at the range's end now begins at pos, and its time goes with it.
     const std::optional<Mark> atEnd = removed > 0 ? firstIn(end, end + 1) : std::nullopt;
-    const qint64 from = atEnd ? pos : pos + 1;
+    const qint64 from = atEnd || pos >= size ? pos : pos + 1;
     removeAndShift(from, qMax(from, end), inserted - removed);
 }
 

@@ -27,9 +27,10 @@ public:
 
     // pos must not lie before the last mark; a mark at the last mark's position replaces it.
     void append(qint64 pos, qint64 msecs);
-    // The text's range [pos, pos + removed) has been replaced by `inserted` characters. Marks
-    // inside it go; one at pos stays unless the mark just after the range moves onto pos.
-    void replaced(qint64 pos, qint64 removed, qint64 inserted);
+    // The text's range [pos, pos + removed) has been replaced by `inserted` characters, leaving
+    // `size` characters. Marks inside it go; one at pos stays while a character is there, unless
+    // the mark just after the range moves onto pos.
+    void replaced(qint64 pos, qint64 removed, qint64 inserted, qint64 size);
 
     // The first mark at or after pos, if it lies before `before`.
     [[nodiscard]] std::optional<Mark> firstIn(qint64 pos, qint64 before) const;

@@ -341,27 +341,35 @@ void ReceiveBox::paintGutter(QPainter &painter, const QRect &dirty, QPalette::Co
         return;
     painter.fillRect(QRect(0, dirty.top(), right, dirty.height()),
                      pal.brush(group, QPalette::AlternateBase));
-    // The time of a line still waiting for its line break is drawn dimmer.
+    const int lineHeight = m_renderer.lineHeight();
+    for (const GutterLabel &label : gutterLabels()) {
+        const int y = TopMargin + label.row * lineHeight;
+        if (y + lineHeight <= dirty.top() || y > dirty.bottom())
+            continue;
+        m_renderer.drawLabel(
+            painter, QPointF(SideMargin, y), label.text,
+            pal.color(group, label.open ? QPalette::PlaceholderText : QPalette::Text));
+    }
+}
+
+QList<ReceiveBox::GutterLabel> ReceiveBox::gutterLabels() const
+{
+    QList<GutterLabel> labels;
     const qint64 size = m_store.size();
     const std::optional<ArrivalTimes::Mark> last = m_times.lastAtOrBefore(size);
     const bool lastOpen =
         m_stamping == Stamping::Lines && size > 0 && !isBreak(m_store.at(size - 1));
     const qint64 count = m_index.lineCount();
-    const int lineHeight = m_renderer.lineHeight();
-    const int height = viewport()->height();
-    int y = TopMargin;
-    for (qint64 line = m_top; line < count && y < height; ++line, y += lineHeight) {
-        if (y + lineHeight <= dirty.top() || y > dirty.bottom())
-            continue;
+    const int rows = visibleLineCount() + 1;
+    for (int row = 0; row < rows && m_top + row < count; ++row) {
+        const qint64 line = m_top + row;
         const qint64 next = line + 1 < count ? m_index.lineStart(line + 1) : size + 1;
         const std::optional<ArrivalTimes::Mark> mark =
             m_times.firstIn(m_index.lineStart(line), next);
-        if (!mark)
-            continue;
-        const bool open = lastOpen && last && last->pos == mark->pos;
-        m_renderer.drawLabel(painter, QPointF(SideMargin, y), timeText(mark->msecs),
-                             pal.color(group, open ? QPalette::PlaceholderText : QPalette::Text));
+        if (mark)
+            labels.append({row, timeText(mark->msecs), lastOpen && last->pos == mark->pos});
     }
+    return labels;
 }
 
 void ReceiveBox::resizeEvent(QResizeEvent *e)

@@ -53,6 +53,15 @@ public:
     // [from, to) with each line, and each burst, written as "[HH:MM:SS.mmm] " and its text;
     // a range that starts inside a line gets that line's time.
     [[nodiscard]] QString stampedText(qint64 from, qint64 to) const;
+    // What the gutter shows: on each visible row where a line or burst begins, its time, and
+    // whether that line still waits for its line break (drawn dimmer).
+    struct GutterLabel
+    {
+        int row;
+        QString text;
+        bool open;
+    };
+    [[nodiscard]] QList<GutterLabel> gutterLabels() const;
     // The time as the gutter shows it, in local time.
     [[nodiscard]] QString timeText(qint64 msecs) const { return m_timeFormat.text(msecs); }
     [[nodiscard]] qint64 length() const;

@@ -279,7 +279,7 @@ void ReceiveBox::replaceRange(qint64 pos, qint64 length, QStringView text)
 {
     if (length == 0 && text.isEmpty())
         return;
-    m_times.replaced(pos, length, text.size());
+    m_times.replaced(pos, length, text.size(), m_store.size() - length + text.size());
     if (length == 0 && pos == m_store.size()) {
         m_store.append(text);
         m_index.catchUp(m_store);

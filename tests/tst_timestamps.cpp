@@ -197,8 +197,10 @@ void TestTimestamps::encodingMenuIsEachMenusOwn()
             QAccessibleInterface *face = QAccessible::queryAccessibleInterface(menu);
             for (int i = 0; face && i < face->childCount(); ++i) {
                 QAccessibleInterface *child = face->child(i);
+                // A screen reader walks up as well as down: the entry's parent is this menu.
                 if (child && child->text(QAccessible::Name) == QStringLiteral("文字编码"))
-                    reachable = true;
+                    reachable = child->parent() && child->parent()->object() == menu &&
+                                face->indexOfChild(child) == i;
             }
             menu->close();
         });

@@ -89,10 +89,12 @@ void TestTerminal::openFailure()
     f->control<ListBox>("ComPort")->select(5);
     f->click("OpenCom");
     QCOMPARE(f->platform->messages.size(), 1);
-    QCOMPARE(f->platform->messages[0].text,
-             QStringLiteral("无效端口号\n") + (held ? QStringLiteral("设备 %1 正被另一个程序占用。")
-                                                    : QStringLiteral("设备 %1 不存在。"))
-                                                  .arg(device));
+    // The holder here is this very process, named from the lock file its port keeps.
+    const QString cause = held ? QStringLiteral("设备 %1 正被 %2（进程 %3）占用。")
+                                     .arg(device, QCoreApplication::applicationName())
+                                     .arg(QCoreApplication::applicationPid())
+                               : QStringLiteral("设备 %1 不存在。").arg(device);
+    QCOMPARE(f->platform->messages[0].text, QStringLiteral("无效端口号\n") + cause);
     QCOMPARE(f->platform->messages[0].title, QStringLiteral("串口调试助手"));
     QCOMPARE(f->platform->messages[0].icon, QMessageBox::Warning);
     QCOMPARE(f->control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));

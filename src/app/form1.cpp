@@ -7,6 +7,8 @@
 #include "serial/capture_log.h"
 #include "serial/mscomm.h"
 #include "serial/port_map.h"
+#include "serial/port_watch.h"
+#include "serial/reconnect_state.h"
 #include "settings/settings_file.h"
 #include "ui_form1.h"
 
@@ -22,7 +24,8 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
       m_settings(std::make_unique<SettingsFile>(m_platform->settingsPath())),
       m_capture(std::make_unique<CaptureLog>()), MSComm1(new MSComm(this)),
       Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this)),
-      m_history(std::make_unique<SendHistory>())
+      m_history(std::make_unique<SendHistory>()), m_reconnect(std::make_unique<ReconnectState>()),
+      m_portWatch(new PortWatch(this)), m_retryTimer(new QTimer(this))
 {
     // The captions were laid out for SimSun: half-width Latin, full-width Chinese. WenQuanYi's
     // mono face has the same proportions, so every caption fits its box on Linux too.
@@ -34,6 +37,7 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     font.setPointSize(9);
     setFont(font);
     ui->setupUi(this);
+    m_title = windowTitle();
     new FramePacer(this);
 
     // Named like the controls, so that each can be found by its name.
@@ -52,6 +56,8 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     connectSendControls();
     connectLineEndingMenu();
     connectSendHistory();
+    connectReconnect();
+    connectControlLines();
     connectCarControls();
     connectBluetoothControls();
     connectTimeSync();

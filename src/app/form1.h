@@ -12,7 +12,9 @@ class LineBox;
 class MSComm;
 class QAction;
 class Platform;
+class PortWatch;
 class QTimer;
+struct ReconnectState;
 class SendHistory;
 class SettingsFile;
 
@@ -82,6 +84,21 @@ private:
     void applyTextEncoding(const QString &name);
     void showPortClosed();
     void showPortOpen();
+    [[nodiscard]] QString openFailure(int error) const;
+    [[nodiscard]] QString refusedSettingText() const;
+    void connectReconnect();
+    void AutoReconnect_Click();
+    void rememberDevice();
+    void startWaiting();
+    void stopWaiting();
+    void showWaiting(const QString &reason);
+    void PortWatch_Look(bool foldersChanged);
+    void reopen(const QString &device);
+    void connectControlLines();
+    void ControlLine_Click(bool dtr);
+    void ResetBoard_Click();
+    void applyControlLines(bool tell);
+    [[nodiscard]] bool setControlLines(bool dtr, bool rts, bool tell);
     QString portDevice(int commPort) const;
     void connectSerialControls();
 
@@ -143,4 +160,13 @@ private:
     std::unique_ptr<SendHistory> m_history;
     bool m_recordHistory = true;
     bool m_steppingHistory = false;
+    // The window's own title, to which a wait for a lost port adds what it waits for.
+    QString m_title;
+    bool m_autoReconnect = true;
+    bool m_reconnectPicking = false;
+    std::unique_ptr<ReconnectState> m_reconnect;
+    PortWatch *m_portWatch;
+    QTimer *m_retryTimer;
+    bool m_dtr = true;
+    bool m_rts = true;
 };

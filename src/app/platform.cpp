@@ -3,7 +3,13 @@
 #include "settings/settings_file.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileDialog>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 Platform::~Platform() = default;
 
@@ -32,4 +38,28 @@ QString Platform::settingsPath() const
 QString Platform::saveFileName(QWidget *parent, const QString &title, const QString &suggested)
 {
     return QFileDialog::getSaveFileName(parent, title, suggested);
+}
+
+int Platform::openError(const QString &device)
+{
+    int fd;
+    do {
+        fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
+}
+
+int Platform::setControlLines(int fd, bool dtr, bool rts)
+{
+    int lines = 0;
+    if (::ioctl(fd, TIOCMGET, &lines) != 0)
+        return errno;
+    int wanted = lines & ~(TIOCM_DTR | TIOCM_RTS);
+    wanted |= (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
+    if (wanted == lines)
+        return 0;
+    return ::ioctl(fd, TIOCMSET, &wanted) == 0 ? 0 : errno;
 }

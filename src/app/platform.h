@@ -24,4 +24,10 @@ public:
     // Asks where to save, starting from suggested; empty when the user cancelled.
     [[nodiscard]] virtual QString saveFileName(QWidget *parent, const QString &title,
                                                const QString &suggested);
+    // After the serial library failed to open a device: the errno of open(2) with the library's
+    // flags, 0 when the device opens (it is closed again at once).
+    [[nodiscard]] virtual int openError(const QString &device);
+    // Sets the DTR and RTS lines of an open tty together, with one TIOCMSET and only when they
+    // differ from what they are: 0, or the errno (ENOTTY for a device without modem lines).
+    [[nodiscard]] virtual int setControlLines(int fd, bool dtr, bool rts);
 };

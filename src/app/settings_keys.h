@@ -36,6 +36,11 @@ inline const QString portMapSection = QStringLiteral("端口映射");
 
 inline const Setting port{portSection, QStringLiteral("端口"), QStringLiteral("COM1")};
 inline const Setting baudRate{portSection, QStringLiteral("波特率"), QStringLiteral("9600")};
+// "0": a lost port is not waited for and reopened.
+inline const Setting autoReconnect{portSection, QStringLiteral("自动重连"), QStringLiteral("1")};
+// The modem control lines after each open: "0" off, anything else on.
+inline const Setting dtr{portSection, QStringLiteral("DTR"), QStringLiteral("1")};
+inline const Setting rts{portSection, QStringLiteral("RTS"), QStringLiteral("1")};
 // "UTF-8" or "GBK"; anything else reads as UTF-8.
 inline const Setting textEncoding{portSection, QStringLiteral("文字编码"), QString()};
 inline const Setting sendText{sendSection, QStringLiteral("发送文本框"),

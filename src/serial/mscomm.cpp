@@ -149,7 +149,9 @@ int MSComm::setSettings(const QString &s)
     if (m_port->isOpen() && *parsed != m_inForce) {
         if (!apply(*parsed)) {
             // Put back what was in force, as far as the device takes it back.
+            const Refused refused = m_refused;
             (void)apply(m_inForce);
+            m_refused = refused;
             return SetCommStateFailed;
         }
         m_inForce = *parsed;
@@ -272,6 +274,11 @@ QString MSComm::devicePath() const
     return m_device;
 }
 
+int MSComm::handle() const
+{
+    return m_port->isOpen() ? int(m_port->handle()) : -1;
+}
+
 int MSComm::openPort()
 {
     const QString device = m_resolver(m_commPort);
@@ -317,20 +324,26 @@ void MSComm::clearReceived()
 
 bool MSComm::apply(const LineSettings &settings)
 {
+    m_refused = Refused::None;
     // QSerialPort has no 4 data bits, though the Windows control took them.
     if (settings.dataBits < 5)
-        return false;
+        m_refused = Refused::DataBits;
 #ifndef Q_OS_WIN
     // termios knows one or two stop bits; Qt 6.4 quietly turns 1.5 into 1 on Unix.
-    if (settings.stopBits == QSerialPort::OneAndHalfStop)
-        return false;
+    else if (settings.stopBits == QSerialPort::OneAndHalfStop)
+        m_refused = Refused::StopBits;
 #endif
-    const bool ok = m_port->setBaudRate(settings.baud) && m_port->setParity(settings.parity) &&
-                    m_port->setDataBits(QSerialPort::DataBits(settings.dataBits)) &&
-                    m_port->setStopBits(settings.stopBits);
-    if (!ok)
+    else if (!m_port->setBaudRate(settings.baud))
+        m_refused = Refused::Baud;
+    else if (!m_port->setParity(settings.parity))
+        m_refused = Refused::Parity;
+    else if (!m_port->setDataBits(QSerialPort::DataBits(settings.dataBits)))
+        m_refused = Refused::DataBits;
+    else if (!m_port->setStopBits(settings.stopBits))
+        m_refused = Refused::StopBits;
+    if (m_refused != Refused::None)
         m_port->clearError();
-    return ok;
+    return m_refused == Refused::None;
 }
 
 // Qt 6.4 does not report a pulled USB adapter as a ResourceError: the hung-up tty makes every

@@ -81,6 +81,11 @@ public:
     [[nodiscard]] qint64 OutBufferCount() const;
 
     [[nodiscard]] QString devicePath() const; // empty when closed
+    // The open device's file descriptor, -1 when closed: for the modem control lines.
+    [[nodiscard]] int handle() const;
+    // After SetCommStateFailed: the setting the device (or Linux) refused.
+    enum class Refused { None, Baud, Parity, DataBits, StopBits };
+    [[nodiscard]] Refused refusedSetting() const { return m_refused; }
 
 signals:
     void OnComm();     // CommEvent 2: at least one received byte waits
@@ -121,6 +126,7 @@ private:
     QByteArray m_rescued;
     qsizetype m_rescuedRead = 0;
     TextEncoding m_encoding = TextEncoding::Utf8;
+    Refused m_refused = Refused::None;
     // Opened once: an ICU converter costs more to open than a block costs to decode. Stateless,
     // because Input itself holds back a split character.
     QStringDecoder m_gbDecoder{"GB18030", QStringDecoder::Flag::Stateless};

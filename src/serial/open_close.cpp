@@ -1,9 +1,13 @@
 #include "app/form1.h"
 
 #include "app/captions.h"
+#include "app/platform.h"
 #include "serial/mscomm.h"
 #include "serial/port_problem.h"
+#include "serial/reconnect_state.h"
 #include "ui_form1.h"
+
+#include <QStringList>
 
 void Form1::showPortClosed()
 {
@@ -24,15 +28,18 @@ void Form1::OpenCom_Click()
     const auto invalidPort = [this](const QString &detail) {
         warning(QStringLiteral("无效端口号") + detail, QStringLiteral("串口调试助手"));
     };
+    // The user's own attempt ends any wait for a lost port.
+    stopWaiting();
     if (ui->OpenCom->text() != captions::closePort) {
         CheckBit_Change();
-        if (MSComm1->setPortOpen(true) != MSComm::NoError) {
-            const QString device = portDevice(MSComm1->CommPort());
-            invalidPort(QStringLiteral("\n") +
-                        portproblem::explain(device, portproblem::diagnose(device)));
+        const int error = MSComm1->setPortOpen(true);
+        if (error != MSComm::NoError) {
+            invalidPort(QStringLiteral("\n") + openFailure(error));
             return;
         }
         showPortOpen();
+        applyControlLines(false);
+        rememberDevice();
         return;
     }
     if (MSComm1->setPortOpen(false) != MSComm::NoError) {
@@ -42,8 +49,39 @@ void Form1::OpenCom_Click()
     showPortClosed();
 }
 
+// The real cause: a setting the device refuses, or what the system says when asked again.
+QString Form1::openFailure(int error) const
+{
+    if (error == MSComm::SetCommStateFailed)
+        return refusedSettingText();
+    const QString device = portDevice(MSComm1->CommPort());
+    return portproblem::explain(device,
+                                portproblem::diagnoseOpen(device, m_platform->openError(device)));
+}
+
+QString Form1::refusedSettingText() const
+{
+    const QStringList parts = MSComm1->Settings().split(QLatin1Char(','));
+    switch (MSComm1->refusedSetting()) {
+    case MSComm::Refused::Baud:
+        return QStringLiteral("此设备不支持波特率 %1。").arg(parts.value(0));
+    case MSComm::Refused::Parity:
+        return QStringLiteral("此设备不支持校验位 %1。").arg(parts.value(1));
+    case MSComm::Refused::DataBits:
+        return QStringLiteral("此设备不支持 %1 位数据位。").arg(parts.value(2));
+    case MSComm::Refused::StopBits:
+        return QStringLiteral("此设备不支持 %1 位停止位。").arg(parts.value(3));
+    case MSComm::Refused::None:
+        break;
+    }
+    return QStringLiteral("此设备不接受所设的串口参数。");
+}
+
 // The adapter was unplugged (or the line hung up): the component has closed itself already.
+// The same device is then waited for, and reopened when it is back.
 void Form1::MSComm1_DeviceLost()
 {
     showPortClosed();
+    if (m_autoReconnect && !m_reconnect->opened.mapping.isEmpty())
+        startWaiting();
 }

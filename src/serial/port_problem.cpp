@@ -1,6 +1,9 @@
 #include "serial/port_problem.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -26,6 +29,89 @@ Cause diagnose(const QString &device)
     if (::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES)
         return Cause::NoPermission;
     return Cause::Busy;
+}
+
+QStringList lockFolders()
+{
+    // The serial library's own list, in its order.
+    return {QStringLiteral("/var/lock"),
+            QStringLiteral("/etc/locks"),
+            QStringLiteral("/var/spool/locks"),
+            QStringLiteral("/var/spool/uucp"),
+            QStringLiteral("/tmp"),
+            QStringLiteral("/var/tmp"),
+            QStringLiteral("/var/lock/lockdev"),
+            QStringLiteral("/run/lock")};
+}
+
+namespace {
+
+QString processName(qint64 pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (!comm.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(comm.readAll()).trimmed();
+}
+
+} // namespace
+
+Problem findHolder(const QString &device, const QStringList &lockFolders)
+{
+    Problem problem;
+    const QString target = QFileInfo(device).canonicalFilePath();
+    // The lock file is named after the device without "/dev/", slashes made underscores.
+    QString name = target.isEmpty() ? device : target;
+    if (name.startsWith(QStringLiteral("/dev/")))
+        name = name.mid(5);
+    name = QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const QString &folder : lockFolders) {
+        QFile lock(QDir(folder).filePath(name));
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        // "1234\n" as QLockFile and UUCP write it, or ten blanks and the number as minicom does.
+        const qint64 pid = QString::fromLatin1(lock.readLine(64)).trimmed().toLongLong();
+        const QString holder = pid > 0 ? processName(pid) : QString();
+        if (!holder.isEmpty())
+            return {Cause::Busy, holder, pid};
+    }
+    if (target.isEmpty())
+        return problem;
+    // A program without a lock file: one whose descriptors include the device.
+    const QFileInfoList processes =
+        QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const qint64 self = QCoreApplication::applicationPid();
+    for (const QFileInfo &process : processes) {
+        bool isNumber = false;
+        const qint64 pid = process.fileName().toLongLong(&isNumber);
+        if (!isNumber || pid == self)
+            continue;
+        const QFileInfoList fds = QDir(process.filePath() + QStringLiteral("/fd"))
+                                      .entryInfoList(QDir::System | QDir::NoDotAndDotDot);
+        for (const QFileInfo &fd : fds) {
+            if (fd.symLinkTarget() == target)
+                return {Cause::Busy, processName(pid), pid};
+        }
+    }
+    return problem;
+}
+
+Problem diagnoseOpen(const QString &device, int openErrno)
+{
+    if (device.isEmpty() || openErrno == ENOENT || openErrno == ENXIO || openErrno == ENODEV)
+        return {Cause::Missing, {}, 0};
+    if (openErrno == EACCES || openErrno == EPERM)
+        return {Cause::NoPermission, {}, 0};
+    return findHolder(device, lockFolders());
+}
+
+QString explain(const QString &device, const Problem &problem)
+{
+    if (problem.cause == Cause::Busy && !problem.holder.isEmpty())
+        return QStringLiteral("设备 %1 正被 %2（进程 %3）占用。")
+            .arg(device, problem.holder)
+            .arg(problem.pid);
+    return explain(device, problem.cause);
 }
 
 QString explain(const QString &device, Cause cause)

@@ -10,9 +10,27 @@ namespace portproblem {
 
 enum class Cause { Missing, NoPermission, Busy };
 
+// From the device file alone, without opening it.
 [[nodiscard]] Cause diagnose(const QString &device);
+
+// Why an open failed, from the errno of opening the device again: a program that holds it is
+// named where it can be found, from the lock file the serial library honours (LCK..ttyUSB0
+// under /run/lock) or from a process with the device open.
+struct Problem
+{
+    Cause cause = Cause::Busy;
+    QString holder; // the holding program's name, empty when unknown
+    qint64 pid = 0;
+};
+[[nodiscard]] Problem diagnoseOpen(const QString &device, int openErrno);
+// The program holding device, if one can be found; lockFolders are searched for its lock file.
+[[nodiscard]] Problem findHolder(const QString &device, const QStringList &lockFolders);
+// The folders the serial library keeps its lock files in.
+[[nodiscard]] QStringList lockFolders();
+
 // One line naming the device and the cause, with the fix where there is one.
 [[nodiscard]] QString explain(const QString &device, Cause cause);
+[[nodiscard]] QString explain(const QString &device, const Problem &problem);
 // One line naming the devices this user may not open, and the fix.
 [[nodiscard]] QString noPermissionLine(const QStringList &devices);
 

@@ -2,6 +2,7 @@
 
 #include "app/settings_keys.h"
 #include "serial/mscomm.h"
+#include "serial/reconnect_state.h"
 #include "serial/port_list.h"
 #include "ui_form1.h"
 
@@ -87,6 +88,9 @@ void Form1::BuadRate_Click()
 
 void Form1::ComPort_Click()
 {
+    // Another number picked by the user: the lost one is no longer waited for.
+    if (!m_reconnectPicking && ui->ComPort->listIndex() + 1 != m_reconnect->commPort)
+        stopWaiting();
     if (MSComm1->PortOpen()) {
         (void)MSComm1->setPortOpen(false);
         showPortClosed();

@@ -8,6 +8,9 @@
 
 #include <sys/stat.h>
 
+#include <tuple>
+#include <utility>
+
 namespace identity {
 
 namespace {
@@ -17,12 +20,13 @@ bool isPseudoTerminal(const QString &path)
     return path.startsWith(QStringLiteral("/dev/pts/"));
 }
 
-quint64 linkInode(const QString &path)
+// The link's inode and change time in nanoseconds; zeros for what is no symbolic link.
+std::pair<quint64, qint64> linkStamp(const QString &path)
 {
     struct stat info;
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISLNK(info.st_mode))
-        return 0;
-    return quint64(info.st_ino);
+        return {0, 0};
+    return {quint64(info.st_ino), qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
 }
 
 } // namespace
@@ -62,7 +66,7 @@ DeviceIdentity identify(const QString &mapping, const QList<PortRecord> &present
     DeviceIdentity id;
     id.mapping = mapping;
     id.resolved = QFileInfo(mapping).canonicalFilePath();
-    id.linkInode = linkInode(mapping);
+    std::tie(id.linkInode, id.linkChanged) = linkStamp(mapping);
     for (const PortRecord &port : present) {
         if (port.path == id.resolved)
             id.record = port;
@@ -75,10 +79,12 @@ std::optional<QString> returnedDevice(const DeviceIdentity &lost, const QString 
 {
     const QString resolved = QFileInfo(mapping).canonicalFilePath();
     if (!resolved.isEmpty()) {
-        const quint64 inode = linkInode(mapping);
+        const auto [inode, changed] = linkStamp(mapping);
+        const bool madeAnew =
+            inode != 0 && (inode != lost.linkInode || changed != lost.linkChanged);
         if (isPseudoTerminal(resolved)) {
             // Another pseudo-terminal, or a link made anew by whoever made the first.
-            if (resolved != lost.resolved || (inode != 0 && inode != lost.linkInode))
+            if (resolved != lost.resolved || madeAnew)
                 return mapping;
         } else if (inode != 0 && mapping == lost.mapping) {
             return mapping;

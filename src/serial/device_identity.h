@@ -26,8 +26,10 @@ struct DeviceIdentity
 {
     QString mapping;  // what its number named: a link such as /dev/serial/by-id/..., or a device
     QString resolved; // the device file that named
-    // The mapping's own inode while it is a symbolic link: a link made anew is a moved link.
+    // The mapping's own inode and change time while it is a symbolic link: a link made anew is a
+    // moved link, even where the file system hands it the old inode number.
     quint64 linkInode = 0;
+    qint64 linkChanged = 0;
     PortRecord record; // empty unless the system listed it
 };
 

@@ -60,20 +60,27 @@ Problem findHolder(const QString &device, const QStringList &lockFolders)
 {
     Problem problem;
     const QString target = QFileInfo(device).canonicalFilePath();
-    // The lock file is named after the device without "/dev/", slashes made underscores.
-    QString name = target.isEmpty() ? device : target;
-    if (name.startsWith(QStringLiteral("/dev/")))
-        name = name.mid(5);
-    name = QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    // The lock file is named after the path opened, without "/dev/", slashes made underscores;
+    // a program that opened the device itself named it after the device.
+    QStringList names;
+    for (QString name : {device, target}) {
+        if (name.startsWith(QStringLiteral("/dev/")))
+            name = name.mid(5);
+        name = QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
+        if (!names.contains(name) && !target.isEmpty())
+            names << name;
+    }
     for (const QString &folder : lockFolders) {
-        QFile lock(QDir(folder).filePath(name));
-        if (!lock.open(QIODevice::ReadOnly))
-            continue;
-        // "1234\n" as QLockFile and UUCP write it, or ten blanks and the number as minicom does.
-        const qint64 pid = QString::fromLatin1(lock.readLine(64)).trimmed().toLongLong();
-        const QString holder = pid > 0 ? processName(pid) : QString();
-        if (!holder.isEmpty())
-            return {Cause::Busy, holder, pid};
+        for (const QString &name : names) {
+            QFile lock(QDir(folder).filePath(name));
+            if (!lock.open(QIODevice::ReadOnly))
+                continue;
+            // "1234\n" as QLockFile and UUCP write it, or blanks and the number as minicom does.
+            const qint64 pid = QString::fromLatin1(lock.readLine(64)).trimmed().toLongLong();
+            const QString holder = pid > 0 ? processName(pid) : QString();
+            if (!holder.isEmpty())
+                return {Cause::Busy, holder, pid};
+        }
     }
     if (target.isEmpty())
         return problem;

@@ -2,8 +2,8 @@
 
 #include "app/settings_keys.h"
 #include "serial/mscomm.h"
-#include "serial/reconnect_state.h"
 #include "serial/port_list.h"
+#include "serial/reconnect_state.h"
 #include "ui_form1.h"
 
 #include <QTimer>

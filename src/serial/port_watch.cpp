@@ -41,7 +41,11 @@ void PortWatch::start(const QStringList &moreFolders)
 void PortWatch::stop()
 {
     m_tick->stop();
-    delete m_watcher;
+    if (!m_watcher)
+        return;
+    // Stopping is often what a look leads to, inside the watcher's own signal.
+    m_watcher->disconnect(this);
+    m_watcher->deleteLater();
     m_watcher = nullptr;
 }
 

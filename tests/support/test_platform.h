@@ -44,7 +44,23 @@ public:
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
 
+    // Answers with openErrors' entry for the device where it has one, else asks the system.
+    [[nodiscard]] int openError(const QString &device) override
+    {
+        return openErrors.contains(device) ? openErrors.value(device) : Platform::openError(device);
+    }
+    // Records each setting of the lines; a pseudo-terminal has none, so the system is asked only
+    // when realControlLines is set.
+    [[nodiscard]] int setControlLines(int fd, bool dtr, bool rts) override
+    {
+        controlLines.append({dtr, rts});
+        return realControlLines ? Platform::setControlLines(fd, dtr, rts) : 0;
+    }
+
     QList<Message> messages;
+    QMap<QString, int> openErrors;
+    QList<std::pair<bool, bool>> controlLines; // (DTR, RTS)
+    bool realControlLines = false;
     QList<QUrl> urls;
     QStringList saveAnswers;
     QStringList suggestedPaths;

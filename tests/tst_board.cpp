@@ -30,6 +30,8 @@ private slots:
     void noAnswerAtAnotherSpeed();
     void timeSyncEcho();
     void carCodes();
+    void entryRemovedWhenItWasAbsent();
+    void unplugAndBack();
 
 private:
     [[nodiscard]] QString iniPath() const
@@ -43,7 +45,7 @@ private:
     }
     // Starts the board and, unless told otherwise, opens its port in a window; false when
     // either fails.
-    bool startBoard(bool withWindow = true);
+    bool startBoard(bool withWindow = true, const QStringList &args = {});
     template <typename T = QWidget> T *control(const char *name) const
     {
         auto *w = m_window->findChild<T *>(QString::fromLatin1(name));
@@ -79,13 +81,13 @@ void TestBoard::cleanup()
     m_dir.reset();
 }
 
-bool TestBoard::startBoard(bool withWindow)
+bool TestBoard::startBoard(bool withWindow, const QStringList &args)
 {
     m_board = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->path());
     m_board->setProcessEnvironment(env);
-    m_board->start(QStringLiteral(ZELQO_BOARD_PATH), {});
+    m_board->start(QStringLiteral(ZELQO_BOARD_PATH), args);
     if (!m_board->waitForStarted(5000))
         return false;
     QByteArray said;
@@ -198,6 +200,39 @@ void TestBoard::carCodes()
     control<MemoBox>("SendText")->setText(QStringLiteral("hello 你好"));
     control<QPushButton>("ManSend")->click();
     QTRY_VERIFY(revText().endsWith(QStringLiteral("hello 你好")));
+}
+
+// A key the board added goes again when it ends, instead of staying behind empty.
+void TestBoard::entryRemovedWhenItWasAbsent()
+{
+    SettingsFile(iniPath()).remove(QStringLiteral("端口映射"), QStringLiteral("COM48"));
+    const QByteArray before = iniBytes();
+    QVERIFY(!before.contains("COM48="));
+    QVERIFY(startBoard(false));
+    QVERIFY(iniBytes().contains("COM48=" + m_device.toLocal8Bit()));
+    m_board->terminate();
+    QVERIFY(m_board->waitForFinished(5000));
+    QCOMPARE(iniBytes(), before);
+}
+
+// Enter unplugs the board: the window loses the port, and reopens it by itself when the board
+// is back on a new pseudo-terminal.
+void TestBoard::unplugAndBack()
+{
+    QVERIFY(startBoard(true, {QStringLiteral("--down"), QStringLiteral("1")}));
+    const QString first = m_device;
+    m_board->write("\n");
+    QTRY_COMPARE(control<QPushButton>("OpenCom")->text(), QStringLiteral("打开串口"));
+    QVERIFY(m_window->windowTitle().contains(QStringLiteral("等待 COM48")));
+    QTRY_COMPARE_WITH_TIMEOUT(control<QPushButton>("OpenCom")->text(), QStringLiteral("关闭串口"),
+                              5000);
+    const QString second =
+        SettingsFile(iniPath()).read(QStringLiteral("端口映射"), QStringLiteral("COM48"), {});
+    QVERIFY(second.startsWith(QStringLiteral("/dev/pts/")));
+    QVERIFY(second != first);
+    control<MemoBox>("SendText")->setText(QStringLiteral("back again"));
+    control<QPushButton>("ManSend")->click();
+    QTRY_VERIFY(revText().endsWith(QStringLiteral("back again")));
 }
 
 QTEST_MAIN(TestBoard)

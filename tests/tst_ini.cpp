@@ -38,6 +38,8 @@ private slots:
     void injectionStaysInItsValue();
     void writeSection_data();
     void writeSection();
+    void removeKey_data();
+    void removeKey();
 };
 
 void TestIni::readValue_data()
@@ -506,6 +508,29 @@ void TestIni::writeSection()
         QCOMPARE(written, expected);
     // What is written reads back whole, not cut to 255 bytes.
     QCOMPARE(ini::readSection(written, h), entries);
+}
+
+void TestIni::removeKey_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("its line only")
+        << QByteArray("[端口映射]\r\nCOM47=/dev/a\r\nCOM48=/dev/pts/3\r\n[b]\r\n")
+        << QByteArray("[端口映射]\r\nCOM47=/dev/a\r\n[b]\r\n");
+    QTest::newRow("last line without a line end")
+        << QByteArray("[端口映射]\nCOM48 = /dev/pts/3") << QByteArray("[端口映射]\n");
+    QTest::newRow("the same name in another section stays")
+        << QByteArray("[a]\nCOM48=x\n[端口映射]\ncom48=y\n")
+        << QByteArray("[a]\nCOM48=x\n[端口映射]\n");
+    QTest::newRow("missing") << QByteArray("[端口映射]\nCOM1=x\n")
+                             << QByteArray("[端口映射]\nCOM1=x\n");
+}
+
+void TestIni::removeKey()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(ini::removeKey(file, QStringLiteral("端口映射"), QStringLiteral("COM48")), expected);
 }
 
 QTEST_GUILESS_MAIN(TestIni)

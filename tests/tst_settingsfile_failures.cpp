@@ -224,7 +224,7 @@ void TestSettingsFileFailures::failedWriteKeepsFile_data()
     QTest::addColumn<QString>("what");
 
     for (const bool inPlace : {false, true}) {
-        for (const char *what : {"key", "section", "section removed"}) {
+        for (const char *what : {"key", "key removed", "section", "section removed"}) {
             // failAfter: bytes of the new file written before the failure; -1 all but one.
             const char *how = inPlace ? "in place" : "replace";
             QTest::addRow("%s %s, nothing written", how, what)
@@ -265,6 +265,8 @@ void TestSettingsFileFailures::failedWriteKeepsFile()
         what == QLatin1String("key")
             ? ini::writeValue(handEdited, QStringLiteral("端口设置"), QStringLiteral("端口"),
                               QStringLiteral("COM12"))
+        : what == QLatin1String("key removed")
+            ? ini::removeKey(handEdited, QStringLiteral("端口设置"), QStringLiteral("端口"))
             : ini::writeSection(handEdited,
                                 what == QLatin1String("section") ? QStringLiteral("发送历史")
                                                                  : QStringLiteral("端口映射"),
@@ -288,6 +290,8 @@ void TestSettingsFileFailures::failedWriteKeepsFile()
     });
     if (what == QLatin1String("key"))
         settings.write(QStringLiteral("端口设置"), QStringLiteral("端口"), QStringLiteral("COM12"));
+    else if (what == QLatin1String("key removed"))
+        settings.remove(QStringLiteral("端口设置"), QStringLiteral("端口"));
     else if (what == QLatin1String("section"))
         settings.writeSection(QStringLiteral("发送历史"), history);
     else

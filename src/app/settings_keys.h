@@ -23,6 +23,7 @@ struct Setting
     {
         file.write(section, key, value);
     }
+    void remove(const SettingsFile &file) const { file.remove(section, key); }
 };
 
 inline const QString portSection = QStringLiteral("端口设置");

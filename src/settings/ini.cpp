@@ -274,6 +274,17 @@ QString readValue(const QByteArray &file, const QString &section, const QString 
         cutAtNul(decodeValue(QByteArrayView(file).sliced(begin, line.end - begin))));
 }
 
+QByteArray removeKey(const QByteArray &file, const QString &section, const QString &key)
+{
+    const QList<Line> lines = splitLines(file);
+    const Location where = locate(file, lines, section, key);
+    if (where.key < 0)
+        return file;
+    const Line &line = lines[where.key];
+    QByteArray result = file;
+    return result.remove(line.begin, line.next - line.begin);
+}
+
 namespace {
 
 // Line indexes [header, end) of the first section named section; header is -1 when it is missing.

@@ -20,6 +20,11 @@ namespace ini {
 [[nodiscard]] QByteArray writeValue(const QByteArray &file, const QString &section,
                                     const QString &key, const QString &value);
 
+// The whole file without key in section (its line, as the private-profile rules remove a key
+// written without a value); every other byte stays. The file as it is when the key is missing.
+[[nodiscard]] QByteArray removeKey(const QByteArray &file, const QString &section,
+                                   const QString &key);
+
 // A section's keys and values in file order, each value whole (not cut to 255 bytes): for
 // sections whose values must round-trip exactly. Empty when the section is missing.
 [[nodiscard]] QList<std::pair<QString, QString>> readSection(const QByteArray &file,

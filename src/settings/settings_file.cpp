@@ -125,6 +125,11 @@ void SettingsFile::write(const QString &section, const QString &key, const QStri
     update([&](const QByteArray &bytes) { return ini::writeValue(bytes, section, key, value); });
 }
 
+void SettingsFile::remove(const QString &section, const QString &key) const
+{
+    update([&](const QByteArray &bytes) { return ini::removeKey(bytes, section, key); });
+}
+
 QList<std::pair<QString, QString>> SettingsFile::readSection(const QString &section) const
 {
     const Current current = readCurrent(m_path);

@@ -26,6 +26,8 @@ public:
     // Whole or not at all, and silent: a write that cannot be completed leaves the file exactly as
     // it was and no temporary file behind; the value in the window stays.
     void write(const QString &section, const QString &key, const QString &value) const;
+    // Takes key out of section; whole or not at all, as write.
+    void remove(const QString &section, const QString &key) const;
     // A whole section, as ini::readSection and ini::writeSection; written whole or not at all.
     [[nodiscard]] QList<std::pair<QString, QString>> readSection(const QString &section) const;
     void writeSection(const QString &section,

@@ -2,7 +2,9 @@
 // tried without hardware. It enters its line in the user's settings file at a COM number, plays
 // an HC-05 Bluetooth module in AT mode (at 38400 baud only, as the real module), a clock that
 // answers the time string, and a robot car; everything else is echoed. It can also stream
-// sensor lines (UTF-8 or GBK) or random bytes at a steady rate.
+// sensor lines (UTF-8 or GBK) or random bytes at a steady rate, and be unplugged: it then comes
+// back after a while on a new pseudo-terminal, as a board that resets or an adapter pulled out
+// and put back.
 #include "app/quit_on_signals.h"
 #include "app/settings_keys.h"
 #include "serial/port_map.h"
@@ -18,6 +20,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -26,6 +29,7 @@ namespace {
 
 const char helpText[] =
     "用法 / Usage: zelqo-board [--port COMn] [--stream text|gbk|hex --rate BYTES_PER_SECOND]\n"
+    "                          [--down SECONDS] [--unplug-every SECONDS]\n"
     "\n"
     "模拟一块开发板，无需硬件即可试用柯澜欧串口调试助手的每个面板。\n"
     "Plays a board, so that every panel of zelqo-serial can be tried without hardware.\n"
@@ -53,6 +57,16 @@ const char helpText[] =
     "  --stream KIND     持续发送：text 传感器数据行（UTF-8），gbk 同样的行（GBK 编码），\n"
     "                    hex 随机字节 / stream sensor lines in UTF-8 or GBK, or random bytes\n"
     "  --rate N          每秒发送的字节数 / bytes a second for --stream (default 1000)\n"
+    "  --down N          拔出后 N 秒重新接入（默认 3）/ back N seconds after an unplug (default "
+    "3)\n"
+    "  --unplug-every N  每 N 秒自动拔出一次 / unplug by itself every N seconds\n"
+    "\n"
+    "拔出 / Unplugging: 按回车键即拔出模拟开发板：伪终端关闭（串口调试助手看到设备丢失），\n"
+    "--down 秒后在一个新的伪终端上重新接入，并更新设置文件中的端口号。勾选接收区右键菜单的\n"
+    "“断开后自动重连”时，串口调试助手会自己重新打开它。\n"
+    "Press Enter to unplug the board: its pseudo-terminal closes (zelqo-serial sees the device\n"
+    "go), and --down seconds later it is back on a new pseudo-terminal, its COM entry updated.\n"
+    "With \"断开后自动重连\" ticked in the receive box's menu, zelqo-serial reopens it by itself.\n"
     "  --help            显示本说明 / show this text\n";
 
 // An HC-05 in AT mode: what it answers, and the state its set commands change.
@@ -118,13 +132,43 @@ QByteArray carAnswer(const QByteArray &message)
     return {};
 }
 
+// A raw pseudo-terminal with a non-blocking master side.
+struct Pty
+{
+    int master = -1;
+    int slave = -1;
+    QString name;
+};
+
+std::optional<Pty> makePty()
+{
+    Pty pty;
+    char name[256];
+    if (::openpty(&pty.master, &pty.slave, name, nullptr, nullptr) != 0)
+        return std::nullopt;
+    termios raw;
+    ::tcgetattr(pty.slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(pty.slave, TCSANOW, &raw);
+    ::fcntl(pty.master, F_SETFL, ::fcntl(pty.master, F_GETFL) | O_NONBLOCK);
+    pty.name = QString::fromLocal8Bit(name);
+    return pty;
+}
+
+void closePty(Pty &pty)
+{
+    if (pty.master >= 0)
+        ::close(pty.master);
+    if (pty.slave >= 0)
+        ::close(pty.slave);
+    pty = Pty();
+}
+
 class Board : public QObject
 {
 public:
-    Board(int master, QString kind, int rate) : m_master(master), m_kind(std::move(kind))
+    Board(QString kind, int rate) : m_kind(std::move(kind))
     {
-        auto *input = new QSocketNotifier(master, QSocketNotifier::Read, this);
-        connect(input, &QSocketNotifier::activated, this, &Board::readLine);
         if (!m_kind.isEmpty() && rate > 0) {
             m_perTick = qMax(1, rate / 20);
             auto *tick = new QTimer(this);
@@ -132,6 +176,25 @@ public:
             tick->start(50);
         }
     }
+    ~Board() override { closePty(m_pty); }
+
+    // The slave side stays open, as a plugged-in adapter stays present while no program uses it.
+    void plug(const Pty &pty)
+    {
+        m_pty = pty;
+        m_master = pty.master;
+        m_input = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+        connect(m_input, &QSocketNotifier::activated, this, &Board::readLine);
+    }
+    // The line hangs up; nothing is sent or answered until the next plug.
+    void unplug()
+    {
+        delete m_input;
+        m_input = nullptr;
+        closePty(m_pty);
+        m_master = -1;
+    }
+    [[nodiscard]] bool isPlugged() const { return m_master >= 0; }
 
 private:
     // The program writes each message in one go, so one read is one message; an AT command
@@ -165,6 +228,8 @@ private:
 
     void stream()
     {
+        if (m_master < 0)
+            return;
         while (m_pending.size() < m_perTick) {
             if (m_kind == QLatin1String("hex")) {
                 QByteArray random(m_perTick, Qt::Uninitialized);
@@ -198,7 +263,9 @@ private:
         }
     }
 
-    int m_master;
+    Pty m_pty;
+    int m_master = -1;
+    QSocketNotifier *m_input = nullptr;
     QString m_kind;
     qsizetype m_perTick = 0;
     QByteArray m_pending;
@@ -221,6 +288,8 @@ int main(int argc, char *argv[])
     int port = 48;
     QString kind;
     int rate = 1000;
+    int downSeconds = 3;
+    int unplugEvery = 0;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args[i];
         const QString value = args.value(i + 1);
@@ -237,6 +306,12 @@ int main(int argc, char *argv[])
         } else if (arg == QLatin1String("--rate") && i + 1 < args.size()) {
             rate = value.toInt();
             ++i;
+        } else if (arg == QLatin1String("--down") && i + 1 < args.size()) {
+            downSeconds = value.toInt();
+            ++i;
+        } else if (arg == QLatin1String("--unplug-every") && i + 1 < args.size()) {
+            unplugEvery = value.toInt();
+            ++i;
         } else {
             std::fputs(helpText, stderr);
             return 2;
@@ -249,48 +324,76 @@ int main(int argc, char *argv[])
         return fail("--stream takes text, gbk or hex / --stream 应为 text、gbk 或 hex");
     if (rate <= 0)
         return fail("--rate takes a positive number of bytes a second / --rate 应为正数");
+    if (downSeconds < 0 || unplugEvery < 0)
+        return fail("--down and --unplug-every take seconds / --down 和 --unplug-every 应为秒数");
 
-    int master = -1;
-    int slave = -1;
-    char name[256];
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+    const std::optional<Pty> first = makePty();
+    if (!first)
         return fail("cannot create a pseudo-terminal / 无法创建伪终端");
-    termios raw;
-    ::tcgetattr(slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(slave, TCSANOW, &raw);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
     // Ready for Ctrl+C before the entry is written and announced: a signal arriving between the
     // two still ends in the entry being put back.
     const QuitOnSignals quitOnSignals;
-    // The slave side stays open, as a plugged-in adapter stays present while no program uses it.
     const SettingsFile settings(SettingsFile::defaultPath());
     const settingkeys::Setting entry = settingkeys::portMapEntry(port);
-    const QString before = entry.read(settings);
-    entry.write(settings, QString::fromLocal8Bit(name));
+    // A key that was not there before goes again at the end, rather than stay empty.
+    const QString absent = QStringLiteral("\x01absent");
+    const QString before = settings.read(entry.section, entry.key, absent);
+    entry.write(settings, first->name);
     std::printf("COM%d -> %s\n已把设置文件 %s 中的 COM%d 指向模拟开发板；在串口调试助手中选择 "
-                "COM%d 并打开串口。按 Ctrl+C 结束。\n"
+                "COM%d 并打开串口。按回车键拔出，按 Ctrl+C 结束。\n"
                 "COM%d in %s now points at the simulated board; pick COM%d in zelqo-serial and "
-                "open the port. Ctrl+C ends.\n",
-                port, name, qPrintable(settings.path()), port, port, port,
+                "open the port. Enter unplugs it, Ctrl+C ends.\n",
+                port, qPrintable(first->name), qPrintable(settings.path()), port, port, port,
                 qPrintable(settings.path()), port);
     std::fflush(stdout);
 
+    Board board(kind, rate);
+    board.plug(*first);
+    // The next pseudo-terminal is made before the current one closes, so that it gets another
+    // number: a reused number is what a terminal window gets, and no program should take it
+    // for the board.
+    const auto unplug = [&] {
+        if (!board.isPlugged())
+            return;
+        const std::optional<Pty> next = makePty();
+        board.unplug();
+        std::printf("已拔出，%d 秒后重新接入 / unplugged, back in %d s\n", downSeconds,
+                    downSeconds);
+        std::fflush(stdout);
+        if (!next) {
+            fail("cannot create a pseudo-terminal / 无法创建伪终端");
+            return;
+        }
+        QTimer::singleShot(downSeconds * 1000, &board, [&, pty = *next] {
+            board.plug(pty);
+            entry.write(settings, pty.name);
+            std::printf("COM%d -> %s\n", port, qPrintable(pty.name));
+            std::fflush(stdout);
+        });
+    };
+    QTimer every;
+    if (unplugEvery > 0) {
+        QObject::connect(&every, &QTimer::timeout, &board, unplug);
+        every.start(unplugEvery * 1000);
+    }
     QSocketNotifier endOfInput(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&endOfInput, &QSocketNotifier::activated, &app, [&endOfInput] {
-        char byte[256];
-        if (::read(STDIN_FILENO, byte, sizeof byte) <= 0) {
+    QObject::connect(&endOfInput, &QSocketNotifier::activated, &app, [&endOfInput, &unplug] {
+        char bytes[256];
+        const ssize_t n = ::read(STDIN_FILENO, bytes, sizeof bytes);
+        if (n <= 0) {
             endOfInput.setEnabled(false);
             QCoreApplication::exit(0);
+        } else if (QByteArray(bytes, n).contains('\n')) {
+            unplug();
         }
     });
-    Board board(master, kind, rate);
     const int status = app.exec();
 
-    entry.write(settings, before);
+    if (before == absent)
+        entry.remove(settings);
+    else
+        entry.write(settings, before);
     std::printf("已恢复 COM%d / COM%d restored\n", port, port);
-    ::close(master);
-    ::close(slave);
     return status;
 }

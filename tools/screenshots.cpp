@@ -1,7 +1,8 @@
 // Takes the README's pictures of the window, with the simulated board zelqo-board at COM48:
 // narrow with the board's echo, widened with the car panel and the car's acknowledgement, and
-// the Bluetooth tab with the module's answer. Run under a real display (xvfb-run) with the
-// output folder as argument.
+// the Bluetooth tab with the module's answer; and the plot window, with the board streaming
+// plottable lines at COM47. Run under a real display (xvfb-run) with the output folder as
+// argument.
 #include "app/controls.h"
 #include "app/form1.h"
 #include "app/platform.h"
@@ -82,5 +83,28 @@ int main(int argc, char *argv[])
     ok = save(window, out.filePath(QStringLiteral("window-bluetooth.png"))) && ok;
     board.terminate();
     board.waitForFinished();
+
+    QProcess plotBoard;
+    plotBoard.setProcessEnvironment(env);
+    plotBoard.start(QStringLiteral(ZELQO_BOARD_PATH),
+                    {QStringLiteral("--port"), QStringLiteral("47"), QStringLiteral("--stream"),
+                     QStringLiteral("plot"), QStringLiteral("--rate"), QStringLiteral("3000")});
+    if (!plotBoard.waitForStarted() || !plotBoard.waitForReadyRead())
+        return 1;
+    window.findChild<QTabBar *>(QStringLiteral("TabStrip"))->setCurrentIndex(0);
+    window.findChild<ListBox *>(QStringLiteral("ComPort"))->select(46);
+    window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
+    auto *received = window.findChild<ReceiveBox *>(QStringLiteral("RevText"));
+    window.activateWindow();
+    received->setFocus();
+    QTest::keyClick(received, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+    auto *plot = window.findChild<QWidget *>(QStringLiteral("PlotWindow"));
+    ok = plot != nullptr && ok;
+    if (plot) {
+        QTest::qWait(8000);
+        ok = plot->grab().save(out.filePath(QStringLiteral("plot-window.png"))) && ok;
+    }
+    plotBoard.terminate();
+    plotBoard.waitForFinished();
     return ok ? 0 : 1;
 }

@@ -58,6 +58,7 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     connectSendHistory();
     connectReconnect();
     connectControlLines();
+    connectPlot();
     connectCarControls();
     connectBluetoothControls();
     connectTimeSync();

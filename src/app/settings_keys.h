@@ -30,6 +30,7 @@ inline const QString portSection = QStringLiteral("端口设置");
 inline const QString sendSection = QStringLiteral("发送区");
 inline const QString carSection = QStringLiteral("小车控制区");
 inline const QString receiveSection = QStringLiteral("接收区");
+inline const QString plotSection = QStringLiteral("波形图");
 // Keys 1 to 50, the newest sent text first.
 inline const QString sendHistorySection = QStringLiteral("发送历史");
 // Keys COM1 to COM48, each naming the device behind that port number.
@@ -62,6 +63,15 @@ inline const Setting timestamps{receiveSection, QStringLiteral("时间戳"), QSt
 inline const Setting lineEnding{sendSection, QStringLiteral("行尾"), QStringLiteral("无")};
 // "0": texts sent by hand are neither recorded nor stored.
 inline const Setting recordHistory{sendSection, QStringLiteral("记录历史"), QStringLiteral("1")};
+
+// The plot window: seconds shown, automatic ("1") or fixed range and its bounds, the labels of
+// hidden series (comma-separated) and the window's geometry (base64).
+inline const Setting plotSeconds{plotSection, QStringLiteral("窗口秒数"), QStringLiteral("10")};
+inline const Setting plotAutoRange{plotSection, QStringLiteral("自动范围"), QStringLiteral("1")};
+inline const Setting plotMin{plotSection, QStringLiteral("最小"), QStringLiteral("0")};
+inline const Setting plotMax{plotSection, QStringLiteral("最大"), QStringLiteral("100")};
+inline const Setting plotHidden{plotSection, QStringLiteral("隐藏"), QString()};
+inline const Setting plotGeometry{plotSection, QStringLiteral("位置"), QString()};
 
 [[nodiscard]] inline Setting portMapEntry(int commPort)
 {

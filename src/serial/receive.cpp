@@ -41,18 +41,21 @@ void Form1::MSComm1_OnComm()
     const QString text = block.toString();
     ui->RevNum->add(characterCount(text));
     ui->RevText->appendReceived(text, arrived);
+    plotReceived(text, arrived);
 }
 
 void Form1::RevChrSel_Click()
 {
     MSComm1->setInputMode(MSComm::comInputModeText);
     ui->RevText->setStamping(ReceiveBox::Stamping::Lines);
+    plotDisplayMode();
 }
 
 void Form1::RevHexSel_Click()
 {
     MSComm1->setInputMode(MSComm::comInputModeBinary);
     ui->RevText->setStamping(ReceiveBox::Stamping::Bursts);
+    plotDisplayMode();
 }
 
 // The times of received lines are kept whether or not they are shown.

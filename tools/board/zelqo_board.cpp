@@ -18,6 +18,7 @@
 #include <QStringEncoder>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <optional>
@@ -28,7 +29,7 @@
 namespace {
 
 const char helpText[] =
-    "用法 / Usage: zelqo-board [--port COMn] [--stream text|gbk|hex --rate BYTES_PER_SECOND]\n"
+    "用法 / Usage: zelqo-board [--port COMn] [--stream text|gbk|hex|plot --rate BYTES_PER_SECOND]\n"
     "                          [--down SECONDS] [--unplug-every SECONDS]\n"
     "\n"
     "模拟一块开发板，无需硬件即可试用柯澜欧串口调试助手的每个面板。\n"
@@ -55,7 +56,9 @@ const char helpText[] =
     "选项 / Options:\n"
     "  --port COMn       端口号 1 到 48 / port number 1 to 48 (default COM48)\n"
     "  --stream KIND     持续发送：text 传感器数据行（UTF-8），gbk 同样的行（GBK 编码），\n"
-    "                    hex 随机字节 / stream sensor lines in UTF-8 or GBK, or random bytes\n"
+    "                    hex 随机字节，plot 供波形图显示的数据行（正弦、方波、噪声）\n"
+    "                    / stream sensor lines in UTF-8 or GBK, random bytes, or lines for the\n"
+    "                    plot window (sine, square and noise series)\n"
     "  --rate N          每秒发送的字节数 / bytes a second for --stream (default 1000)\n"
     "  --down N          拔出后 N 秒重新接入（默认 3）/ back N seconds after an unplug (default "
     "3)\n"
@@ -164,6 +167,17 @@ void closePty(Pty &pty)
     pty = Pty();
 }
 
+// Lines for the plot window: named sine, square and noise series, as Arduino sketches print them.
+QByteArray plotLine(qint64 n)
+{
+    const double phase = double(n) * 0.05;
+    const double noise = QRandomGenerator::global()->generateDouble() - 0.5;
+    return QByteArray("sin:") + QByteArray::number(std::sin(phase) * 100, 'f', 2) +
+           " cos:" + QByteArray::number(std::cos(phase * 0.5) * 60 + 20, 'f', 2) +
+           " square:" + QByteArray::number((n / 40) % 2 ? 80 : -80) +
+           " noise:" + QByteArray::number(noise * 30, 'f', 3) + "\r\n";
+}
+
 class Board : public QObject
 {
 public:
@@ -239,6 +253,10 @@ private:
                 continue;
             }
             ++m_count;
+            if (m_kind == QLatin1String("plot")) {
+                m_pending += plotLine(m_count);
+                continue;
+            }
             const QString line = QStringLiteral("温度=%1.%2℃ 湿度=%3% 计数=%4\r\n")
                                      .arg(20 + m_count % 7)
                                      .arg(m_count % 10)
@@ -320,8 +338,8 @@ int main(int argc, char *argv[])
     if (port < 1 || port > portmap::portCount)
         return fail("--port takes COM1 to COM48 / 端口号应为 COM1 到 COM48");
     if (!kind.isEmpty() && kind != QLatin1String("text") && kind != QLatin1String("gbk") &&
-        kind != QLatin1String("hex"))
-        return fail("--stream takes text, gbk or hex / --stream 应为 text、gbk 或 hex");
+        kind != QLatin1String("hex") && kind != QLatin1String("plot"))
+        return fail("--stream takes text, gbk, hex or plot / --stream 应为 text、gbk、hex 或 plot");
     if (rate <= 0)
         return fail("--rate takes a positive number of bytes a second / --rate 应为正数");
     if (downSeconds < 0 || unplugEvery < 0)

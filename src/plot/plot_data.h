@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <vector>
+
+// What the plot window draws, without a widget: the numbers of a text line, the samples kept
+// for each series, and their reduction to one column of pixels at a time.
+namespace plot {
+
+constexpr int MaxSeries = 16;
+
+// The numbers of one line as Arduino's plotter and SerialPlot users print them: parts split by
+// blanks, tabs or commas; "label:value" or "label=value" names its series (so does "label:"
+// before a bare number); a bare number is series 1, 2, 3 … by its place among the bare numbers.
+// Decimal, negative and exponent forms count; a unit right after the number ("21.5℃", "40%")
+// is allowed. At most MaxSeries values are taken.
+struct ParsedLine
+{
+    struct Item
+    {
+        QStringView label; // empty: a bare number
+        int position = 0;  // 1, 2, 3 … among the bare numbers
+        double value = 0;
+    };
+    Item items[MaxSeries];
+    int count = 0;
+};
+// False when the line holds no number.
+bool parseLine(QStringView line, ParsedLine &out);
+
+// The samples of every series, oldest first, in a ring that keeps the newest `capacity` lines:
+// one time per line and one float per series and line (NaN where a line had no value for it).
+class Recorder
+{
+public:
+    // Ten minutes at a thousand lines a second.
+    static constexpr qint64 DefaultCapacity = 600000;
+
+    explicit Recorder(qint64 capacity = DefaultCapacity);
+    void clear();
+    // Records a parsed line that arrived at t (seconds since the epoch); series are made as labels
+    // first appear.
+    void add(double t, const ParsedLine &line);
+
+    [[nodiscard]] int seriesCount() const { return int(m_labels.size()); }
+    [[nodiscard]] const QStringList &labels() const { return m_labels; }
+    [[nodiscard]] qint64 rows() const { return m_count; }
+    [[nodiscard]] double time(qint64 row) const { return m_times[physical(row)]; }
+    [[nodiscard]] float value(int series, qint64 row) const
+    {
+        return m_columns[size_t(series)][physical(row)];
+    }
+    // The first row at or after t (rows() when none).
+    [[nodiscard]] qint64 rowAt(double t) const;
+    [[nodiscard]] qint64 memoryBytes() const;
+
+private:
+    [[nodiscard]] size_t physical(qint64 row) const
+    {
+        return size_t((m_start + row) % qint64(m_times.size()));
+    }
+    int seriesFor(const ParsedLine::Item &item);
+
+    qint64 m_capacity;
+    std::vector<double> m_times;
+    std::vector<std::vector<float>> m_columns;
+    QStringList m_labels;
+    qint64 m_start = 0;
+    qint64 m_count = 0;
+};
+
+// One pixel column of one series: the smallest and largest sample in it, and the first and
+// last, which join it to its neighbours.
+struct Column
+{
+    float min = 0;
+    float max = 0;
+    float first = 0;
+    float last = 0;
+    bool any = false;
+};
+// The columns of series over [t0, t0 + width * secondsPerColumn).
+void decimate(const Recorder &recorder, int series, double t0, double secondsPerColumn, int width,
+              std::vector<Column> &out);
+
+// The recorded values as CSV: a header of "time" and the labels, then one row per line, its local
+// time to the millisecond and an empty cell where a line had no value for a series.
+[[nodiscard]] QByteArray toCsv(const Recorder &recorder);
+
+} // namespace plot

@@ -1,0 +1,448 @@
+#include "plot/plot_view.h"
+
+#include <QDateTime>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace {
+
+constexpr double MinWindow = 1;
+constexpr double MaxWindow = 600;
+constexpr int LeftMargin = 64;
+constexpr int BottomMargin = 22;
+constexpr int TopMargin = 8;
+constexpr int RightMargin = 12;
+// How far the automatic range closes in on a smaller one each frame.
+constexpr double ShrinkStep = 0.08;
+// Samples looked back for the value under the mouse.
+constexpr qint64 HoverLookBack = 5000;
+
+// A round step near span / count: 1, 2 or 5 times a power of ten.
+double niceStep(double span, int count)
+{
+    const double raw = span / qMax(1, count);
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (const double m : {1.0, 2.0, 5.0}) {
+        if (raw <= m * power)
+            return m * power;
+    }
+    return 10 * power;
+}
+
+QString timeLabel(double t, bool millis)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(t * 1000)))
+        .toString(millis ? u"HH:mm:ss.zzz" : u"HH:mm:ss");
+}
+
+} // namespace
+
+namespace plot {
+
+QList<QLineF> seriesSegments(const std::vector<Column> &columns, const QRectF &area, double y0,
+                             double y1)
+{
+    QList<QLineF> lines;
+    lines.reserve(qsizetype(columns.size()) * 2);
+    const double scale = y1 > y0 ? area.height() / (y1 - y0) : 0;
+    const auto yOf = [&](float v) {
+        return qBound(area.top(), area.bottom() - (double(v) - y0) * scale, area.bottom());
+    };
+    bool previous = false;
+    QPointF last;
+    for (size_t x = 0; x < columns.size(); ++x) {
+        const Column &c = columns[x];
+        if (!c.any)
+            continue;
+        const double px = area.left() + double(x) + 0.5;
+        // Joined across empty columns too: a board's lines come in blocks.
+        if (previous)
+            lines.append(QLineF(last, QPointF(px, yOf(c.first))));
+        if (c.min != c.max)
+            lines.append(QLineF(px, yOf(c.min), px, yOf(c.max)));
+        previous = true;
+        last = QPointF(px, yOf(c.last));
+    }
+    return lines;
+}
+
+} // namespace plot
+
+PlotView::PlotView(QWidget *parent) : QWidget(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(320, 200);
+}
+
+void PlotView::dataAdded()
+{
+    m_dirty = true;
+    if (!m_frame.isActive())
+        m_frame.start(FrameMs, this);
+}
+
+void PlotView::setWindowSeconds(double seconds)
+{
+    seconds = qBound(MinWindow, seconds, MaxWindow);
+    if (seconds == m_window)
+        return;
+    m_window = seconds;
+    update();
+    emit windowSecondsChanged(m_window);
+}
+
+void PlotView::setAutoRange(bool on)
+{
+    m_auto = on;
+    m_rangeKnown = false;
+    update();
+}
+
+void PlotView::setFixedRange(double min, double max)
+{
+    if (!(min < max))
+        return;
+    m_fixedLow = min;
+    m_fixedHigh = max;
+    update();
+}
+
+void PlotView::setFrozen(bool frozen)
+{
+    if (frozen == m_frozen)
+        return;
+    // Frozen at the newest sample, the right edge while following.
+    m_frozenRight = m_recorder.rows() ? m_recorder.time(m_recorder.rows() - 1) : 0;
+    m_frozen = frozen;
+    update();
+    emit frozenChanged(frozen);
+}
+
+QStringList PlotView::hiddenLabels() const
+{
+    QStringList labels(m_hidden.begin(), m_hidden.end());
+    labels.sort();
+    return labels;
+}
+
+void PlotView::setHiddenLabels(const QStringList &labels)
+{
+    m_hidden = QSet<QString>(labels.begin(), labels.end());
+    m_rangeKnown = false;
+    update();
+}
+
+void PlotView::setNotice(const QString &notice)
+{
+    m_notice = notice;
+    update();
+}
+
+QColor PlotView::seriesColor(int series, const QPalette &palette)
+{
+    // Sixteen hues apart from one another; lighter on a dark background.
+    static const int hues[plot::MaxSeries] = {210, 0,  120, 30, 280, 180, 330, 60,
+                                              240, 15, 150, 45, 300, 195, 345, 90};
+    const bool dark = palette.color(QPalette::Base).lightness() < 128;
+    return QColor::fromHsl(hues[series % plot::MaxSeries], 200, dark ? 170 : 100);
+}
+
+QRectF PlotView::plotArea() const
+{
+    return QRectF(LeftMargin, TopMargin, qMax(1, width() - LeftMargin - RightMargin),
+                  qMax(1, height() - TopMargin - BottomMargin));
+}
+
+double PlotView::rightEdge() const
+{
+    if (m_frozen)
+        return m_frozenRight;
+    return m_recorder.rows() ? m_recorder.time(m_recorder.rows() - 1) : 0;
+}
+
+bool PlotView::visibleRange(double t0, double t1, double &low, double &high) const
+{
+    bool any = false;
+    const qint64 first = m_recorder.rowAt(t0);
+    for (int s = 0; s < m_recorder.seriesCount(); ++s) {
+        if (m_hidden.contains(m_recorder.labels().at(s)))
+            continue;
+        for (qint64 row = first; row < m_recorder.rows() && m_recorder.time(row) <= t1; ++row) {
+            const float v = m_recorder.value(s, row);
+            if (std::isnan(v))
+                continue;
+            low = any ? std::min(low, double(v)) : double(v);
+            high = any ? std::max(high, double(v)) : double(v);
+            any = true;
+        }
+    }
+    if (!any)
+        return false;
+    const double pad = high > low ? (high - low) * 0.05 : qMax(1.0, std::abs(high) * 0.05);
+    low -= pad;
+    high += pad;
+    return true;
+}
+
+void PlotView::advanceRange()
+{
+    if (!m_auto)
+        return;
+    const double t1 = rightEdge();
+    double low = 0;
+    double high = 0;
+    if (!visibleRange(t1 - m_window, t1, low, high))
+        return;
+    if (!m_rangeKnown) {
+        m_low = low;
+        m_high = high;
+        m_rangeKnown = true;
+        return;
+    }
+    // Growing at once keeps every sample inside; shrinking slowly keeps the picture still.
+    m_low = low < m_low ? low : m_low + (low - m_low) * ShrinkStep;
+    m_high = high > m_high ? high : m_high + (high - m_high) * ShrinkStep;
+}
+
+PlotView::Frame PlotView::frame() const
+{
+    Frame f;
+    f.area = plotArea();
+    f.t1 = rightEdge();
+    f.t0 = f.t1 - m_window;
+    if (m_auto) {
+        double low = m_low;
+        double high = m_high;
+        if (!m_rangeKnown && !visibleRange(f.t0, f.t1, low, high)) {
+            low = 0;
+            high = 1;
+        }
+        f.y0 = low;
+        f.y1 = high;
+    } else {
+        f.y0 = m_fixedLow;
+        f.y1 = m_fixedHigh;
+    }
+    const int width = int(f.area.width());
+    const double perColumn = (f.t1 - f.t0) / qMax(1, width);
+    std::vector<plot::Column> columns;
+    for (int s = 0; s < m_recorder.seriesCount(); ++s) {
+        if (m_hidden.contains(m_recorder.labels().at(s)))
+            continue;
+        plot::decimate(m_recorder, s, f.t0, perColumn, width, columns);
+        f.series.append({s, plot::seriesSegments(columns, f.area, f.y0, f.y1)});
+    }
+    return f;
+}
+
+void PlotView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QPalette &pal = palette();
+    painter.fillRect(rect(), pal.color(QPalette::Base));
+    const Frame f = frame();
+    drawAxes(painter, f);
+    painter.save();
+    painter.setClipRect(f.area);
+    for (const auto &[series, lines] : f.series) {
+        painter.setPen(QPen(seriesColor(series, pal), 1));
+        painter.drawLines(lines);
+    }
+    painter.restore();
+    drawLegend(painter, f.area);
+    drawHover(painter, f);
+    if (!m_notice.isEmpty()) {
+        painter.setPen(pal.color(QPalette::Text));
+        painter.drawText(f.area, Qt::AlignCenter | Qt::TextWordWrap, m_notice);
+    }
+}
+
+void PlotView::drawAxes(QPainter &painter, const Frame &f) const
+{
+    const QPalette &pal = palette();
+    const QColor grid = pal.color(QPalette::Mid);
+    const QColor text = pal.color(QPalette::Text);
+    const QFontMetrics metrics(font());
+    painter.setPen(QPen(grid, 1));
+    painter.drawRect(f.area);
+    // Y: about one line every 40 pixels.
+    const double yStep = niceStep(f.y1 - f.y0, int(f.area.height() / 40));
+    for (double v = std::ceil(f.y0 / yStep) * yStep; v <= f.y1; v += yStep) {
+        const double y = f.area.bottom() - (v - f.y0) / (f.y1 - f.y0) * f.area.height();
+        painter.setPen(QPen(grid, 1, Qt::DotLine));
+        painter.drawLine(QPointF(f.area.left(), y), QPointF(f.area.right(), y));
+        painter.setPen(text);
+        const QString label = QString::number(std::abs(v) < yStep / 1e6 ? 0 : v, 'g', 6);
+        painter.drawText(QRectF(0, y - metrics.height() / 2.0, LeftMargin - 6, metrics.height()),
+                         Qt::AlignRight | Qt::AlignVCenter, label);
+    }
+    // X: clock times about every 110 pixels.
+    const double xStep = niceStep(f.t1 - f.t0, int(f.area.width() / 110));
+    for (double t = std::ceil(f.t0 / xStep) * xStep; t <= f.t1; t += xStep) {
+        const double x = f.area.left() + (t - f.t0) / (f.t1 - f.t0) * f.area.width();
+        painter.setPen(QPen(grid, 1, Qt::DotLine));
+        painter.drawLine(QPointF(x, f.area.top()), QPointF(x, f.area.bottom()));
+        painter.setPen(text);
+        // Kept inside the widget at the right edge.
+        QRectF label(x - 60, f.area.bottom() + 2, 120, BottomMargin - 2);
+        label.moveRight(qMin(label.right(), double(width())));
+        painter.drawText(label, Qt::AlignHCenter | Qt::AlignTop, timeLabel(t, xStep < 1));
+    }
+}
+
+void PlotView::drawLegend(QPainter &painter, const QRectF &area)
+{
+    const QPalette &pal = palette();
+    const QFontMetrics metrics(font());
+    m_legend.clear();
+    double x = area.left() + 8;
+    double y = area.top() + 6;
+    for (int s = 0; s < m_recorder.seriesCount(); ++s) {
+        const QString &label = m_recorder.labels().at(s);
+        const bool hidden = m_hidden.contains(label);
+        const double w = 16 + metrics.horizontalAdvance(label) + 12;
+        if (x + w > area.right() && x > area.left() + 8) {
+            x = area.left() + 8;
+            y += metrics.height() + 4;
+        }
+        const QRectF box(x, y, w, metrics.height());
+        painter.fillRect(box, pal.color(QPalette::Base));
+        const QRectF swatch(x + 2, y + metrics.height() / 2.0 - 5, 10, 10);
+        // A hidden series keeps an empty swatch, to be clicked back.
+        if (hidden) {
+            painter.setPen(seriesColor(s, pal));
+            painter.drawRect(swatch);
+        } else {
+            painter.fillRect(swatch, seriesColor(s, pal));
+        }
+        painter.setPen(pal.color(hidden ? QPalette::Disabled : QPalette::Active, QPalette::Text));
+        painter.drawText(box.adjusted(16, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
+        m_legend.append({box, s});
+        x += w;
+    }
+}
+
+void PlotView::drawHover(QPainter &painter, const Frame &f) const
+{
+    if (m_hoverX < f.area.left() || m_hoverX > f.area.right() || m_recorder.rows() == 0)
+        return;
+    const QPalette &pal = palette();
+    const double t = f.t0 + (m_hoverX - f.area.left()) / f.area.width() * (f.t1 - f.t0);
+    painter.setPen(QPen(pal.color(QPalette::Text), 1, Qt::DashLine));
+    painter.drawLine(QPointF(m_hoverX, f.area.top()), QPointF(m_hoverX, f.area.bottom()));
+    QStringList lines = {timeLabel(t, true)};
+    const qint64 at = m_recorder.rowAt(t);
+    for (const auto &[series, segments] : f.series) {
+        for (qint64 row = qMin(at, m_recorder.rows() - 1); row >= 0 && row > at - HoverLookBack;
+             --row) {
+            const float v = m_recorder.value(series, row);
+            if (m_recorder.time(row) <= t && !std::isnan(v)) {
+                lines << m_recorder.labels().at(series) + QStringLiteral(": ") +
+                             QString::number(double(v), 'g', 7);
+                break;
+            }
+        }
+    }
+    const QFontMetrics metrics(font());
+    int w = 0;
+    for (const QString &line : lines)
+        w = qMax(w, metrics.horizontalAdvance(line));
+    QRectF box(m_hoverX + 8, f.area.top() + 8, w + 12, lines.size() * metrics.height() + 8);
+    if (box.right() > f.area.right())
+        box.moveRight(m_hoverX - 8);
+    painter.fillRect(box, pal.color(QPalette::ToolTipBase));
+    painter.setPen(pal.color(QPalette::ToolTipText));
+    painter.drawText(box.adjusted(6, 4, -6, -4), Qt::AlignLeft | Qt::AlignTop,
+                     lines.join(QLatin1Char('\n')));
+}
+
+void PlotView::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_frame.timerId()) {
+        QWidget::timerEvent(event);
+        return;
+    }
+    // A frozen picture stays as it is while recording goes on.
+    if (!m_dirty || m_frozen) {
+        m_frame.stop();
+        return;
+    }
+    m_dirty = false;
+    advanceRange();
+    update();
+}
+
+void PlotView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        setFrozen(!m_frozen);
+        if (!m_frozen)
+            dataAdded();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void PlotView::wheelEvent(QWheelEvent *event)
+{
+    if (!m_frozen) {
+        event->ignore();
+        return;
+    }
+    // Zooms about the time under the mouse.
+    const QRectF area = plotArea();
+    const double t1 = rightEdge();
+    const double share = qBound(0.0, (event->position().x() - area.left()) / area.width(), 1.0);
+    const double anchor = t1 - m_window * (1 - share);
+    const double factor = std::pow(1.25, -event->angleDelta().y() / 120.0);
+    const double window = qBound(MinWindow, m_window * factor, MaxWindow);
+    m_frozenRight = anchor + window * (1 - share);
+    setWindowSeconds(window);
+    update();
+}
+
+void PlotView::mousePressEvent(QMouseEvent *event)
+{
+    for (const auto &[box, series] : m_legend) {
+        if (!box.contains(event->position()))
+            continue;
+        const QString &label = m_recorder.labels().at(series);
+        if (!m_hidden.remove(label))
+            m_hidden.insert(label);
+        m_rangeKnown = false;
+        update();
+        emit hiddenChanged();
+        return;
+    }
+    if (m_frozen && event->button() == Qt::LeftButton) {
+        m_dragging = true;
+        m_dragFrom = event->position();
+        m_dragRight = m_frozenRight;
+    }
+}
+
+void PlotView::mouseMoveEvent(QMouseEvent *event)
+{
+    m_hoverX = int(event->position().x());
+    if (m_dragging) {
+        const double perPixel = m_window / plotArea().width();
+        m_frozenRight = m_dragRight - (event->position().x() - m_dragFrom.x()) * perPixel;
+    }
+    update();
+}
+
+void PlotView::mouseReleaseEvent(QMouseEvent *)
+{
+    m_dragging = false;
+}
+
+void PlotView::leaveEvent(QEvent *)
+{
+    m_hoverX = -1;
+    update();
+}

@@ -182,7 +182,8 @@ void decimate(const Recorder &recorder, int series, double t0, double secondsPer
     const double t1 = t0 + width * secondsPerColumn;
     for (qint64 row = recorder.rowAt(t0); row < recorder.rows(); ++row) {
         const double t = recorder.time(row);
-        if (t >= t1)
+        // The right edge belongs to the last column: the newest sample lies on it.
+        if (t > t1)
             break;
         const float v = recorder.value(series, row);
         if (std::isnan(v))

@@ -82,7 +82,7 @@ struct Column
     float last = 0;
     bool any = false;
 };
-// The columns of series over [t0, t0 + width * secondsPerColumn).
+// The columns of series over [t0, t0 + width * secondsPerColumn], the end in the last column.
 void decimate(const Recorder &recorder, int series, double t0, double secondsPerColumn, int width,
               std::vector<Column> &out);
 

@@ -3,10 +3,12 @@
 #include "plot/plot_data.h"
 
 #include <QBasicTimer>
+#include <QHash>
 #include <QLineF>
 #include <QList>
 #include <QRectF>
 #include <QSet>
+#include <QStaticText>
 #include <QWidget>
 
 #include <vector>
@@ -88,6 +90,7 @@ private:
     void drawAxes(QPainter &painter, const Frame &frame) const;
     void drawLegend(QPainter &painter, const QRectF &area);
     void drawHover(QPainter &painter, const Frame &frame) const;
+    [[nodiscard]] const QStaticText &staticText(const QString &text) const;
 
     plot::Recorder m_recorder;
     double m_window = 10;
@@ -102,6 +105,7 @@ private:
     QSet<QString> m_hidden;
     QString m_notice;
     QList<std::pair<QRectF, int>> m_legend;
+    mutable QHash<QString, QStaticText> m_texts;
     QBasicTimer m_frame;
     bool m_dirty = false;
     int m_hoverX = -1;

@@ -1,0 +1,260 @@
+// The plot: the numbers of a line, the ring of samples and its reduction to pixel columns
+// against a plain reference, what a frame draws (as segments, not pixels), and the window end
+// to end with a pseudo-terminal board: the first partial line dropped, export, settings.
+#include "plot/plot_data.h"
+#include "plot/plot_view.h"
+#include "plot/plot_window.h"
+#include "settings/settings_file.h"
+#include "support/ini_bytes.h"
+#include "support/window_fixture.h"
+
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QSpinBox>
+
+#include <cmath>
+
+namespace {
+
+using Values = QList<std::pair<QString, double>>;
+
+Values parsed(const QString &line)
+{
+    plot::ParsedLine out;
+    Values values;
+    if (!plot::parseLine(line, out))
+        return values;
+    for (int i = 0; i < out.count; ++i) {
+        const auto &item = out.items[i];
+        values.append(
+            {item.label.isEmpty() ? QString::number(item.position) : item.label.toString(),
+             item.value});
+    }
+    return values;
+}
+
+} // namespace
+
+class TestPlot : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data();
+    void parse();
+    void ringAndDecimation_data();
+    void ringAndDecimation();
+    void frameStructure();
+    void windowEndToEnd();
+
+private:
+    std::unique_ptr<WindowFixture> f;
+};
+
+void TestPlot::parse_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<Values>("expected");
+    QTest::newRow("labels with colon and equals")
+        << "a:0.123 b=-4.56\tc:1e-3" << Values{{"a", 0.123}, {"b", -4.56}, {"c", 0.001}};
+    QTest::newRow("bare numbers by position, commas")
+        << "1,-2.5, 3E2" << Values{{"1", 1}, {"2", -2.5}, {"3", 300}};
+    QTest::newRow("mixed: bare ones count among themselves")
+        << "x:5 7 y:6 8" << Values{{"x", 5}, {"1", 7}, {"y", 6}, {"2", 8}};
+    QTest::newRow("label then a separate number") << "temp: 21.5" << Values{{"temp", 21.5}};
+    QTest::newRow("units after the number")
+        << "温度=21.3℃ 湿度=40% 计数=7" << Values{{"温度", 21.3}, {"湿度", 40}, {"计数", 7}};
+    QTest::newRow("junk between") << "val:abc hello 3 0x1F 1.2.3 12abc +4"
+                                  << Values{{"1", 3}, {"2", 4}};
+    QTest::newRow("no number") << "Booting... done" << Values{};
+    QTest::newRow("not finite") << "inf nan 1e999" << Values{};
+    QStringList many;
+    Values first16;
+    for (int i = 1; i <= 20; ++i) {
+        many << QString::number(i);
+        if (i <= plot::MaxSeries)
+            first16.append({QString::number(i), double(i)});
+    }
+    QTest::newRow("more than 16") << many.join(QLatin1Char(' ')) << first16;
+}
+
+void TestPlot::parse()
+{
+    QFETCH(QString, line);
+    QFETCH(Values, expected);
+    QCOMPARE(parsed(line), expected);
+}
+
+void TestPlot::ringAndDecimation_data()
+{
+    QTest::addColumn<qint64>("capacity");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("not yet full") << qint64(1000) << 700;
+    QTest::newRow("wrapped several times") << qint64(257) << 2000;
+}
+
+// The kept samples are the newest `capacity` lines; each column's min, max, first and last are
+// those a plain scan of the kept samples finds.
+void TestPlot::ringAndDecimation()
+{
+    QFETCH(qint64, capacity);
+    QFETCH(int, lines);
+    plot::Recorder recorder(capacity);
+    QRandomGenerator random(7);
+    std::vector<std::tuple<double, float, float>> all; // time, a, b (NaN when absent)
+    double t = 1000;
+    for (int i = 0; i < lines; ++i) {
+        t += random.bounded(0.02);
+        const float a = float(random.bounded(200.0) - 100);
+        const bool withB = i % 3 != 0;
+        const float b = withB ? float(i) : NAN;
+        plot::ParsedLine line;
+        line.items[0] = {QStringView(u"a"), 0, a};
+        line.count = 1;
+        if (withB)
+            line.items[line.count++] = {QStringView(u"b"), 0, b};
+        recorder.add(t, line);
+        all.emplace_back(t, a, b);
+    }
+    const qint64 kept = qMin<qint64>(capacity, lines);
+    QCOMPARE(recorder.rows(), kept);
+    QCOMPARE(recorder.labels(), QStringList({"a", "b"}));
+    const size_t offset = all.size() - size_t(kept);
+    for (qint64 row = 0; row < kept; ++row) {
+        const auto &[time, a, b] = all[offset + size_t(row)];
+        QCOMPARE(recorder.time(row), time);
+        QCOMPARE(recorder.value(0, row), a);
+        QCOMPARE(std::isnan(recorder.value(1, row)), std::isnan(b));
+    }
+
+    const double t0 = recorder.time(kept / 4);
+    const int width = 37;
+    const double perColumn = (recorder.time(kept - 1) - t0) / 30;
+    for (int series = 0; series < 2; ++series) {
+        std::vector<plot::Column> columns;
+        plot::decimate(recorder, series, t0, perColumn, width, columns);
+        std::vector<plot::Column> reference(static_cast<size_t>(width));
+        for (size_t i = offset; i < all.size(); ++i) {
+            const double time = std::get<0>(all[i]);
+            const float v = series == 0 ? std::get<1>(all[i]) : std::get<2>(all[i]);
+            const int x = qMin(width - 1, int((time - t0) / perColumn));
+            if (time < t0 || time > t0 + width * perColumn || std::isnan(v))
+                continue;
+            plot::Column &c = reference[size_t(x)];
+            c.min = c.any ? std::min(c.min, v) : v;
+            c.max = c.any ? std::max(c.max, v) : v;
+            c.first = c.any ? c.first : v;
+            c.last = v;
+            c.any = true;
+        }
+        for (int x = 0; x < width; ++x) {
+            const plot::Column &c = columns[size_t(x)];
+            const plot::Column &r = reference[size_t(x)];
+            QCOMPARE(c.any, r.any);
+            if (r.any) {
+                QCOMPARE(c.min, r.min);
+                QCOMPARE(c.max, r.max);
+                QCOMPARE(c.first, r.first);
+                QCOMPARE(c.last, r.last);
+            }
+        }
+    }
+}
+
+// A constant series is one horizontal line at its height; a hidden one draws nothing; a fixed
+// range clips what lies outside to the area's edge.
+void TestPlot::frameStructure()
+{
+    PlotView view;
+    view.resize(600, 300);
+    plot::ParsedLine line;
+    for (int i = 0; i < 200; ++i) {
+        line.count = 3;
+        line.items[0] = {QStringView(u"flat"), 0, 25};
+        line.items[1] = {QStringView(u"hidden"), 0, double(i)};
+        line.items[2] = {QStringView(u"high"), 0, 500};
+        view.recorder().add(100 + i * 0.04, line);
+    }
+    view.setHiddenLabels({QStringLiteral("hidden")});
+    view.setAutoRange(false);
+    view.setFixedRange(0, 100);
+    const PlotView::Frame frame = view.frame();
+    QCOMPARE(frame.series.size(), 2);
+    QCOMPARE(frame.series[0].first, 0);
+    QCOMPARE(frame.series[1].first, 2);
+    const double flatY = frame.area.bottom() - 0.25 * frame.area.height();
+    const auto &flat = frame.series[0].second;
+    QVERIFY(!flat.isEmpty());
+    double left = frame.area.right();
+    double right = frame.area.left();
+    for (const QLineF &segment : flat) {
+        QCOMPARE(segment.y1(), flatY);
+        QCOMPARE(segment.y2(), flatY);
+        left = qMin(left, segment.x1());
+        right = qMax(right, segment.x2());
+    }
+    // The last 10 s: eight of them hold samples, reaching the right edge.
+    QVERIFY(right > frame.area.right() - 2);
+    QVERIFY(left < frame.area.right() - 0.7 * frame.area.width());
+    for (const QLineF &segment : frame.series[1].second) {
+        QCOMPARE(segment.y1(), frame.area.top());
+        QCOMPARE(segment.y2(), frame.area.top());
+    }
+    // The automatic range holds every visible sample.
+    view.setAutoRange(true);
+    const PlotView::Frame automatic = view.frame();
+    QVERIFY(automatic.y0 < 25 && automatic.y1 > 500);
+}
+
+// Right click, "波形图…", a board printing lines: the line under way when the window opened is
+// dropped, the rest is recorded at its arrival time, exported exactly, and the window's
+// settings outlive it.
+void TestPlot::windowEndToEnd()
+{
+    f = std::make_unique<WindowFixture>();
+    QVERIFY(f->isValid());
+    QVERIFY(f->openBoard());
+    QVERIFY(f->board.write("a:9 b:9"));
+    QTRY_COMPARE(f->counter("RevNum"), QStringLiteral("7"));
+    QVERIFY(!f->useMenu("RevText", {QStringLiteral("波形图…")}).isEmpty());
+    auto *window = f->window->findChild<PlotWindow *>(QStringLiteral("PlotWindow"));
+    QVERIFY(window);
+    QCOMPARE(window->windowTitle(), QStringLiteral("波形图"));
+
+    f->platform->moment = QDateTime(QDate(2026, 12, 8), QTime(12, 0, 0, 250));
+    QVERIFY(f->board.write(" c:9\r\na:1 b:-2.5\r\n"));
+    QTRY_COMPARE(window->view()->recorder().rows(), 1);
+    f->platform->moment = QDateTime(QDate(2026, 12, 8), QTime(12, 0, 1, 0));
+    QVERIFY(f->board.write("b:3e2\r\nno numbers\r\n4"));
+    QTRY_COMPARE(window->view()->recorder().rows(), 2);
+
+    const QString csv = f->dir.filePath(QStringLiteral("plot.csv"));
+    f->platform->saveAnswers = {csv};
+    window->findChild<QPushButton *>(QStringLiteral("PlotExportCsv"))->click();
+    QCOMPARE(readBytes(csv), QByteArray("time,a,b\r\n2026-12-08 12:00:00.250,1,-2.5\r\n"
+                                        "2026-12-08 12:00:01.000,,300\r\n"));
+    const QString png = f->dir.filePath(QStringLiteral("plot.png"));
+    f->platform->saveAnswers = {png};
+    window->findChild<QPushButton *>(QStringLiteral("PlotExportImage"))->click();
+    QVERIFY(QImage(png).size() == window->view()->size() * window->view()->devicePixelRatio());
+
+    // Hex display plots nothing and says so.
+    f->control<QRadioButton>("RevHexSel")->setChecked(true);
+    QVERIFY(f->board.write("\r\nc:1\r\n"));
+    QTRY_VERIFY(f->revText().endsWith(QStringLiteral("0A ")));
+    QCOMPARE(window->view()->recorder().rows(), 2);
+
+    window->findChild<QSpinBox *>(QStringLiteral("PlotSeconds"))->setValue(42);
+    window->close();
+    QCOMPARE(SettingsFile(f->iniPath()).read("波形图", "窗口秒数", "?"), QStringLiteral("42"));
+    QVERIFY(!SettingsFile(f->iniPath()).read("波形图", "位置", {}).isEmpty());
+    QTRY_VERIFY(!f->window->findChild<PlotWindow *>(QStringLiteral("PlotWindow")));
+    QVERIFY(!f->useMenu("RevText", {QStringLiteral("波形图…")}).isEmpty());
+    window = f->window->findChild<PlotWindow *>(QStringLiteral("PlotWindow"));
+    QCOMPARE(window->view()->windowSeconds(), 42.0);
+    QCOMPARE(window->view()->recorder().rows(), 0);
+}
+
+QTEST_MAIN(TestPlot)
+#include "tst_plot.moc"

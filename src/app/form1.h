@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -74,6 +75,8 @@ private:
     void connectCaptureMenu();
     [[nodiscard]] QString askCaptureFile(const QString &title, const QString &prefix,
                                          const QString &suffix);
+    void saveToAskedFile(const QString &title, const QString &prefix, const QString &suffix,
+                         const std::function<QByteArray()> &content);
     void SaveRevText_Click();
     void RecordRevText_Click();
     void MSComm1_BytesTaken(const QByteArray &bytes);

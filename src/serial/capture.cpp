@@ -43,28 +43,31 @@ QString Form1::askCaptureFile(const QString &title, const QString &prefix, const
     return path;
 }
 
-void Form1::SaveRevText_Click()
+// Asks where, then writes what content gives, whole or not at all; the user is told of a
+// failure. content runs only once a file was chosen.
+void Form1::saveToAskedFile(const QString &title, const QString &prefix, const QString &suffix,
+                            const std::function<QByteArray()> &content)
 {
-    const QString path = askCaptureFile(QStringLiteral("保存接收区"), QStringLiteral("接收区-"),
-                                        QStringLiteral(".txt"));
+    const QString path = askCaptureFile(title, prefix, suffix);
     if (path.isEmpty())
         return;
     QString reason;
-    if (!atomicfile::save(path, ui->RevText->text().toUtf8(), &reason))
+    if (!atomicfile::save(path, content(), &reason))
         warning(QStringLiteral("无法保存 %1：%2").arg(path, reason), captions::appTitle);
+}
+
+void Form1::SaveRevText_Click()
+{
+    saveToAskedFile(QStringLiteral("保存接收区"), QStringLiteral("接收区-"), QStringLiteral(".txt"),
+                    [this] { return ui->RevText->text().toUtf8(); });
 }
 
 // Each line as "[HH:MM:SS.mmm] " and its text: for reading when something happened.
 void Form1::SaveRevTextStamped_Click()
 {
-    const QString path = askCaptureFile(QStringLiteral("保存接收区（含时间戳）"),
-                                        QStringLiteral("接收区-"), QStringLiteral(".txt"));
-    if (path.isEmpty())
-        return;
-    QString reason;
-    const QString text = ui->RevText->stampedText(0, ui->RevText->length());
-    if (!atomicfile::save(path, text.toUtf8(), &reason))
-        warning(QStringLiteral("无法保存 %1：%2").arg(path, reason), captions::appTitle);
+    saveToAskedFile(QStringLiteral("保存接收区（含时间戳）"), QStringLiteral("接收区-"),
+                    QStringLiteral(".txt"),
+                    [this] { return ui->RevText->stampedText(0, ui->RevText->length()).toUtf8(); });
 }
 
 void Form1::RecordRevText_Click()

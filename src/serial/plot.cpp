@@ -1,11 +1,9 @@
 #include "app/form1.h"
 
-#include "app/captions.h"
 #include "app/settings_keys.h"
 #include "plot/plot_data.h"
 #include "plot/plot_view.h"
 #include "plot/plot_window.h"
-#include "settings/atomic_file.h"
 #include "ui_form1.h"
 
 #include <QBuffer>
@@ -92,29 +90,18 @@ void Form1::PlotWindow_Closed()
 
 void Form1::PlotExportCsv_Click()
 {
-    const QString path = askCaptureFile(QStringLiteral("导出 CSV"), QStringLiteral("波形图-"),
-                                        QStringLiteral(".csv"));
-    if (path.isEmpty())
-        return;
-    QString reason;
-    if (!atomicfile::save(path, plot::toCsv(m_plot->view()->recorder()), &reason))
-        warning(QStringLiteral("无法保存 %1：%2").arg(path, reason), captions::appTitle);
+    saveToAskedFile(QStringLiteral("导出 CSV"), QStringLiteral("波形图-"), QStringLiteral(".csv"),
+                    [this] { return plot::toCsv(m_plot->view()->recorder()); });
 }
 
 void Form1::PlotExportImage_Click()
 {
-    const QString path = askCaptureFile(QStringLiteral("导出图片"), QStringLiteral("波形图-"),
-                                        QStringLiteral(".png"));
-    if (path.isEmpty())
-        return;
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    QString reason;
-    if (!writer.write(m_plot->view()->grab().toImage()))
-        reason = writer.errorString();
-    else if (atomicfile::save(path, png, &reason))
-        return;
-    warning(QStringLiteral("无法保存 %1：%2").arg(path, reason), captions::appTitle);
+    saveToAskedFile(QStringLiteral("导出图片"), QStringLiteral("波形图-"), QStringLiteral(".png"),
+                    [this] {
+                        QByteArray png;
+                        QBuffer buffer(&png);
+                        buffer.open(QIODevice::WriteOnly);
+                        QImageWriter(&buffer, "png").write(m_plot->view()->grab().toImage());
+                        return png;
+                    });
 }

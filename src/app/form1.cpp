@@ -52,7 +52,7 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     connectSerialControls();
     connectCaptureMenu();
     connectEncodingMenu();
-    connectTimestamps();
+    connectReceiveBox();
     connectSendControls();
     connectLineEndingMenu();
     connectSendHistory();

@@ -82,8 +82,10 @@ private:
     void MSComm1_BytesTaken(const QByteArray &bytes);
     void connectEncodingMenu();
     void TextEncoding_Click(QAction *choice);
-    void connectTimestamps();
+    void connectReceiveBox();
     void RevText_TimestampsShown(bool shown);
+    void applyKeptLimit();
+    void updateRevTextToolTip();
     void SaveRevTextStamped_Click();
     void applyTextEncoding(const QString &name);
     void showPortClosed();

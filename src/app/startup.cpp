@@ -65,6 +65,7 @@ void Form1::Form_Load()
     const int points = settingkeys::fontSize.read(*m_settings).toInt();
     if (points > 0 && points != ui->RevText->fontPointSize())
         ui->RevText->setFontPointSize(points);
+    applyKeptLimit();
     ui->RevText->setTimestampsShown(settingkeys::timestamps.read(*m_settings) ==
                                     QStringLiteral("1"));
     applyLineEnding(settingkeys::lineEnding.read(*m_settings));

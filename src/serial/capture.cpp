@@ -74,7 +74,7 @@ void Form1::RecordRevText_Click()
 {
     if (m_capture->isRecording()) {
         m_capture->stop();
-        ui->RevText->setToolTip(QString());
+        updateRevTextToolTip();
         return;
     }
     const QString path = askCaptureFile(QStringLiteral("记录到文件"), QStringLiteral("串口记录-"),
@@ -86,7 +86,7 @@ void Form1::RecordRevText_Click()
         warning(QStringLiteral("无法记录到 %1：%2").arg(path, reason), captions::appTitle);
         return;
     }
-    ui->RevText->setToolTip(QStringLiteral("正在记录到 %1").arg(path));
+    updateRevTextToolTip();
 }
 
 // Every byte taken off the line, whatever the display mode and encoding, in the order it came.
@@ -98,7 +98,7 @@ void Form1::MSComm1_BytesTaken(const QByteArray &bytes)
     QString reason;
     if (m_capture->append(bytes, &reason))
         return;
-    ui->RevText->setToolTip(QString());
+    updateRevTextToolTip();
     // Told after the receive handler has finished: a modal box inside it would run the event loop
     // in the middle of a read.
     QTimer::singleShot(0, this, [this, path, reason] {

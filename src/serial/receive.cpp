@@ -2,10 +2,17 @@
 
 #include "app/platform.h"
 #include "app/settings_keys.h"
+#include "serial/capture_log.h"
 #include "serial/mscomm.h"
 #include "ui_form1.h"
 
+#include <QLocale>
+
+#include <unistd.h>
+
 namespace {
+
+constexpr qint64 MB = 1024 * 1024;
 
 // Each byte as two upper-case hexadecimal digits and a blank.
 QString hexText(const QByteArray &bytes)
@@ -58,11 +65,41 @@ void Form1::RevHexSel_Click()
     plotDisplayMode();
 }
 
-// The times of received lines are kept whether or not they are shown.
-void Form1::connectTimestamps()
+// The times of received lines are kept whether or not they are shown; old text goes past the
+// limit.
+void Form1::connectReceiveBox()
 {
     connect(ui->RevText, &ReceiveBox::timestampsShownChanged, this,
             &Form1::RevText_TimestampsShown);
+    connect(ui->RevText, &ReceiveBox::dropped, this, &Form1::updateRevTextToolTip);
+}
+
+// The limit from the settings file, or a quarter of the machine's memory (16 to 2048 MB): a
+// board left printing for a week must not make the system kill the program.
+void Form1::applyKeptLimit()
+{
+    qint64 megabytes = settingkeys::maxKeptMB.read(*m_settings).toLongLong();
+    if (megabytes <= 0) {
+        const qint64 physical = qint64(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
+        megabytes = qBound(qint64(16), physical / 4 / MB, qint64(2048));
+    }
+    ui->RevText->setMaxBytes(megabytes * MB);
+}
+
+// Where the bytes go while recording, and how much old text went for the limit.
+void Form1::updateRevTextToolTip()
+{
+    QStringList lines;
+    if (m_capture->isRecording())
+        lines << QStringLiteral("正在记录到 %1").arg(m_capture->path());
+    if (ui->RevText->droppedBytes() > 0) {
+        const QLocale grouped(QLocale::English);
+        lines << QStringLiteral("最早的 %1 MB 已丢弃：接收区最多保留 %2 MB，可在设置文件 [接收区] "
+                                "最大保留MB 中修改")
+                     .arg(grouped.toString((ui->RevText->droppedBytes() + MB / 2) / MB),
+                          grouped.toString(ui->RevText->maxBytes() / MB));
+    }
+    ui->RevText->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
 void Form1::RevText_TimestampsShown(bool shown)

@@ -83,6 +83,21 @@ void ArrivalTimes::replaced(qint64 pos, qint64 removed, qint64 inserted, qint64 
     removeAndShift(from, qMax(from, end), inserted - removed);
 }
 
+void ArrivalTimes::dropFront(qint64 n)
+{
+    if (n <= 0)
+        return;
+    const std::optional<Mark> carried = lastAtOrBefore(n);
+    removeAndShift(0, n, -n);
+    if (!carried || carried->pos == n || firstIn(0, 1))
+        return;
+    Segment segment;
+    segment.baseMsecs = carried->msecs;
+    segment.entries.push_back({0, 0});
+    m_segments.insert(m_segments.begin(), std::move(segment));
+    ++m_count;
+}
+
 std::optional<ArrivalTimes::Mark> ArrivalTimes::firstIn(qint64 pos, qint64 before) const
 {
     size_t s = segmentFor(pos);

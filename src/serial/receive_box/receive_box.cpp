@@ -85,6 +85,8 @@ void ReceiveBox::setText(const QString &text)
     m_store.clear();
     m_times.clear();
     m_lastArrival = -1;
+    const bool hadDropped = m_droppedBytes > 0;
+    m_droppedBytes = 0;
     m_spare.clear();
     m_spareValid = false;
     m_store.append(text);
@@ -96,6 +98,8 @@ void ReceiveBox::setText(const QString &text)
     m_top = 0;
     updateScrollRange();
     caretMoved();
+    if (hadDropped)
+        emit dropped();
     const QScopedValueRollback<bool> replacing(m_replacing, true);
     emit Change();
 }
@@ -108,6 +112,8 @@ void ReceiveBox::appendText(QStringView piece)
     const bool follow = followsEnd();
     m_store.append(piece);
     m_index.catchUp(m_store);
+    if (m_maxBytes > 0 && m_store.memoryBytes() > m_maxBytes)
+        dropOldest(follow);
     // A view showing the end follows it, as a terminal does; the scroll bar then stays put. One
     // the user has scrolled away, or that holds a selection, stays where it is.
     if (follow)
@@ -235,6 +241,55 @@ QString ReceiveBox::stampedText(qint64 from, qint64 to) const
     if (begin < n)
         emitPiece(n);
     return out;
+}
+
+void ReceiveBox::setMaxBytes(qint64 bytes)
+{
+    m_maxBytes = qMax<qint64>(0, bytes);
+}
+
+// Down to nine tenths of the limit, cut where a line begins (in hexadecimal, where a row
+// begins), so that the line index meets its old lines at once and the cost stays flat.
+void ReceiveBox::dropOldest(bool follow)
+{
+    constexpr qint64 LinesToLookAt = 100000;
+    const qint64 memory = m_store.memoryBytes();
+    const qint64 size = m_store.size();
+    const qint64 target = m_maxBytes - m_maxBytes / 10;
+    const qint64 chars =
+        qBound<qint64>(1, (memory - target) * size / qMax<qint64>(1, memory), size);
+    const qint64 count = m_index.lineCount();
+    qint64 line = m_index.lineAt(chars);
+    if (m_index.lineStart(line) < chars)
+        ++line;
+    qint64 cut = line < count ? m_index.lineStart(line) : size;
+    for (qint64 l = line; l < count && l < line + LinesToLookAt; ++l) {
+        if (m_index.startsParagraph(l)) {
+            cut = m_index.lineStart(l);
+            break;
+        }
+    }
+    if (cut <= 0)
+        return;
+    const qint64 topStart = m_index.lineStart(qMin(m_top, count - 1));
+    m_store.replace(0, cut, {});
+    m_index.replaced(m_store, 0, cut, 0);
+    m_spareValid = false;
+    m_times.dropFront(cut);
+    m_droppedBytes += memory - m_store.memoryBytes();
+    // A selection reaching into what went is cleared; otherwise caret and selection move along.
+    if (qMin(m_anchor, m_caret) < cut) {
+        m_anchor = m_caret = qMax<qint64>(0, m_caret - cut);
+    } else {
+        m_anchor -= cut;
+        m_caret -= cut;
+    }
+    m_wantedX = -1;
+    m_top = follow ? maxTop() : topStart >= cut ? m_index.lineAt(topStart - cut) : 0;
+    releaseFreedMemory();
+    updateScrollRange();
+    viewport()->update();
+    emit dropped();
 }
 
 bool ReceiveBox::followsEnd() const

@@ -40,6 +40,14 @@ public:
     // something to copy, keeps the view, the caret and the selection while data arrives.
     [[nodiscard]] bool followsEnd() const;
 
+    // At most this many bytes of text are kept (0: no limit): past it the oldest lines go, a
+    // tenth of the limit at a time, with their times. A view that reads back keeps its text while
+    // that is kept.
+    void setMaxBytes(qint64 bytes);
+    [[nodiscard]] qint64 maxBytes() const { return m_maxBytes; }
+    // Bytes of text dropped so far for the limit.
+    [[nodiscard]] qint64 droppedBytes() const { return m_droppedBytes; }
+
     // What the times of received text mark: the start of each line, or of each burst (a block
     // after a silence), for a stream without line breaks.
     enum class Stamping { Lines, Bursts };
@@ -92,6 +100,8 @@ signals:
     void Change();
     // The user changed the font size (Ctrl+wheel, Ctrl+Plus, Ctrl+Minus, Ctrl+0).
     void fontSizeChanged(int points);
+    // Old text was dropped to stay within the limit.
+    void dropped();
     // The user switched the gutter on or off from the context menu.
     void timestampsShownChanged(bool shown);
     // The context menu is about to open with the box's own entries; more may be added.
@@ -118,6 +128,7 @@ protected:
 private:
     void setupFont();
     void markLineStarts(QStringView piece, qint64 at, qint64 msecs);
+    void dropOldest(bool follow);
     [[nodiscard]] int gutterWidth() const;
     [[nodiscard]] int textLeft() const;
     void paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group);
@@ -182,6 +193,8 @@ private:
     Stamping m_stamping = Stamping::Lines;
     // When the last received block arrived, or -1: the next one starts a burst.
     qint64 m_lastArrival = -1;
+    qint64 m_maxBytes = 0;
+    qint64 m_droppedBytes = 0;
     // Width of the time gutter, 0 while hidden.
     int m_gutter = 0;
 

@@ -72,6 +72,7 @@ void TextStore::clear()
     m_chunks = {};
     m_starts = {};
     m_size = 0;
+    m_wide = 0;
 }
 
 void TextStore::append(QStringView text)
@@ -92,13 +93,16 @@ void TextStore::append(QStringView text)
             }
             last.utf16.reserve(ChunkSize);
             widen(last.utf16, last.latin1);
+            m_wide += last.latin1.size();
             last.latin1 = QByteArray();
             last.wide = true;
         }
-        if (last.wide)
+        if (last.wide) {
             last.utf16.append(part);
-        else
+            m_wide += part.size();
+        } else {
             appendLatin1(last.latin1, part);
+        }
         m_size += part.size();
         text = text.sliced(part.size());
     }
@@ -110,9 +114,12 @@ void TextStore::replace(qint64 pos, qint64 length, QStringView text)
     length = qBound<qint64>(0, length, m_size - pos);
     if (length > 0)
         removeFrom(pos, length);
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        recountWide();
         return;
+    }
     if (pos == m_size) {
+        recountWide();
         append(text);
         return;
     }
@@ -124,6 +131,16 @@ void TextStore::replace(qint64 pos, qint64 length, QStringView text)
         offset = m_chunks[c].size();
     }
     insertInto(c, offset, text);
+    recountWide();
+}
+
+// After an edit, which may widen, split or remove chunks anywhere: edits are rare, appends are
+// counted as they go.
+void TextStore::recountWide()
+{
+    m_wide = 0;
+    for (const Chunk &chunk : m_chunks)
+        m_wide += chunk.wide ? chunk.size() : 0;
 }
 
 size_t TextStore::chunkIndex(qint64 pos) const

@@ -28,6 +28,8 @@ public:
     void clear();
     void append(QStringView text);
     void replace(qint64 pos, qint64 length, QStringView text);
+    // Bytes the characters take: one for each in a one-byte chunk, two in a UTF-16 one.
+    [[nodiscard]] qint64 memoryBytes() const { return m_size + m_wide; }
 
     // Calls f(p, n) for consecutive runs covering [from, to), where p is const uchar * (one
     // byte a character) or const char16_t *; f returns false to stop.
@@ -63,8 +65,11 @@ private:
     void removeFrom(qint64 pos, qint64 length);
     void splitLarge(size_t c);
     void renumber(size_t from);
+    void recountWide();
 
     std::vector<Chunk> m_chunks;
     std::vector<qint64> m_starts;
     qint64 m_size = 0;
+    // Characters held in UTF-16 chunks.
+    qint64 m_wide = 0;
 };

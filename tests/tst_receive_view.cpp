@@ -2,11 +2,15 @@
 // being thrown to the end, font zoom, and memory given back after a clear.
 #include "app/frame_pacer.h"
 #include "serial/receive_box/receive_box.h"
+#include "settings/settings_file.h"
+#include "support/ini_bytes.h"
 #include "support/window_fixture.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRadioButton>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -28,6 +32,8 @@ private slots:
     void readBackWhileStreaming_data();
     void readBackWhileStreaming();
     void memoryReturnedAfterClear();
+    void keptWithinLimit_data();
+    void keptWithinLimit();
 
 private:
     std::unique_ptr<WindowFixture> f;
@@ -328,6 +334,78 @@ void TestReceiveView::memoryReturnedAfterClear()
     const qint64 after = residentBytes();
     QVERIFY2(after <= before + (30 << 20),
              qPrintable(QStringLiteral("%1 MB above").arg((after - before) >> 20)));
+}
+
+void TestReceiveView::keptWithinLimit_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<bool>("readingBack");
+    QTest::newRow("text, following") << false << false;
+    QTest::newRow("text, reading back") << false << true;
+    QTest::newRow("hex, following") << true << false;
+}
+
+// A board printing past a 1 MB limit: the box keeps the newest whole lines (whole byte groups in
+// hex), a little under the limit, with their times; the log and the counter keep everything;
+// the tooltip says how much went and where the limit is set.
+void TestReceiveView::keptWithinLimit()
+{
+    QFETCH(bool, hex);
+    QFETCH(bool, readingBack);
+    SettingsFile(f->iniPath())
+        .write(QStringLiteral("接收区"), QStringLiteral("最大保留MB"), QStringLiteral("1"));
+    f->window = std::make_unique<Form1>(testPlatform(f->platform, f->iniPath()));
+    QVERIFY(f->showWindow());
+    QVERIFY(f->openBoard());
+    auto *box = f->control<ReceiveBox>("RevText");
+    f->click("ClearRevText");
+    f->click("ClearCounter");
+    f->control<QRadioButton>(hex ? "RevHexSel" : "RevChrSel")->setChecked(true);
+    const QString log = f->dir.filePath(QStringLiteral("board.log"));
+    f->platform->saveAnswers = {log};
+    QVERIFY(!f->useMenu("RevText", {QStringLiteral("记录到文件…")}).isEmpty());
+
+    QByteArray bytes;
+    QRandomGenerator random(5);
+    for (int n = 0; bytes.size() < (hex ? 1 : 3) << 20; ++n) {
+        if (hex)
+            bytes += char(random.bounded(256));
+        else
+            bytes += "line " + QByteArray::number(n) + " of a chatty board\r\n";
+    }
+    const qsizetype half = bytes.size() / 8;
+    QVERIFY(f->board.write(bytes.first(half)));
+    QTRY_COMPARE(f->counter("RevNum"), QString::number(half));
+    if (readingBack)
+        box->setSelection(0, 10);
+    QVERIFY(f->board.write(bytes.sliced(half)));
+    QTRY_COMPARE_WITH_TIMEOUT(f->counter("RevNum"), QString::number(bytes.size()), 30000);
+
+    const QString kept = box->text();
+    QVERIFY(kept.size() <= 1 << 20);
+    QVERIFY(kept.size() > (1 << 20) / 2);
+    if (hex) {
+        // Whole groups of two digits and a blank.
+        QCOMPARE(kept.size() % 3, 0);
+        for (qsizetype i = 2; i < kept.size(); i += 3)
+            QCOMPARE(kept.at(i), QLatin1Char(' '));
+        const QByteArray tail = bytes.right(kept.size() / 3);
+        QCOMPARE(QByteArray::fromHex(kept.toLatin1()), tail);
+    } else {
+        QVERIFY(kept.startsWith(QStringLiteral("line ")));
+        QVERIFY(QString::fromLatin1(bytes).endsWith(kept));
+        // Every kept line has its time.
+        QCOMPARE(box->arrivalTimes().count(), kept.count(QStringLiteral("\r\n")));
+    }
+    QVERIFY(box->droppedBytes() > 0);
+    QVERIFY(box->toolTip().contains(QStringLiteral("正在记录到 ") + log));
+    QVERIFY(box->toolTip().contains(QStringLiteral("已丢弃：接收区最多保留 1 MB，可在设置文件 "
+                                                   "[接收区] 最大保留MB 中修改")));
+    // The selection lay in text that went; the view is at the oldest kept line or the end.
+    QCOMPARE(box->selLength(), 0);
+    QVERIFY(readingBack || box->followsEnd());
+    QVERIFY(!f->useMenu("RevText", {QStringLiteral("停止记录")}).isEmpty());
+    QCOMPARE(readBytes(log), bytes);
 }
 
 QTEST_MAIN(TestReceiveView)

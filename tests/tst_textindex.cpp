@@ -216,6 +216,9 @@ private slots:
     void times_matchReference();
     void times_edits_data();
     void times_edits();
+    void times_dropFront_data();
+    void times_dropFront();
+    void store_memoryBytes();
 };
 
 void TestTextIndex::index_appendsMatchReference_data()
@@ -632,6 +635,59 @@ void TestTextIndex::times_edits()
          m = times.firstIn(m->pos + 1, 1000))
         kept << m->pos;
     QCOMPARE(kept, expected);
+}
+
+void TestTextIndex::times_dropFront_data()
+{
+    QTest::addColumn<qint64>("n");
+    QTest::addColumn<QList<qint64>>("positions");
+    QTest::addColumn<QList<qint64>>("times");
+    // Lines begin at 0, 10 and 20, at 1000, 1010 and 1020.
+    QTest::newRow("at a line start")
+        << qint64(10) << QList<qint64>{0, 10} << QList<qint64>{1010, 1020};
+    QTest::newRow("inside a line: it keeps its time")
+        << qint64(15) << QList<qint64>{0, 5} << QList<qint64>{1010, 1020};
+    QTest::newRow("past the last mark") << qint64(25) << QList<qint64>{0} << QList<qint64>{1020};
+}
+
+void TestTextIndex::times_dropFront()
+{
+    QFETCH(qint64, n);
+    QFETCH(QList<qint64>, positions);
+    QFETCH(QList<qint64>, times);
+    ArrivalTimes arrival;
+    for (const qint64 p : {0, 10, 20})
+        arrival.append(p, 1000 + p);
+    arrival.dropFront(n);
+    QList<qint64> keptPositions;
+    QList<qint64> keptTimes;
+    for (std::optional<ArrivalTimes::Mark> m = arrival.firstIn(0, 1000); m;
+         m = arrival.firstIn(m->pos + 1, 1000)) {
+        keptPositions << m->pos;
+        keptTimes << m->msecs;
+    }
+    QCOMPARE(keptPositions, positions);
+    QCOMPARE(keptTimes, times);
+    QCOMPARE(arrival.count(), positions.size());
+}
+
+// A byte a character in one-byte chunks, two in UTF-16 ones, through appends and edits.
+void TestTextIndex::store_memoryBytes()
+{
+    TextStore store;
+    store.append(QString(TextStore::ChunkSize, QLatin1Char('a')));
+    QCOMPARE(store.memoryBytes(), TextStore::ChunkSize);
+    store.append(QStringLiteral("中文"));
+    QCOMPARE(store.memoryBytes(), TextStore::ChunkSize + 4);
+    // The small chunk the Chinese began turns UTF-16 as a whole; what follows stays in it.
+    store.append(QStringLiteral("bc"));
+    QCOMPARE(store.memoryBytes(), TextStore::ChunkSize + 8);
+    store.replace(0, TextStore::ChunkSize, {});
+    QCOMPARE(store.memoryBytes(), 8);
+    store.replace(0, 2, QStringLiteral("xy"));
+    QCOMPARE(store.memoryBytes(), store.size() * 2);
+    store.clear();
+    QCOMPARE(store.memoryBytes(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestTextIndex)

@@ -112,7 +112,7 @@ void ReceiveBox::appendText(QStringView piece)
     const bool follow = followsEnd();
     m_store.append(piece);
     m_index.catchUp(m_store);
-    if (m_maxBytes > 0 && m_store.memoryBytes() > m_maxBytes)
+    if (m_maxBytes > 0 && keptBytes() > m_maxBytes)
         dropOldest(follow);
     // A view showing the end follows it, as a terminal does; the scroll bar then stays put. One
     // the user has scrolled away, or that holds a selection, stays where it is.
@@ -250,10 +250,16 @@ void ReceiveBox::setMaxBytes(qint64 bytes)
 
 // Down to nine tenths of the limit, cut where a line begins (in hexadecimal, where a row
 // begins), so that the line index meets its old lines at once and the cost stays flat.
+qint64 ReceiveBox::keptBytes() const
+{
+    return m_store.memoryBytes() + m_index.lineCount() * qint64(sizeof(quint64)) +
+           m_times.memoryUsed();
+}
+
 void ReceiveBox::dropOldest(bool follow)
 {
     constexpr qint64 LinesToLookAt = 100000;
-    const qint64 memory = m_store.memoryBytes();
+    const qint64 memory = keptBytes();
     const qint64 size = m_store.size();
     const qint64 target = m_maxBytes - m_maxBytes / 10;
     const qint64 chars =
@@ -272,11 +278,12 @@ void ReceiveBox::dropOldest(bool follow)
     if (cut <= 0)
         return;
     const qint64 topStart = m_index.lineStart(qMin(m_top, count - 1));
+    const qint64 textBytes = m_store.memoryBytes();
     m_store.replace(0, cut, {});
     m_index.replaced(m_store, 0, cut, 0);
     m_spareValid = false;
     m_times.dropFront(cut);
-    m_droppedBytes += memory - m_store.memoryBytes();
+    m_droppedBytes += textBytes - m_store.memoryBytes();
     // A selection reaching into what went is cleared; otherwise caret and selection move along.
     if (qMin(m_anchor, m_caret) < cut) {
         m_anchor = m_caret = qMax<qint64>(0, m_caret - cut);

@@ -40,12 +40,12 @@ public:
     // something to copy, keeps the view, the caret and the selection while data arrives.
     [[nodiscard]] bool followsEnd() const;
 
-    // At most this many bytes of text are kept (0: no limit): past it the oldest lines go, a
-    // tenth of the limit at a time, with their times. A view that reads back keeps its text while
-    // that is kept.
+    // At most this many bytes are kept for the text, its visual lines and its times (0: no
+    // limit): past it the oldest lines go, a tenth of the limit at a time. A view that reads back
+    // keeps its text while that is kept.
     void setMaxBytes(qint64 bytes);
     [[nodiscard]] qint64 maxBytes() const { return m_maxBytes; }
-    // Bytes of text dropped so far for the limit.
+    // Bytes dropped so far for the limit.
     [[nodiscard]] qint64 droppedBytes() const { return m_droppedBytes; }
 
     // What the times of received text mark: the start of each line, or of each burst (a block
@@ -129,6 +129,7 @@ private:
     void setupFont();
     void markLineStarts(QStringView piece, qint64 at, qint64 msecs);
     void dropOldest(bool follow);
+    [[nodiscard]] qint64 keptBytes() const;
     [[nodiscard]] int gutterWidth() const;
     [[nodiscard]] int textLeft() const;
     void paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group);

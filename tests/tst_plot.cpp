@@ -46,6 +46,7 @@ private slots:
     void ringAndDecimation_data();
     void ringAndDecimation();
     void frameStructure();
+    void scrolledEqualsRedrawn();
     void windowEndToEnd();
 
 private:
@@ -128,18 +129,19 @@ void TestPlot::ringAndDecimation()
         QCOMPARE(std::isnan(recorder.value(1, row)), std::isnan(b));
     }
 
-    const double t0 = recorder.time(kept / 4);
     const int width = 37;
-    const double perColumn = (recorder.time(kept - 1) - t0) / 30;
+    const double perColumn = (recorder.time(kept - 1) - recorder.time(kept / 4)) / 30;
+    const qint64 column0 = qint64(std::floor(recorder.time(kept / 4) / perColumn));
+    const double t0 = double(column0) * perColumn;
     for (int series = 0; series < 2; ++series) {
         std::vector<plot::Column> columns;
-        plot::decimate(recorder, series, t0, perColumn, width, columns);
+        plot::decimate(recorder, series, column0, perColumn, width, columns);
         std::vector<plot::Column> reference(static_cast<size_t>(width));
         for (size_t i = offset; i < all.size(); ++i) {
             const double time = std::get<0>(all[i]);
             const float v = series == 0 ? std::get<1>(all[i]) : std::get<2>(all[i]);
-            const int x = qMin(width - 1, int((time - t0) / perColumn));
-            if (time < t0 || time > t0 + width * perColumn || std::isnan(v))
+            const qint64 x = qint64(std::floor(time / perColumn)) - column0;
+            if (x < 0 || x >= width || std::isnan(v))
                 continue;
             plot::Column &c = reference[size_t(x)];
             c.min = c.any ? std::min(c.min, v) : v;
@@ -205,6 +207,43 @@ void TestPlot::frameStructure()
     view.setAutoRange(true);
     const PlotView::Frame automatic = view.frame();
     QVERIFY(automatic.y0 < 25 && automatic.y1 > 500);
+}
+
+// While streaming, the picture scrolls and draws only its newest columns: after many such frames
+// it is the very picture a full redraw makes.
+void PlotView_feed(PlotView &view, int from, int to)
+{
+    plot::ParsedLine line;
+    for (int i = from; i < to; ++i) {
+        line.count = 2;
+        line.items[0] = {QStringView(u"sin"), 0, 50 + 40 * std::sin(i * 0.05)};
+        line.items[1] = {QStringView(u"steps"), 0, double((i / 37) % 5 * 20)};
+        // Lines come in blocks of a few, as from a USB adapter, with a pause now and then.
+        view.recorder().add(1000 + (i / 4) * 0.011 + (i / 300) * 0.4, line);
+    }
+}
+
+void TestPlot::scrolledEqualsRedrawn()
+{
+    PlotView view;
+    view.resize(500, 260);
+    view.setAutoRange(false);
+    view.setFixedRange(0, 100);
+    view.setWindowSeconds(3);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    for (int i = 0; i < 60; ++i) {
+        PlotView_feed(view, i * 40, (i + 1) * 40);
+        view.repaint();
+    }
+    const QImage scrolled = view.grab().toImage();
+    // Hiding and showing a series draws the whole picture anew.
+    view.setHiddenLabels({QStringLiteral("steps")});
+    view.repaint();
+    QVERIFY(view.grab().toImage() != scrolled);
+    view.setHiddenLabels({});
+    view.repaint();
+    QCOMPARE(view.grab().toImage(), scrolled);
 }
 
 // Right click, "波形图…", a board printing lines: the line under way when the window opened is

@@ -173,22 +173,20 @@ qint64 Recorder::memoryBytes() const
     return bytes;
 }
 
-void decimate(const Recorder &recorder, int series, double t0, double secondsPerColumn, int width,
-              std::vector<Column> &out)
+void decimate(const Recorder &recorder, int series, qint64 firstColumn, double secondsPerColumn,
+              int width, std::vector<Column> &out)
 {
     out.assign(size_t(qMax(0, width)), Column());
     if (width <= 0 || secondsPerColumn <= 0)
         return;
-    const double t1 = t0 + width * secondsPerColumn;
-    for (qint64 row = recorder.rowAt(t0); row < recorder.rows(); ++row) {
-        const double t = recorder.time(row);
-        // The right edge belongs to the last column: the newest sample lies on it.
-        if (t > t1)
+    for (qint64 row = recorder.rowAt(double(firstColumn) * secondsPerColumn - secondsPerColumn);
+         row < recorder.rows(); ++row) {
+        const qint64 x = qint64(std::floor(recorder.time(row) / secondsPerColumn)) - firstColumn;
+        if (x >= width)
             break;
         const float v = recorder.value(series, row);
-        if (std::isnan(v))
+        if (x < 0 || std::isnan(v))
             continue;
-        const int x = qBound(0, int((t - t0) / secondsPerColumn), width - 1);
         Column &c = out[size_t(x)];
         if (!c.any) {
             c = {v, v, v, v, true};

@@ -82,9 +82,11 @@ struct Column
     float last = 0;
     bool any = false;
 };
-// The columns of series over [t0, t0 + width * secondsPerColumn], the end in the last column.
-void decimate(const Recorder &recorder, int series, double t0, double secondsPerColumn, int width,
-              std::vector<Column> &out);
+// The columns of series from column firstColumn on, column n holding the samples of
+// [n * secondsPerColumn, (n + 1) * secondsPerColumn): numbered from time 0, so that a column
+// holds the same samples however the picture is cut.
+void decimate(const Recorder &recorder, int series, qint64 firstColumn, double secondsPerColumn,
+              int width, std::vector<Column> &out);
 
 // The recorded values as CSV: a header of "time" and the labels, then one row per line, its local
 // time to the millisecond and an empty cell where a line had no value for a series.

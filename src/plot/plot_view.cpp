@@ -7,6 +7,7 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -206,17 +207,39 @@ void PlotView::advanceRange()
         m_rangeKnown = true;
         return;
     }
-    // Growing at once keeps every sample inside; shrinking slowly keeps the picture still.
-    m_low = low < m_low ? low : m_low + (low - m_low) * ShrinkStep;
-    m_high = high > m_high ? high : m_high + (high - m_high) * ShrinkStep;
+    // Growing at once keeps every sample inside; shrinking slowly, and only when the picture
+    // would gain a tenth, keeps it still (and lets the strip scroll instead of redrawing).
+    if (low < m_low || high > m_high) {
+        m_low = std::min(low, m_low);
+        m_high = std::max(high, m_high);
+        m_shrinking = false;
+        return;
+    }
+    const double spare = (low - m_low) + (m_high - high);
+    const double span = m_high - m_low;
+    if (!m_shrinking && spare <= span * 0.1)
+        return;
+    m_shrinking = spare > span * 0.01;
+    if (!m_shrinking) {
+        m_low = low;
+        m_high = high;
+        return;
+    }
+    m_low += (low - m_low) * ShrinkStep;
+    m_high += (high - m_high) * ShrinkStep;
 }
 
-PlotView::Frame PlotView::frame() const
+PlotView::Frame PlotView::frameGeometry() const
 {
     Frame f;
     f.area = plotArea();
-    f.t1 = rightEdge();
-    f.t0 = f.t1 - m_window;
+    // Columns counted from time 0, the newest sample in the last: a frame then scrolls the last
+    // one by whole columns.
+    const int width = qMax(1, int(f.area.width()));
+    f.perColumn = m_window / width;
+    f.column0 = qint64(std::floor(rightEdge() / f.perColumn)) + 1 - width;
+    f.t0 = double(f.column0) * f.perColumn;
+    f.t1 = f.t0 + m_window;
     if (m_auto) {
         double low = m_low;
         double high = m_high;
@@ -230,73 +253,158 @@ PlotView::Frame PlotView::frame() const
         f.y0 = m_fixedLow;
         f.y1 = m_fixedHigh;
     }
+    return f;
+}
+
+PlotView::Frame PlotView::frame() const
+{
+    Frame f = frameGeometry();
     const int width = int(f.area.width());
-    const double perColumn = (f.t1 - f.t0) / qMax(1, width);
     std::vector<plot::Column> columns;
     for (int s = 0; s < m_recorder.seriesCount(); ++s) {
         if (m_hidden.contains(m_recorder.labels().at(s)))
             continue;
-        plot::decimate(m_recorder, s, f.t0, perColumn, width, columns);
+        plot::decimate(m_recorder, s, f.column0, f.perColumn, width, columns);
         f.series.append({s, plot::seriesSegments(columns, f.area, f.y0, f.y1)});
     }
     return f;
+}
+
+QColor PlotView::gridColor() const
+{
+    // Solid and faint rather than dotted, and opaque: a dotted or blended line costs the raster
+    // engine far more.
+    const QColor grid = palette().color(QPalette::Mid);
+    const QColor base = palette().color(QPalette::Base);
+    return QColor::fromRgbF(float(grid.redF() * 0.35 + base.redF() * 0.65),
+                            float(grid.greenF() * 0.35 + base.greenF() * 0.65),
+                            float(grid.blueF() * 0.35 + base.blueF() * 0.65));
+}
+
+// The plot area's columns [from, width) of the strip: background, grid and curves. The curves
+// start at the last sample before `from`, so that the line joining it is drawn too.
+void PlotView::renderStrip(const Frame &g, int from)
+{
+    const int width = int(g.area.width());
+    const int height = int(g.area.height());
+    const double perColumn = g.perColumn;
+    // Not clipped: what the curves draw left of `from` is what was drawn there before, pixel for
+    // pixel, where a clipped line would be rasterised a little differently.
+    QPainter painter(&m_strip);
+    for (int top = 0; top < height; top += FillBand)
+        painter.fillRect(QRect(from, top, width - from, qMin(FillBand, height - top)),
+                         palette().color(QPalette::Base));
+    painter.setPen(QPen(gridColor(), 0));
+    const double yStep = niceStep(g.y1 - g.y0, int(g.area.height() / 40));
+    for (double v = std::ceil(g.y0 / yStep) * yStep; v <= g.y1; v += yStep) {
+        const int y = qRound(height - (v - g.y0) / (g.y1 - g.y0) * height);
+        painter.drawLine(from, y, width, y);
+    }
+    const double xStep = niceStep(g.t1 - g.t0, int(g.area.width() / 110));
+    // Columns are numbered from time 0, so that a line or sample falls in the same column in
+    // every frame.
+    const auto columnOf = [&](double t) { return qint64(std::floor(t / perColumn)) - g.column0; };
+    const double regionStart = double(g.column0 + from) * perColumn;
+    for (double t = std::ceil(regionStart / xStep) * xStep; t <= g.t1; t += xStep) {
+        const int x = int(columnOf(t));
+        if (x >= from)
+            painter.drawLine(x, 0, x, height);
+    }
+    const qint64 before = m_recorder.rowAt(regionStart) - 1;
+    const int first = before >= 0
+                          ? int(qBound(qint64(0), columnOf(m_recorder.time(before)), qint64(from)))
+                          : from;
+    const QRectF area(0, 0, width, height);
+    std::vector<plot::Column> columns;
+    QList<QLine> whole;
+    for (int s = 0; s < m_recorder.seriesCount(); ++s) {
+        if (m_hidden.contains(m_recorder.labels().at(s)))
+            continue;
+        plot::decimate(m_recorder, s, g.column0 + first, perColumn, width - first, columns);
+        const QList<QLineF> lines =
+            plot::seriesSegments(columns, area.adjusted(first, 0, 0, 0), g.y0, g.y1);
+        // Whole pixels, with a cosmetic pen one device pixel wide: the raster engine's fastest
+        // path, and crisp at any scale.
+        whole.resize(lines.size());
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            whole[i] = QLine(int(lines[i].x1()), qRound(lines[i].y1()), int(lines[i].x2()),
+                             qRound(lines[i].y2()));
+        painter.setPen(QPen(seriesColor(s, palette()), 0));
+        painter.drawLines(whole);
+    }
 }
 
 void PlotView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     const QPalette &pal = palette();
-    // In bands, because Qt hands a fill of a hundred rows or more to its thread pool, whose
-    // wake-ups cost more than the fill itself at 30 frames a second.
-    for (int top = 0; top < height(); top += FillBand)
-        painter.fillRect(QRect(0, top, width(), qMin(FillBand, height() - top)),
-                         pal.color(QPalette::Base));
-    const Frame f = frame();
-    drawAxes(painter, f);
-    painter.save();
-    painter.setClipRect(f.area);
-    // A cosmetic pen one device pixel wide takes the raster engine's fast path, and stays crisp
-    // at any scale.
-    // Whole pixels take its fastest path of all.
-    QList<QLine> whole;
-    for (const auto &[series, lines] : f.series) {
-        whole.resize(lines.size());
-        for (qsizetype i = 0; i < lines.size(); ++i)
-            whole[i] = QLine(int(lines[i].x1()), qRound(lines[i].y1()), int(lines[i].x2()),
-                             qRound(lines[i].y2()));
-        painter.setPen(QPen(seriesColor(series, pal), 0));
-        painter.drawLines(whole);
+    const Frame g = frameGeometry();
+    const QSize size(int(g.area.width()), int(g.area.height()));
+    const qreal ratio = devicePixelRatioF();
+    StripKey key{size,
+                 ratio,
+                 g.y0,
+                 g.y1,
+                 m_window,
+                 hiddenLabels(),
+                 m_recorder.seriesCount(),
+                 pal.color(QPalette::Base).rgb(),
+                 pal.color(QPalette::Mid).rgb()};
+    const qint64 shift = g.column0 - m_stripColumn0;
+    // A strip chart: while it streams, what is drawn moves left and only the newest columns are
+    // drawn anew. Anything else draws the whole strip.
+    if (!m_stripValid || !(key == m_stripKey) || shift < 0 || shift >= size.width() - 2) {
+        m_strip = QImage(size * ratio, QImage::Format_RGB32);
+        m_strip.setDevicePixelRatio(ratio);
+        renderStrip(g, 0);
+        m_stripKey = key;
+        m_stripValid = true;
+    } else {
+        const int pixels = int(std::llround(double(shift) * ratio));
+        const qsizetype rowBytes = m_strip.bytesPerLine();
+        const qsizetype moved = (m_strip.width() - pixels) * 4;
+        for (int y = 0; pixels > 0 && y < m_strip.height(); ++y) {
+            uchar *row = m_strip.scanLine(y);
+            std::memmove(row, row + pixels * 4, size_t(qMin(moved, rowBytes)));
+        }
+        // The last column drawn may have gained samples since.
+        renderStrip(g, size.width() - int(shift) - 1);
     }
-    painter.restore();
-    drawLegend(painter, f.area);
-    drawHover(painter, f);
+    m_stripColumn0 = g.column0;
+
+    const QRect outside = rect();
+    for (int top = 0; top < outside.height(); top += FillBand) {
+        const QRect band(0, top, outside.width(), qMin(FillBand, outside.height() - top));
+        painter.fillRect(band.intersected(QRect(0, 0, int(g.area.left()), outside.height())),
+                         pal.color(QPalette::Base));
+        painter.fillRect(
+            band.intersected(QRect(int(g.area.right()), 0, outside.width(), outside.height())),
+            pal.color(QPalette::Base));
+    }
+    painter.fillRect(QRect(0, 0, outside.width(), int(g.area.top())), pal.color(QPalette::Base));
+    painter.fillRect(
+        QRect(0, int(g.area.bottom()), outside.width(), outside.height() - int(g.area.bottom())),
+        pal.color(QPalette::Base));
+    painter.drawImage(g.area.topLeft(), m_strip);
+    drawAxes(painter, g);
+    drawLegend(painter, g.area);
+    drawHover(painter, g);
     if (!m_notice.isEmpty()) {
         painter.setPen(pal.color(QPalette::Text));
-        painter.drawText(f.area, Qt::AlignCenter | Qt::TextWordWrap, m_notice);
+        painter.drawText(g.area, Qt::AlignCenter | Qt::TextWordWrap, m_notice);
     }
 }
 
 void PlotView::drawAxes(QPainter &painter, const Frame &f) const
 {
     const QPalette &pal = palette();
-    const QColor grid = pal.color(QPalette::Mid);
-    // Solid and faint rather than dotted, and opaque: a dotted or blended line costs the raster
-    // engine far more.
-    const QColor base = pal.color(QPalette::Base);
-    const QColor gridLine = QColor::fromRgbF(float(grid.redF() * 0.35 + base.redF() * 0.65),
-                                             float(grid.greenF() * 0.35 + base.greenF() * 0.65),
-                                             float(grid.blueF() * 0.35 + base.blueF() * 0.65));
-    const QColor text = pal.color(QPalette::Text);
-    const QFontMetrics metrics(font());
-    painter.setPen(QPen(grid, 0));
+    painter.setPen(QPen(pal.color(QPalette::Mid), 0));
     painter.drawRect(f.area);
-    // Y: about one line every 40 pixels.
+    painter.setPen(pal.color(QPalette::Text));
+    // Y: about one line every 40 pixels, as the strip's grid.
     const double yStep = niceStep(f.y1 - f.y0, int(f.area.height() / 40));
     for (double v = std::ceil(f.y0 / yStep) * yStep; v <= f.y1; v += yStep) {
         const double y = f.area.bottom() - (v - f.y0) / (f.y1 - f.y0) * f.area.height();
-        painter.setPen(QPen(gridLine, 0));
-        painter.drawLine(QPointF(f.area.left(), y), QPointF(f.area.right(), y));
-        painter.setPen(text);
         const QStaticText &label =
             staticText(QString::number(std::abs(v) < yStep / 1e6 ? 0 : v, 'g', 6));
         painter.drawStaticText(
@@ -306,9 +414,6 @@ void PlotView::drawAxes(QPainter &painter, const Frame &f) const
     const double xStep = niceStep(f.t1 - f.t0, int(f.area.width() / 110));
     for (double t = std::ceil(f.t0 / xStep) * xStep; t <= f.t1; t += xStep) {
         const double x = f.area.left() + (t - f.t0) / (f.t1 - f.t0) * f.area.width();
-        painter.setPen(QPen(gridLine, 0));
-        painter.drawLine(QPointF(x, f.area.top()), QPointF(x, f.area.bottom()));
-        painter.setPen(text);
         const QStaticText &label = staticText(timeLabel(t, xStep < 1));
         // Kept inside the widget at the right edge.
         const double left = qMin(x - label.size().width() / 2, width() - label.size().width());

@@ -4,6 +4,7 @@
 
 #include <QBasicTimer>
 #include <QHash>
+#include <QImage>
 #include <QLineF>
 #include <QList>
 #include <QRectF>
@@ -61,6 +62,9 @@ public:
         double t1 = 0;
         double y0 = 0;
         double y1 = 1;
+        // The first column's number counted from time 0, and a column's seconds.
+        qint64 column0 = 0;
+        double perColumn = 1;
         QList<std::pair<int, QList<QLineF>>> series; // visible series and their segments
     };
     [[nodiscard]] Frame frame() const;
@@ -82,7 +86,30 @@ protected:
     void leaveEvent(QEvent *event) override;
 
 private:
+    // What the strip holds was drawn for these; anything else draws it anew.
+    struct StripKey
+    {
+        QSize size;
+        qreal ratio = 1;
+        double y0 = 0;
+        double y1 = 0;
+        double window = 0;
+        QStringList hidden;
+        int series = 0;
+        QRgb base = 0;
+        QRgb mid = 0;
+        friend bool operator==(const StripKey &a, const StripKey &b)
+        {
+            return a.size == b.size && a.ratio == b.ratio && a.y0 == b.y0 && a.y1 == b.y1 &&
+                   a.window == b.window && a.hidden == b.hidden && a.series == b.series &&
+                   a.base == b.base && a.mid == b.mid;
+        }
+    };
+
     [[nodiscard]] QRectF plotArea() const;
+    [[nodiscard]] Frame frameGeometry() const;
+    [[nodiscard]] QColor gridColor() const;
+    void renderStrip(const Frame &geometry, int from);
     [[nodiscard]] double rightEdge() const;
     // The range the visible series span in [t0, t1], padded; nullopt-like (false) when empty.
     bool visibleRange(double t0, double t1, double &low, double &high) const;
@@ -100,12 +127,17 @@ private:
     double m_low = 0;
     double m_high = 1;
     bool m_rangeKnown = false;
+    bool m_shrinking = false;
     bool m_frozen = false;
     double m_frozenRight = 0;
     QSet<QString> m_hidden;
     QString m_notice;
     QList<std::pair<QRectF, int>> m_legend;
     mutable QHash<QString, QStaticText> m_texts;
+    QImage m_strip;
+    StripKey m_stripKey;
+    bool m_stripValid = false;
+    qint64 m_stripColumn0 = 0;
     QBasicTimer m_frame;
     bool m_dirty = false;
     int m_hoverX = -1;

@@ -3,11 +3,14 @@
 #include "serial/port_map.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QScopedValueRollback>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <sys/stat.h>
 
 namespace {
 
@@ -283,6 +286,11 @@ int MSComm::openPort()
 {
     const QString device = m_resolver(m_commPort);
     if (device.isEmpty())
+        return PortInvalid;
+    // QSerialPort makes, syncs and removes a lock file before it finds a device missing; the
+    // start-up scan asks for 48 numbers, most of them without a device.
+    struct stat info;
+    if (::stat(QFile::encodeName(device).constData(), &info) != 0 && errno == ENOENT)
         return PortInvalid;
     // Each connection starts afresh: nothing left over from a lost one, no half character.
     clearReceived();

@@ -8,10 +8,13 @@
 #include "support/ini_bytes.h"
 #include "support/window_fixture.h"
 
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QSpinBox>
+#include <QWheelEvent>
 
 #include <cmath>
 
@@ -48,6 +51,7 @@ private slots:
     void frameStructure();
     void scrolledEqualsRedrawn();
     void windowEndToEnd();
+    void controlsAsAUserUsesThem();
 
 private:
     std::unique_ptr<WindowFixture> f;
@@ -293,6 +297,77 @@ void TestPlot::windowEndToEnd()
     window = f->window->findChild<PlotWindow *>(QStringLiteral("PlotWindow"));
     QCOMPARE(window->view()->windowSeconds(), 42.0);
     QCOMPARE(window->view()->recorder().rows(), 0);
+}
+
+// The window's controls reached the way a user does: typing a bound and leaving it with Return
+// or the focus, the range box and the legend clicked, Space, the wheel and a drag on the plot.
+void TestPlot::controlsAsAUserUsesThem()
+{
+    f = std::make_unique<WindowFixture>();
+    QVERIFY(f->isValid());
+    QVERIFY(f->showWindow(true));
+    QVERIFY(f->openBoard());
+    QVERIFY(!f->useMenu("RevText", {QStringLiteral("波形图…")}).isEmpty());
+    auto *window = f->window->findChild<PlotWindow *>(QStringLiteral("PlotWindow"));
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    PlotView *view = window->view();
+    QByteArray lines = "\r\n";
+    for (int i = 0; i < 50; ++i)
+        lines += "volt:" + QByteArray::number(i % 10) + " amp:" + QByteArray::number(i) + "\r\n";
+    QVERIFY(f->board.write(lines));
+    QTRY_COMPARE(view->recorder().rows(), 50);
+    view->repaint();
+
+    // The legend's first entry, "volt", hides its series; the setting follows.
+    const PlotView::Frame shown = view->frame();
+    QTest::mouseClick(view, Qt::LeftButton, {}, (shown.area.topLeft() + QPointF(14, 12)).toPoint());
+    QCOMPARE(view->hiddenLabels(), QStringList{QStringLiteral("volt")});
+    QCOMPARE(view->frame().series.size(), 1);
+    QCOMPARE(SettingsFile(f->iniPath()).read("波形图", "隐藏", "?"), QStringLiteral("volt"));
+
+    // A fixed range: the box unticked with the mouse, the bounds typed.
+    auto *automatic = window->findChild<QCheckBox *>(QStringLiteral("PlotAutoRange"));
+    QTest::mouseClick(automatic, Qt::LeftButton, {}, QPoint(4, automatic->height() / 2));
+    QVERIFY(!automatic->isChecked());
+    auto *min = window->findChild<QLineEdit *>(QStringLiteral("PlotMin"));
+    auto *max = window->findChild<QLineEdit *>(QStringLiteral("PlotMax"));
+    min->setFocus();
+    min->selectAll();
+    QTest::keyClicks(min, QStringLiteral("-5"));
+    QTest::keyClick(min, Qt::Key_Return);
+    max->setFocus();
+    max->selectAll();
+    QTest::keyClicks(max, QStringLiteral("60"));
+    view->setFocus();
+    QCOMPARE(view->frame().y0, -5.0);
+    QCOMPARE(view->frame().y1, 60.0);
+    QCOMPARE(SettingsFile(f->iniPath()).read("波形图", "自动范围", "?"), QStringLiteral("0"));
+    QCOMPARE(SettingsFile(f->iniPath()).read("波形图", "最大", "?"), QStringLiteral("60"));
+
+    // Space freezes: data goes on being recorded, the picture stays; the wheel zooms and a drag
+    // pans; Space again follows the board.
+    QTest::keyClick(view, Qt::Key_Space);
+    QVERIFY(view->isFrozen());
+    QVERIFY(window->findChild<QPushButton *>(QStringLiteral("PlotFreeze"))->isChecked());
+    const double frozenRight = view->frame().t1;
+    f->platform->moment = QDateTime::currentDateTime().addSecs(30);
+    QVERIFY(f->board.write("volt:1 amp:1\r\n"));
+    QTRY_COMPARE(view->recorder().rows(), 51);
+    QCOMPARE(view->frame().t1, frozenRight);
+    const QPoint middle = shown.area.center().toPoint();
+    QWheelEvent wheel(middle, view->mapToGlobal(middle), {}, QPoint(0, 120), Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &wheel);
+    QCOMPARE(view->windowSeconds(), 8.0);
+    QCOMPARE(window->findChild<QSpinBox *>(QStringLiteral("PlotSeconds"))->value(), 8);
+    const double zoomedRight = view->frame().t1;
+    QTest::mousePress(view, Qt::LeftButton, {}, middle);
+    QTest::mouseMove(view, middle + QPoint(300, 0));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, middle + QPoint(300, 0));
+    QVERIFY(view->frame().t1 < zoomedRight - 1);
+    QTest::keyClick(view, Qt::Key_Space);
+    QVERIFY(!view->isFrozen());
+    QVERIFY(view->frame().t1 > frozenRight + 20);
 }
 
 QTEST_MAIN(TestPlot)

@@ -489,6 +489,12 @@ void TestIni::writeSection_data()
         << QByteArray("[a]\nx=1\n[发送历史]\n1=wifi,pass") << Entries() << QByteArray("[a]\nx=1\n");
     QTest::newRow("removing what is not there")
         << QByteArray("[a]\nx=1\n") << Entries() << QByteArray("[a]\nx=1\n");
+    QTest::newRow("blanks around, quotes of their own")
+        << QByteArray()
+        << Entries{{QStringLiteral("1"), QStringLiteral("  AT  ")},
+                   {QStringLiteral("2"), QStringLiteral("\"quoted\"")},
+                   {QStringLiteral("3"), QStringLiteral("'single'")}}
+        << QByteArray();
     QTest::newRow("multi-line, quotes, long and Chinese values round-trip")
         << QByteArray()
         << Entries{{QStringLiteral("1"), QStringLiteral("你好\r\nAT\"x\"\\n")},

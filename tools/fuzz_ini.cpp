@@ -69,6 +69,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Writing the same value again changes nothing.
     check(ini::writeValue(written, section, key, value) == written);
 
+    // A whole section brings its value back exactly, and the other sections stay as they were.
+    const QByteArray withSection = ini::writeSection(file, section, {{key, value}});
+    check(ini::readSection(withSection, section) ==
+          QList<std::pair<QString, QString>>{{key, value}});
+    if (otherSection != section)
+        check(ini::readValue(withSection, otherSection, otherKey, QStringLiteral("-")) == before);
+    const QByteArray removed = ini::removeKey(written, section, key);
+    if (!sameKey)
+        check(ini::readValue(removed, otherSection, otherKey, QStringLiteral("-")) ==
+              ini::readValue(written, otherSection, otherKey, QStringLiteral("-")));
+
     if (writeOther && !sameKey) {
         written = ini::writeValue(written, otherSection, otherKey, value);
         check(ini::readValue(written, section, key, QStringLiteral("-")) == readBack);

@@ -191,12 +191,9 @@ QString decodeValue(QByteArrayView raw)
     return QString::fromUtf8(quoted ? value.sliced(1, value.size() - 2) : value);
 }
 
-QByteArray encodeValue(const QString &value)
+// In double quotes, with \r, \n, \\ and \" escaped.
+QByteArray quoteEscaped(const QByteArray &bytes)
 {
-    const QByteArray bytes = value.toUtf8();
-    const bool multiLine = bytes.contains('\r') || bytes.contains('\n');
-    if (!multiLine && !isEncoded(trimBlanks(bytes)))
-        return bytes;
     QByteArray out;
     out.reserve(bytes.size() + 8);
     out.append('"');
@@ -221,6 +218,15 @@ QByteArray encodeValue(const QString &value)
     }
     out.append('"');
     return out;
+}
+
+QByteArray encodeValue(const QString &value)
+{
+    const QByteArray bytes = value.toUtf8();
+    const bool multiLine = bytes.contains('\r') || bytes.contains('\n');
+    if (!multiLine && !isEncoded(trimBlanks(bytes)))
+        return bytes;
+    return quoteEscaped(bytes);
 }
 
 // The value ends before its first NUL, as a C string read back from the file would.
@@ -332,8 +338,14 @@ QByteArray writeSection(const QByteArray &file, const QString &section,
     QByteArray body;
     if (!entries.isEmpty()) {
         body = '[' + section.toUtf8() + ']' + eol;
-        for (const auto &[key, value] : entries)
-            body += key.toUtf8() + '=' + encodeValue(value) + eol;
+        for (const auto &[key, value] : entries) {
+            // Whole sections hold texts that must come back exactly: blanks around them and
+            // quotes of their own included, which the plain form would lose.
+            QByteArray encoded = encodeValue(value);
+            if (decodeValue(encoded) != value)
+                encoded = quoteEscaped(value.toUtf8());
+            body += key.toUtf8() + '=' + encoded + eol;
+        }
     }
     if (header < 0) {
         if (body.isEmpty())

@@ -30,6 +30,11 @@ QDateTime Platform::now() const
     return QDateTime::currentDateTime();
 }
 
+qint64 Platform::nowMsecs() const
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
 QString Platform::settingsPath() const
 {
     return SettingsFile::defaultPath();

@@ -19,6 +19,9 @@ public:
     // Opens the address in the user's browser without waiting; false when that failed.
     virtual bool openUrl(const QUrl &url);
     [[nodiscard]] virtual QDateTime now() const;
+    // The same moment as milliseconds since the epoch, for every received block: without the
+    // conversion to local time that now() makes.
+    [[nodiscard]] virtual qint64 nowMsecs() const;
     // The settings file; it also maps port numbers to devices.
     [[nodiscard]] virtual QString settingsPath() const;
     // Asks where to save, starting from suggested; empty when the user cancelled.

@@ -35,6 +35,7 @@ public:
         return openSucceeds;
     }
     [[nodiscard]] QDateTime now() const override { return moment; }
+    [[nodiscard]] qint64 nowMsecs() const override { return moment.toMSecsSinceEpoch(); }
     [[nodiscard]] QString settingsPath() const override { return m_settingsPath; }
     // Answers the save dialog with the next of saveAnswers (empty: cancelled).
     [[nodiscard]] QString saveFileName(QWidget *, const QString &,

@@ -10,6 +10,8 @@
 #include "serial/receive_box/receive_box.h"
 #include "settings/atomic_file.h"
 
+#include "resident.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -41,15 +43,6 @@ double median(std::vector<qint64> ns)
 double mean(const std::vector<qint64> &ns)
 {
     return double(std::accumulate(ns.begin(), ns.end(), qint64(0))) / double(ns.size());
-}
-
-qint64 residentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
 }
 
 // Blocks as the receive handler appends them: hexadecimal "XX " per byte and no line break

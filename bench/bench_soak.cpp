@@ -11,6 +11,8 @@
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
 
+#include "resident.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,15 +34,6 @@
 namespace {
 
 constexpr qint64 MB = 1024 * 1024;
-
-qint64 residentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
-}
 
 QByteArray lines()
 {

@@ -45,6 +45,7 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     AutoSendTimer->setObjectName(QStringLiteral("AutoSendTimer"));
     MSComm1->setPortResolver([this](int commPort) { return portDevice(commPort); });
+    MSComm1->setSocketFactory([this] { return m_platform->tcpSocket(); });
     Timer1->setInterval(100);
     AutoSendTimer->setTimerType(Qt::PreciseTimer);
 

@@ -92,6 +92,7 @@ private:
     void showPortOpen();
     [[nodiscard]] QString openFailure(int error) const;
     [[nodiscard]] QString refusedSettingText() const;
+    [[nodiscard]] QString networkProblem() const;
     void connectReconnect();
     void AutoReconnect_Click();
     void rememberDevice();
@@ -100,6 +101,9 @@ private:
     void showWaiting(const QString &reason);
     void PortWatch_Look(bool foldersChanged);
     void reopen(const QString &device);
+    void reopened();
+    void reconnectNetwork();
+    void MSComm1_OpenFinished(int error);
     void connectPlot();
     void Plot_Click();
     void plotReceived(QStringView text, qint64 msecs);

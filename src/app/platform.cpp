@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
+#include <QTcpSocket>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -67,4 +68,9 @@ int Platform::setControlLines(int fd, bool dtr, bool rts)
     if (wanted == lines)
         return 0;
     return ::ioctl(fd, TIOCMSET, &wanted) == 0 ? 0 : errno;
+}
+
+QTcpSocket *Platform::tcpSocket()
+{
+    return new QTcpSocket;
 }

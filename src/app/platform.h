@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 
+class QTcpSocket;
 class QWidget;
 
 // What the window needs from the machine it runs on. The defaults are the real thing; tests
@@ -33,4 +34,7 @@ public:
     // Sets the DTR and RTS lines of an open tty together, with one TIOCMSET and only when they
     // differ from what they are: 0, or the errno (ENOTTY for a device without modem lines).
     [[nodiscard]] virtual int setControlLines(int fd, bool dtr, bool rts);
+    // A socket for a port on another machine, not yet connected (tests fail name lookups and
+    // routes with it: this machine has neither a name server nor a route out).
+    [[nodiscard]] virtual QTcpSocket *tcpSocket();
 };

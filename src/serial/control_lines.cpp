@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -77,10 +78,18 @@ void Form1::applyControlLines(bool tell)
 // asked for them.
 bool Form1::setControlLines(bool dtr, bool rts, bool tell)
 {
-    const int fd = MSComm1->handle();
-    if (fd < 0)
-        return false;
-    const int error = m_platform->setControlLines(fd, dtr, rts);
+    int error = 0;
+    if (MSComm1->isNetwork()) {
+        // A port on another machine gets them as RFC 2217 commands; raw TCP carries none.
+        if (!MSComm1->PortOpen())
+            return false;
+        error = MSComm1->sendControlLines(dtr, rts) ? 0 : EOPNOTSUPP;
+    } else {
+        const int fd = MSComm1->handle();
+        if (fd < 0)
+            return false;
+        error = m_platform->setControlLines(fd, dtr, rts);
+    }
     if (error != 0 && tell)
         warning(QStringLiteral("设备 %1 不能设置 DTR/RTS 控制线：%2")
                     .arg(MSComm1->devicePath(), QString::fromLocal8Bit(std::strerror(error))),

@@ -21,6 +21,9 @@ struct LineSettings
     friend bool operator!=(const LineSettings &a, const LineSettings &b) { return !(a == b); }
 };
 
+// The setting a device (or Linux) refused.
+enum class RefusedSetting { None, Baud, Parity, DataBits, StopBits };
+
 // The parity list's entries and the letter each stands for in a line settings string.
 struct ParityChoice
 {

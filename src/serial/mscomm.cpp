@@ -1,16 +1,16 @@
 #include "serial/mscomm.h"
 
 #include "serial/port_map.h"
+#include "serial/tty_link.h"
 
 #include <QElapsedTimer>
-#include <QFile>
+#include <QEventLoop>
 #include <QScopedValueRollback>
+#include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <sys/stat.h>
 
 namespace {
 
@@ -19,12 +19,6 @@ constexpr qint64 blockSize = 4096;
 
 // How long waiting blocks are handed out one after another before the event loop gets its turn.
 constexpr qint64 burstMs = 8;
-
-bool isLossError(QSerialPort::SerialPortError error)
-{
-    return error == QSerialPort::ReadError || error == QSerialPort::WriteError ||
-           error == QSerialPort::ResourceError;
-}
 
 // Length of the trailing bytes that begin a valid UTF-8 sequence but stop short of its end; they
 // wait for the rest. A malformed ending is not held back: it decodes to U+FFFD at once.
@@ -95,31 +89,30 @@ qsizetype incompleteGb18030Tail(const QByteArray &bytes)
 } // namespace
 
 MSComm::MSComm(QObject *parent)
-    : QObject(parent), m_port(new QSerialPort(this)), m_notifyTimer(new QTimer(this)),
-      m_resolver(&portmap::defaultDevice)
+    : QObject(parent), m_notifyTimer(new QTimer(this)), m_resolver(&portmap::defaultDevice),
+      m_socketFactory([] { return new QTcpSocket; })
 {
-    // MSComm's 4096-byte input buffer overruns and drops bytes while the window is busy;
-    // QSerialPort's unbounded buffer keeps them all, and Input still hands out 4096 at most.
-    // Unbounded also keeps the read notifier always on, which is what notices a hang-up.
-    m_port->setReadBufferSize(0);
     // The next block is announced through the event loop, so that clicks and painting get served
     // between blocks.
     m_notifyTimer->setSingleShot(true);
     m_notifyTimer->setInterval(0);
     connect(m_notifyTimer, &QTimer::timeout, this, &MSComm::deliver);
-    connect(m_port, &QSerialPort::readyRead, this, &MSComm::onReadyRead);
-    connect(m_port, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
 }
 
 MSComm::~MSComm()
 {
-    m_port->disconnect(this);
-    m_port->close();
+    if (m_link)
+        m_link->disconnect(this);
 }
 
 void MSComm::setPortResolver(PortResolver resolver)
 {
     m_resolver = resolver ? std::move(resolver) : PortResolver(&portmap::defaultDevice);
+}
+
+void MSComm::setSocketFactory(SocketFactory factory)
+{
+    m_socketFactory = factory ? std::move(factory) : SocketFactory([] { return new QTcpSocket; });
 }
 
 int MSComm::CommPort() const
@@ -131,7 +124,7 @@ int MSComm::setCommPort(int n)
 {
     if (n < 1)
         return PortInvalid;
-    if (m_port->isOpen())
+    if (m_open || m_opening)
         return PortAlreadyOpen;
     m_commPort = n;
     return NoError;
@@ -149,7 +142,7 @@ int MSComm::setSettings(const QString &s)
         return InvalidPropertyValue;
     // The window writes the same string ten times a second; only a real change reaches the
     // device, since reconfiguring a UART can glitch the line.
-    if (m_port->isOpen() && *parsed != m_inForce) {
+    if (m_open && *parsed != m_inForce) {
         if (!apply(*parsed)) {
             // Put back what was in force, as far as the device takes it back.
             const Refused refused = m_refused;
@@ -166,21 +159,109 @@ int MSComm::setSettings(const QString &s)
 
 bool MSComm::PortOpen() const
 {
-    return m_port->isOpen();
+    return m_open;
 }
 
 int MSComm::setPortOpen(bool open)
 {
     if (!open) {
-        if (m_port->isOpen()) {
+        if (m_open || m_opening) {
             closePort();
             clearReceived();
         }
         return NoError;
     }
-    if (m_port->isOpen())
+    const int error = beginOpen();
+    return error == NoError && m_opening ? waitForOpen() : error;
+}
+
+int MSComm::beginOpen()
+{
+    if (m_open || m_opening)
         return PortAlreadyOpen;
-    return openPort();
+    const QString device = m_resolver(m_commPort);
+    if (device.isEmpty())
+        return PortInvalid;
+    m_netFailure = netport::Failure::None;
+    m_netFailureText.clear();
+    Link *link = nullptr;
+    if (netport::isNetwork(device)) {
+        const std::optional<netport::Address> address = netport::parse(device);
+        if (!address) {
+            m_netFailure = netport::Failure::BadAddress;
+            return PortInvalid;
+        }
+        link = new NetLink(*address, m_socketFactory(), this);
+    } else {
+        link = new TtyLink(device, this);
+    }
+    // Each connection starts afresh: nothing left over from a lost one, no half character.
+    clearReceived();
+    m_link = link;
+    m_device = device;
+    m_opening = true;
+    connect(link, &Link::readyRead, this, &MSComm::onReadyRead);
+    connect(link, &Link::failed, this, &MSComm::onLinkFailed);
+    connect(link, &Link::opened, this, &MSComm::onLinkOpened);
+    const int error = link->open();
+    // A link may have announced its outcome from inside open().
+    if (!m_opening)
+        return m_openResult;
+    if (error != NoError || link->isOpen())
+        return finishOpen(error);
+    return NoError;
+}
+
+bool MSComm::isNetwork() const
+{
+    return netport::isNetwork(m_resolver(m_commPort));
+}
+
+// The line settings go to the port as soon as it opens; a port that refuses them is closed.
+int MSComm::finishOpen(int error)
+{
+    m_opening = false;
+    if (error == NoError && !apply(m_settings))
+        error = SetCommStateFailed;
+    if (error != NoError) {
+        if (auto *net = qobject_cast<NetLink *>(m_link.data())) {
+            m_netFailure = net->failure();
+            m_netFailureText = net->failureText();
+        }
+        closePort();
+        m_openResult = error;
+        return error;
+    }
+    m_open = true;
+    m_inForce = m_settings;
+    ++m_connection;
+    m_openResult = NoError;
+    return NoError;
+}
+
+void MSComm::onLinkOpened(int error)
+{
+    if (!m_opening || sender() != m_link)
+        return;
+    emit openFinished(finishOpen(error));
+}
+
+int MSComm::waitForOpen()
+{
+    QEventLoop loop;
+    const QPointer<MSComm> alive(this);
+    connect(this, &MSComm::openFinished, &loop, &QEventLoop::quit);
+    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!alive)
+        return DeviceUnavailable;
+    // The application quit meanwhile, or the attempt was stopped.
+    if (m_opening) {
+        closePort();
+        m_netFailure = netport::Failure::NoAnswer;
+        return DeviceUnavailable;
+    }
+    return m_open ? NoError : m_openResult;
 }
 
 void MSComm::setTextEncoding(TextEncoding encoding)
@@ -247,7 +328,7 @@ int MSComm::CommEvent() const
 
 int MSComm::Output(const QVariant &data)
 {
-    if (!m_port->isOpen())
+    if (!m_open)
         return PortNotOpen;
     QByteArray bytes;
     if (data.typeId() == QMetaType::QString && m_encoding == TextEncoding::Utf8)
@@ -258,9 +339,7 @@ int MSComm::Output(const QVariant &data)
         bytes = data.toByteArray();
     else
         return InvalidPropertyValue;
-    // A port whose reads or writes already fail has lost its device, even though the close that
-    // follows the failure has not run yet.
-    if (isLossError(m_port->error()) || m_port->write(bytes) != bytes.size()) {
+    if (!m_link->write(bytes)) {
         loseDevice();
         return DeviceLost;
     }
@@ -269,7 +348,7 @@ int MSComm::Output(const QVariant &data)
 
 qint64 MSComm::OutBufferCount() const
 {
-    return m_port->isOpen() ? m_port->bytesToWrite() : 0;
+    return m_open ? m_link->bytesToWrite() : 0;
 }
 
 QString MSComm::devicePath() const
@@ -279,45 +358,24 @@ QString MSComm::devicePath() const
 
 int MSComm::handle() const
 {
-    return m_port->isOpen() ? int(m_port->handle()) : -1;
+    return m_open ? m_link->handle() : -1;
 }
 
-int MSComm::openPort()
+bool MSComm::sendControlLines(bool dtr, bool rts)
 {
-    const QString device = m_resolver(m_commPort);
-    if (device.isEmpty())
-        return PortInvalid;
-    // QSerialPort makes, syncs and removes a lock file before it finds a device missing; the
-    // start-up scan asks for 48 numbers, most of them without a device.
-    struct stat info;
-    if (::stat(QFile::encodeName(device).constData(), &info) != 0 && errno == ENOENT)
-        return PortInvalid;
-    // Each connection starts afresh: nothing left over from a lost one, no half character.
-    clearReceived();
-    m_port->setPortName(device);
-    if (!m_port->open(QIODevice::ReadWrite)) {
-        // QSerialPort reports a lock file held by another program, a busy tty and a refused
-        // permission all as PermissionError.
-        const bool unavailable = m_port->error() == QSerialPort::PermissionError;
-        m_port->clearError();
-        return unavailable ? DeviceUnavailable : PortInvalid;
-    }
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
-    if (!apply(m_settings)) {
-        closePort();
-        return SetCommStateFailed;
-    }
-    m_port->clearError();
-    m_inForce = m_settings;
-    m_device = device;
-    ++m_connection;
-    return NoError;
+    return m_open && m_link->sendControlLines(dtr, rts);
 }
 
 void MSComm::closePort()
 {
-    m_port->close();
-    m_port->clearError();
+    if (m_link) {
+        m_link->disconnect(this);
+        m_link->close();
+        m_link->deleteLater();
+    }
+    m_link = nullptr;
+    m_open = false;
+    m_opening = false;
     m_device.clear();
     m_lossPending = false;
 }
@@ -332,38 +390,18 @@ void MSComm::clearReceived()
 
 bool MSComm::apply(const LineSettings &settings)
 {
-    m_refused = Refused::None;
-    // QSerialPort has no 4 data bits, though the Windows control took them.
-    if (settings.dataBits < 5)
-        m_refused = Refused::DataBits;
-#ifndef Q_OS_WIN
-    // termios knows one or two stop bits; Qt 6.4 quietly turns 1.5 into 1 on Unix.
-    else if (settings.stopBits == QSerialPort::OneAndHalfStop)
-        m_refused = Refused::StopBits;
-#endif
-    else if (!m_port->setBaudRate(settings.baud))
-        m_refused = Refused::Baud;
-    else if (!m_port->setParity(settings.parity))
-        m_refused = Refused::Parity;
-    else if (!m_port->setDataBits(QSerialPort::DataBits(settings.dataBits)))
-        m_refused = Refused::DataBits;
-    else if (!m_port->setStopBits(settings.stopBits))
-        m_refused = Refused::StopBits;
-    if (m_refused != Refused::None)
-        m_port->clearError();
+    // Neither QSerialPort nor RFC 2217 has 4 data bits, though the Windows control took them.
+    m_refused = settings.dataBits < 5 ? Refused::DataBits : m_link->apply(settings);
     return m_refused == Refused::None;
 }
 
-// Qt 6.4 does not report a pulled USB adapter as a ResourceError: the hung-up tty makes every
-// read fail, QSerialPort raises ReadError in a tight loop and stays open. Any failing read or
-// write therefore means the device is gone.
-void MSComm::onPortError(QSerialPort::SerialPortError error)
+void MSComm::onLinkFailed()
 {
-    if (!isLossError(error) || !m_port->isOpen() || m_lossPending)
+    if (!m_open || m_lossPending || sender() != m_link)
         return;
     m_lossPending = true;
-    // The error is raised from inside QSerialPort's own read notifier, which closing would tear
-    // down under it; close on the next pass of the event loop, for this connection only.
+    // The failure is raised from inside the link's own notifier, which closing would tear down
+    // under it; close on the next pass of the event loop, for this connection only.
     QTimer::singleShot(0, this, [this, connection = m_connection] {
         if (connection == m_connection)
             loseDevice();
@@ -372,10 +410,14 @@ void MSComm::onPortError(QSerialPort::SerialPortError error)
 
 void MSComm::loseDevice()
 {
-    if (!m_port->isOpen())
+    if (!m_open)
         return;
+    if (auto *net = qobject_cast<NetLink *>(m_link.data())) {
+        m_netFailure = net->failure();
+        m_netFailureText = net->failureText();
+    }
     // Everything received before the loss stays readable, and is announced like any arrival.
-    m_rescued = m_port->readAll();
+    m_rescued = m_link->read(m_link->bytesAvailable());
     m_rescuedRead = 0;
     closePort();
     emit deviceLost();
@@ -385,7 +427,7 @@ void MSComm::loseDevice()
 qint64 MSComm::unreadBytes() const
 {
     const qint64 rescued = m_rescued.size() - m_rescuedRead;
-    return rescued + (m_port->isOpen() ? m_port->bytesAvailable() : 0);
+    return rescued + (m_open ? m_link->bytesAvailable() : 0);
 }
 
 QByteArray MSComm::takeBytes(qint64 maxBytes)
@@ -401,8 +443,8 @@ QByteArray MSComm::takeBytes(qint64 maxBytes)
             m_rescuedRead = 0;
         }
     }
-    if (bytes.size() < maxBytes && m_port->isOpen())
-        bytes += m_port->read(maxBytes - bytes.size());
+    if (bytes.size() < maxBytes && m_open)
+        bytes += m_link->read(maxBytes - bytes.size());
     if (!bytes.isEmpty())
         emit bytesTaken(bytes);
     return bytes;

@@ -1,10 +1,11 @@
 #pragma once
 
 #include "serial/line_settings.h"
+#include "serial/net_link.h"
 
 #include <QByteArray>
 #include <QObject>
-#include <QSerialPort>
+#include <QPointer>
 #include <QString>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -12,11 +13,14 @@
 
 #include <functional>
 
+class Link;
+class QTcpSocket;
 class QTimer;
 
 // The window's serial component: the members of the MSComm control that the window uses, over a
-// QSerialPort. Every member that can fail returns an error number, 0 on success, with MSComm's
-// numbers where it has one for the case. It never shows anything.
+// local device or a port on another machine (a mapping such as rfc2217://pi:2217). Every member
+// that can fail returns an error number, 0 on success, with MSComm's numbers where it has one for
+// the case. It never shows anything.
 class MSComm : public QObject
 {
     Q_OBJECT
@@ -35,6 +39,7 @@ public:
     enum : int { comEvReceive = 2 };
     enum : int { comInputModeText = 0, comInputModeBinary = 1 };
     using PortResolver = std::function<QString(int commPort)>;
+    using SocketFactory = std::function<QTcpSocket *()>;
     // How text is turned into bytes and back: UTF-8 (Arduino, ESP-IDF) or GB18030, the superset
     // of GBK and GB2312 that firmware built on Chinese Windows prints.
     enum class TextEncoding { Utf8, Gb18030 };
@@ -44,6 +49,8 @@ public:
 
     // Maps a port number to its device, asked at each open; the default is portmap's table.
     void setPortResolver(PortResolver resolver);
+    // Makes the socket of each network connection; the default is a plain QTcpSocket.
+    void setSocketFactory(SocketFactory factory);
 
     [[nodiscard]] int CommPort() const;
     // n < 1 is refused, and so is any change while the port is open; the number stays.
@@ -56,8 +63,20 @@ public:
 
     [[nodiscard]] bool PortOpen() const;
     // Closing an open port throws away whatever was received and not yet read, and opening
-    // starts afresh (what a lost device left unread goes then). Closing a closed port is 0.
+    // starts afresh (what a lost device left unread goes then). Closing a closed port is 0, and
+    // so is closing one that is still connecting: that stops the attempt.
+    // Opening a network port waits for the connection (at most NetLink::OpenTimeoutMs) with the
+    // event loop running, without user input: the window keeps painting and receiving.
     [[nodiscard]] int setPortOpen(bool open);
+    // Opens without waiting: an error number when the open failed at once, 0 when the port is
+    // open or still connecting; a port that was connecting then announces openFinished().
+    [[nodiscard]] int beginOpen();
+    [[nodiscard]] bool opening() const { return m_opening; }
+    // Whether the port's number maps to a network address.
+    [[nodiscard]] bool isNetwork() const;
+    // Why the last network open failed, or the open network port went away.
+    [[nodiscard]] netport::Failure networkFailure() const { return m_netFailure; }
+    [[nodiscard]] QString networkFailureText() const { return m_netFailureText; }
 
     [[nodiscard]] TextEncoding textEncoding() const { return m_encoding; }
     // Acts from the next Input and Output on.
@@ -81,24 +100,31 @@ public:
     [[nodiscard]] qint64 OutBufferCount() const;
 
     [[nodiscard]] QString devicePath() const; // empty when closed
-    // The open device's file descriptor, -1 when closed: for the modem control lines.
+    // The open device's file descriptor, -1 when closed or on the network: for the modem
+    // control lines.
     [[nodiscard]] int handle() const;
+    // A network port's control lines, sent as RFC 2217 SET-CONTROL: false where the port cannot
+    // carry them (raw TCP, or not open).
+    [[nodiscard]] bool sendControlLines(bool dtr, bool rts);
     // After SetCommStateFailed: the setting the device (or Linux) refused.
-    enum class Refused { None, Baud, Parity, DataBits, StopBits };
+    using Refused = RefusedSetting;
     [[nodiscard]] Refused refusedSetting() const { return m_refused; }
 
 signals:
     void OnComm();     // CommEvent 2: at least one received byte waits
     void deviceLost(); // the device went away while open; the port is closed already
+    void openFinished(int error); // after beginOpen() left the port connecting
     // Bytes as they came off the line, as Input takes them, whatever the mode and encoding.
     void bytesTaken(const QByteArray &bytes);
 
 private:
-    [[nodiscard]] int openPort();
+    [[nodiscard]] int finishOpen(int error);
+    void onLinkOpened(int error);
+    [[nodiscard]] int waitForOpen();
     void closePort();
     void clearReceived();
     [[nodiscard]] bool apply(const LineSettings &settings);
-    void onPortError(QSerialPort::SerialPortError error);
+    void onLinkFailed();
     void loseDevice();
     [[nodiscard]] qint64 unreadBytes() const;
     [[nodiscard]] QByteArray takeBytes(qint64 maxBytes);
@@ -107,9 +133,16 @@ private:
     void onReadyRead();
     void deliver();
 
-    QSerialPort *m_port;
+    // The connection, or null; an old one is deleted later, as it may be in one of its signals.
+    QPointer<Link> m_link;
+    bool m_open = false;
+    bool m_opening = false;
+    int m_openResult = 0;
     QTimer *m_notifyTimer;
     PortResolver m_resolver;
+    SocketFactory m_socketFactory;
+    netport::Failure m_netFailure = netport::Failure::None;
+    QString m_netFailureText;
     int m_commPort = 1;
     QString m_settingsText = QStringLiteral("9600,N,8,1");
     LineSettings m_settings;

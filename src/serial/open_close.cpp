@@ -3,6 +3,7 @@
 #include "app/captions.h"
 #include "app/platform.h"
 #include "serial/mscomm.h"
+#include "serial/net_link.h"
 #include "serial/port_problem.h"
 #include "serial/reconnect_state.h"
 #include "ui_form1.h"
@@ -54,9 +55,46 @@ QString Form1::openFailure(int error) const
 {
     if (error == MSComm::SetCommStateFailed)
         return refusedSettingText();
+    if (MSComm1->networkFailure() != netport::Failure::None)
+        return networkProblem();
     const QString device = portDevice(MSComm1->CommPort());
     return portproblem::explain(device,
                                 portproblem::diagnoseOpen(device, m_platform->openError(device)));
+}
+
+// Why a port on another machine could not be opened or went away.
+QString Form1::networkProblem() const
+{
+    const QString mapping = portDevice(MSComm1->CommPort());
+    const std::optional<netport::Address> address = netport::parse(mapping);
+    const QString where = address ? netport::hostPort(*address) : mapping;
+    switch (MSComm1->networkFailure()) {
+    case netport::Failure::BadAddress:
+        return QStringLiteral("%1 不是有效的网络端口，应写作 rfc2217://主机:端口 或 socket://主机:端口。")
+            .arg(mapping);
+    case netport::Failure::Refused:
+        return QStringLiteral("%1 拒绝连接：那里没有 ser2net 或其他程序在监听这个端口。").arg(where);
+    case netport::Failure::HostNotFound:
+        return QStringLiteral("找不到主机 %1。").arg(address ? address->host : mapping);
+    case netport::Failure::Unreachable:
+        return QStringLiteral("网络不可达：无法到达 %1。").arg(where);
+    case netport::Failure::NoAnswer:
+        return QStringLiteral("%1 在 %2 秒内没有应答。")
+            .arg(where)
+            .arg(NetLink::OpenTimeoutMs / 1000);
+    case netport::Failure::OptionRefused:
+        return QStringLiteral("%1 不接受 RFC 2217 串口设置；只传数据请写作 socket://%1。")
+            .arg(where);
+    case netport::Failure::Closed:
+        return QStringLiteral("%1 关闭了连接。").arg(where);
+    case netport::Failure::Protocol:
+        return QStringLiteral("%1 说的不是 telnet（RFC 2217）。").arg(where);
+    case netport::Failure::Other:
+        return QStringLiteral("%1：%2").arg(where, MSComm1->networkFailureText());
+    case netport::Failure::None:
+        break;
+    }
+    return {};
 }
 
 QString Form1::refusedSettingText() const

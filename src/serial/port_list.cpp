@@ -1,6 +1,7 @@
 #include "serial/port_list.h"
 
 #include "app/form1.h"
+#include "serial/net_link.h"
 #include "ui_form1.h"
 
 #include <QAbstractItemView>
@@ -77,7 +78,9 @@ void Form1::ComPort_PopupAboutToShow()
     const QList<QSerialPortInfo> system = QSerialPortInfo::availablePorts();
     for (int i = 0; i < list->count(); ++i) {
         const QString device = portDevice(i + 1);
-        const QString detail = portDetail(device, system);
+        // A network port is not asked whether it is there: connecting resets the remote board.
+        const std::optional<netport::Address> address = netport::parse(device);
+        const QString detail = address ? netport::describe(*address) : portDetail(device, system);
         list->setItemData(i, detail, PortItemDelegate::DetailRole);
         list->setItemData(i, !detail.isEmpty(), PortItemDelegate::PresentRole);
         list->setItemData(i, detail.isEmpty() ? device : device + QStringLiteral("\n") + detail,

@@ -2,6 +2,7 @@
 
 #include "app/captions.h"
 #include "serial/mscomm.h"
+#include "serial/net_link.h"
 #include "serial/port_map.h"
 #include "serial/port_problem.h"
 #include "ui_form1.h"
@@ -18,6 +19,9 @@ void Form1::FindCom_Click()
     const int before = MSComm1->CommPort();
     QStringList refused;
     for (int n = 1; n <= portmap::portCount; ++n) {
+        // Connecting makes ser2net open the remote device, which resets an Arduino-style board.
+        if (netport::isNetwork(portDevice(n)))
+            continue;
         (void)MSComm1->setCommPort(n);
         if (MSComm1->setPortOpen(true) == MSComm::NoError) {
             ++found;

@@ -3,6 +3,7 @@
 #include "app/platform.h"
 #include "app/settings_keys.h"
 #include "serial/mscomm.h"
+#include "serial/net_link.h"
 #include "serial/port_map.h"
 #include "serial/port_problem.h"
 #include "serial/port_watch.h"
@@ -21,6 +22,8 @@ namespace {
 constexpr int FirstPauseMs = 50;
 constexpr int PatientMs = 10000;
 constexpr int LatePauseMs = 2000;
+// A server leaves no trace in the file system when it comes back: it is asked again.
+constexpr int NetFirstPauseMs = 250;
 
 QString canonical(const QString &path)
 {
@@ -34,6 +37,7 @@ void Form1::connectReconnect()
 {
     connect(m_portWatch, &PortWatch::look, this, &Form1::PortWatch_Look);
     connect(m_retryTimer, &QTimer::timeout, this, [this] { reopen(m_reconnect->returned); });
+    connect(MSComm1, &MSComm::openFinished, this, &Form1::MSComm1_OpenFinished);
     m_retryTimer->setSingleShot(true);
     connect(ui->RevText, &ReceiveBox::contextMenuAboutToShow, this, [this](QMenu *menu) {
         QAction *entry =
@@ -57,6 +61,11 @@ void Form1::AutoReconnect_Click()
 void Form1::rememberDevice()
 {
     const QString mapping = portDevice(MSComm1->CommPort());
+    if (netport::isNetwork(mapping)) {
+        m_reconnect->opened = identity::DeviceIdentity{};
+        m_reconnect->opened.mapping = mapping;
+        return;
+    }
     const bool pseudo = canonical(mapping).startsWith(QStringLiteral("/dev/pts/"));
     m_reconnect->opened = identity::identify(mapping, pseudo ? QList<identity::PortRecord>()
                                                              : identity::presentPorts());
@@ -69,6 +78,14 @@ void Form1::startWaiting()
     state.commPort = MSComm1->CommPort();
     state.lost = state.opened;
     state.returned.clear();
+    if (netport::isNetwork(state.lost.mapping)) {
+        state.returned = state.lost.mapping;
+        state.returnedFor.start();
+        state.pauseMs = NetFirstPauseMs;
+        m_retryTimer->start(state.pauseMs);
+        showWaiting(QString());
+        return;
+    }
     // A mapped link lives in a folder of its own choosing; a pseudo-terminal under /dev/pts.
     QStringList folders = {QStringLiteral("/dev/pts")};
     if (QFileInfo(state.lost.mapping).isSymLink())
@@ -80,6 +97,10 @@ void Form1::startWaiting()
 void Form1::stopWaiting()
 {
     m_reconnect->waiting = false;
+    if (m_reconnect->attempting) {
+        m_reconnect->attempting = false;
+        (void)MSComm1->setPortOpen(false);
+    }
     m_portWatch->stop();
     m_retryTimer->stop();
     setWindowTitle(m_title);
@@ -113,6 +134,10 @@ void Form1::PortWatch_Look(bool foldersChanged)
 void Form1::reopen(const QString &device)
 {
     ReconnectState &state = *m_reconnect;
+    if (netport::isNetwork(device)) {
+        reconnectNetwork();
+        return;
+    }
     int commPort = 0;
     const QString target = canonical(device);
     if (canonical(portDevice(state.commPort)) == target) {
@@ -134,10 +159,7 @@ void Form1::reopen(const QString &device)
     CheckBit_Change();
     const int error = MSComm1->setPortOpen(true);
     if (error == MSComm::NoError) {
-        stopWaiting();
-        showPortOpen();
-        applyControlLines(false);
-        rememberDevice();
+        reopened();
         return;
     }
     QString reason;
@@ -161,6 +183,44 @@ void Form1::reopen(const QString &device)
     }
     if (state.returnedFor.elapsed() >= PatientMs) {
         showWaiting(reason);
+        state.pauseMs = LatePauseMs;
+    }
+    m_retryTimer->start(state.pauseMs);
+    state.pauseMs = qMin(state.pauseMs * 2, LatePauseMs);
+}
+
+void Form1::reopened()
+{
+    stopWaiting();
+    showPortOpen();
+    applyControlLines(false);
+    rememberDevice();
+}
+
+// Connecting takes a while: the attempt runs in the background and MSComm1_OpenFinished takes
+// its outcome, so the window stays usable while a server is down.
+void Form1::reconnectNetwork()
+{
+    ReconnectState &state = *m_reconnect;
+    CheckBit_Change();
+    state.attempting = true;
+    const int error = MSComm1->beginOpen();
+    if (state.attempting && !MSComm1->opening())
+        MSComm1_OpenFinished(error);
+}
+
+void Form1::MSComm1_OpenFinished(int error)
+{
+    ReconnectState &state = *m_reconnect;
+    if (!state.waiting || !state.attempting)
+        return;
+    state.attempting = false;
+    if (error == MSComm::NoError) {
+        reopened();
+        return;
+    }
+    if (state.returnedFor.elapsed() >= PatientMs) {
+        showWaiting(networkProblem());
         state.pauseMs = LatePauseMs;
     }
     m_retryTimer->start(state.pauseMs);

@@ -19,4 +19,6 @@ struct ReconnectState
     QString returned;
     QElapsedTimer returnedFor;
     int pauseMs = 0;
+    // A network port is being connected in the background.
+    bool attempting = false;
 };

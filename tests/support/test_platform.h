@@ -4,11 +4,13 @@
 #include "app/settings_keys.h"
 #include "serial/port_map.h"
 #include "settings/settings_file.h"
+#include "support/network_servers.h"
 
 #include <QList>
 #include <QMap>
 
 #include <memory>
+#include <optional>
 
 // The machine as a test sees it: message boxes and browser calls are recorded instead of
 // shown, the clock is fixed, and the settings file lives where the test says.
@@ -58,7 +60,14 @@ public:
         return realControlLines ? Platform::setControlLines(fd, dtr, rts) : 0;
     }
 
+    // Fails every connection with failConnect where it is set; else a real socket.
+    [[nodiscard]] QTcpSocket *tcpSocket() override
+    {
+        return failConnect ? new FailingSocket(*failConnect) : Platform::tcpSocket();
+    }
+
     QList<Message> messages;
+    std::optional<QAbstractSocket::SocketError> failConnect;
     QMap<QString, int> openErrors;
     QList<std::pair<bool, bool>> controlLines; // (DTR, RTS)
     bool realControlLines = false;

@@ -1,8 +1,9 @@
 // A board on another machine, played on this one: a pseudo-terminal behind a real ser2net on
 // 127.0.0.1, read by the serial component as the window reads it. Prints, for the bare
 // pseudo-terminal, telnet with RFC 2217 and raw TCP: the throughput of a board writing as fast as
-// it can (checked byte for byte), the program's CPU time per MB and ser2net's, and the program's
-// CPU share at 115200 baud's 11.5 kB/s in 32-byte writes.
+// it can (checked byte for byte), the program's CPU time per MB and ser2net's, the blocks the
+// component handed out per MB, and the program's CPU share at 115200 baud's 11.5 kB/s in 32-byte
+// writes.
 //   bench_network [megabytes, default 16] [seconds at 115200 baud, default 8]
 #include "serial/mscomm.h"
 #include "support/board_port.h"

@@ -98,6 +98,7 @@ private slots:
     void lostWhenSer2netDies();
     void failedOpens_data();
     void failedOpens();
+    void settingsOnTheWire_data();
     void settingsOnTheWire();
     void brokenServer_data();
     void brokenServer();
@@ -387,9 +388,21 @@ void TestNetwork::failedOpens()
 
 // What a pseudo-terminal cannot show: data size, parity, stop bits and the control lines, each
 // sent once per change.
+void TestNetwork::settingsOnTheWire_data()
+{
+    QTest::addColumn<bool>("ipv6");
+    QTest::newRow("127.0.0.1") << false;
+    QTest::newRow("[::1]") << true;
+}
+
 void TestNetwork::settingsOnTheWire()
 {
-    RecordingServer server;
+    QFETCH(bool, ipv6);
+    RecordingServer server(RecordingServer::Answer::Accept,
+                           QHostAddress(ipv6 ? QHostAddress::LocalHostIPv6
+                                             : QHostAddress::LocalHost));
+    if (ipv6 && !server.isListening())
+        QSKIP("this machine has no IPv6 loopback");
     QVERIFY(server.isListening());
     MSComm comm;
     comm.setPortResolver(ptyResolver({{1, server.address()}}));

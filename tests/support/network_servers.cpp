@@ -104,15 +104,18 @@ QByteArray verb(uchar v, uchar option)
 
 } // namespace
 
-RecordingServer::RecordingServer(Answer answer) : m_answer(answer)
+RecordingServer::RecordingServer(Answer answer, const QHostAddress &on)
+    : m_answer(answer), m_host(on.protocol() == QAbstractSocket::IPv6Protocol
+                                   ? QStringLiteral("[%1]").arg(on.toString())
+                                   : on.toString())
 {
     connect(&m_server, &QTcpServer::newConnection, this, &RecordingServer::onConnection);
-    m_server.listen(QHostAddress::LocalHost, 0);
+    m_server.listen(on, 0);
 }
 
 QString RecordingServer::address() const
 {
-    return QStringLiteral("rfc2217://127.0.0.1:%1").arg(port());
+    return QStringLiteral("rfc2217://%1:%2").arg(m_host).arg(port());
 }
 
 bool RecordingServer::sendRaw(const QByteArray &bytes)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QProcess>
 #include <QTcpServer>
@@ -60,7 +61,8 @@ class RecordingServer : public QObject
 public:
     enum class Answer { Accept, RefuseOption, Silent };
 
-    explicit RecordingServer(Answer answer = Answer::Accept);
+    explicit RecordingServer(Answer answer = Answer::Accept,
+                             const QHostAddress &on = QHostAddress(QHostAddress::LocalHost));
     [[nodiscard]] bool isListening() const { return m_server.isListening(); }
     [[nodiscard]] quint16 port() const { return m_server.serverPort(); }
     [[nodiscard]] QString address() const;
@@ -83,6 +85,7 @@ private:
     QTcpSocket *m_client = nullptr;
     Answer m_answer;
     QByteArray m_pending;
+    QString m_host; // as an address names it
 };
 
 // A socket whose connection fails as the test says, without a name server or a route: an

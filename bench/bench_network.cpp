@@ -7,6 +7,7 @@
 //   bench_network [megabytes, default 16] [seconds at 115200 baud, default 8]
 #include "serial/mscomm.h"
 #include "support/board_port.h"
+#include "support/byte_patterns.h"
 #include "support/network_servers.h"
 
 #include <QCoreApplication>
@@ -43,17 +44,6 @@ double processCpu(qint64 pid)
     const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
     const double ticks = double(sysconf(_SC_CLK_TCK));
     return fields.size() > 12 ? (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticks : 0;
-}
-
-QByteArray pattern(qsizetype n)
-{
-    QByteArray out(n, Qt::Uninitialized);
-    quint32 state = 99;
-    for (char &c : out) {
-        state = state * 1103515245 + 12345;
-        c = char(state >> 23);
-    }
-    return out;
 }
 
 // The board: writes `bytes` in pieces of `writeSize`, at `bytesPerSecond` or as fast as the line
@@ -162,8 +152,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "ser2net is not installed (tools/deps.sh installs it)\n");
         return 1;
     }
-    const QByteArray bulk = pattern(megabytes << 20);
-    const QByteArray atBaud = pattern(qsizetype(11520 * rateSeconds));
+    const QByteArray bulk = pseudoRandomBytes(megabytes << 20);
+    const QByteArray atBaud = pseudoRandomBytes(qsizetype(11520 * rateSeconds));
 
     std::printf("%-18s %8s %10s %14s %10s %6s %14s\n", "path", "MB/s", "CPU ms/MB",
                 "ser2net ms/MB", "blocks/MB", "exact", "CPU at 115200");

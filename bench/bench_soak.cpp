@@ -8,6 +8,7 @@
 #include "bench_platform.h"
 #include "serial/receive_box/receive_box.h"
 #include "settings/settings_file.h"
+#include "support/byte_patterns.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
 
@@ -47,13 +48,7 @@ QByteArray lines()
 
 QByteArray randomBytes()
 {
-    QByteArray bytes(MB, Qt::Uninitialized);
-    quint32 x = 12345;
-    for (char &b : bytes) {
-        x = x * 1664525 + 1013904223;
-        b = char(x >> 24);
-    }
-    return bytes;
+    return pseudoRandomBytes(MB);
 }
 
 } // namespace

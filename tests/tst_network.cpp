@@ -6,6 +6,7 @@
 #include "serial/port_list.h"
 #include "serial/telnet.h"
 #include "support/board_port.h"
+#include "support/byte_patterns.h"
 #include "support/network_servers.h"
 #include "support/window_fixture.h"
 
@@ -35,17 +36,6 @@ QByteArray allByteValues()
     return out;
 }
 
-QByteArray pattern(qsizetype n)
-{
-    QByteArray out(n, Qt::Uninitialized);
-    quint32 state = 12345;
-    for (char &c : out) {
-        state = state * 1103515245 + 12345;
-        c = char(state >> 23);
-    }
-    return out;
-}
-
 // What ser2net 4.3 says first on a telnet(rfc2217) connection.
 const QByteArray ser2netGreeting = bytes({Iac, Will, 3, Iac, Do, 3, Iac, Will, 1, Iac, Dont, 1,
                                           Iac, Do, 0, Iac, Will, 0, Iac, Do, 44});
@@ -65,6 +55,22 @@ struct Reader
     QObject context;
     QByteArray received;
 };
+
+// A board behind a ser2net of its own: COM1 is the server's address.
+struct RemoteBoard : BoardPort
+{
+    explicit RemoteBoard(Ser2net::Mode mode) : server(pty.slavePath(), mode) {}
+    [[nodiscard]] bool start()
+    {
+        comm.setPortResolver(ptyResolver({{1, server.address()}}));
+        return server.start();
+    }
+    Ser2net server;
+};
+
+#define SKIP_WITHOUT_SER2NET()                                                                    \
+    if (!Ser2net::installed())                                                                    \
+    QSKIP("ser2net is not installed (tools/deps.sh installs it)")
 
 speed_t lineSpeed(const PseudoTerminal &pty)
 {
@@ -251,25 +257,22 @@ void TestNetwork::bytesBothWaysThroughSer2net_data()
 void TestNetwork::bytesBothWaysThroughSer2net()
 {
     QFETCH(int, mode);
-    if (!Ser2net::installed())
-        QSKIP("ser2net is not installed (tools/deps.sh installs it)");
-    BoardPort board;
-    Ser2net server(board.pty.slavePath(), Ser2net::Mode(mode));
-    QVERIFY(server.start());
-    board.comm.setPortResolver(ptyResolver({{1, server.address()}}));
+    SKIP_WITHOUT_SER2NET();
+    RemoteBoard board{Ser2net::Mode(mode)};
+    QVERIFY(board.start());
     Reader reader(board.comm);
     QCOMPARE(board.comm.setPortOpen(true), int(MSComm::NoError));
 
     QByteArray toWindow = allByteValues();
     for (int i = 0; i < 64; ++i)
-        toWindow += pattern(1000 + i) + bytes({0xFF});
-    toWindow += pattern(1 << 20);
+        toWindow += pseudoRandomBytes(1000 + i) + bytes({0xFF});
+    toWindow += pseudoRandomBytes(1 << 20);
     for (qsizetype at = 0; at < toWindow.size(); at += 4097)
         QVERIFY(board.pty.write(toWindow.mid(at, 4097)));
     QTRY_COMPARE_WITH_TIMEOUT(reader.received.size(), toWindow.size(), 30000);
     QVERIFY(reader.received == toWindow);
 
-    const QByteArray toBoard = allByteValues() + bytes({0xFF, 0xFF}) + pattern(1 << 20);
+    const QByteArray toBoard = allByteValues() + bytes({0xFF, 0xFF}) + pseudoRandomBytes(1 << 20);
     for (qsizetype at = 0; at < toBoard.size(); at += 4096)
         QCOMPARE(board.comm.Output(toBoard.mid(at, 4096)), int(MSComm::NoError));
     const QByteArray arrived = board.pty.readExactly(toBoard.size(), 30000);
@@ -281,12 +284,9 @@ void TestNetwork::bytesBothWaysThroughSer2net()
 // change; through raw TCP it stays what ser2net was told.
 void TestNetwork::baudRateReachesTheRemotePort()
 {
-    if (!Ser2net::installed())
-        QSKIP("ser2net is not installed (tools/deps.sh installs it)");
-    BoardPort board;
-    Ser2net server(board.pty.slavePath(), Ser2net::Mode::Rfc2217);
-    QVERIFY(server.start());
-    board.comm.setPortResolver(ptyResolver({{1, server.address()}}));
+    SKIP_WITHOUT_SER2NET();
+    RemoteBoard board(Ser2net::Mode::Rfc2217);
+    QVERIFY(board.start());
     QCOMPARE(board.comm.setSettings(QStringLiteral("57600,N,8,1")), int(MSComm::NoError));
     QCOMPARE(board.comm.setPortOpen(true), int(MSComm::NoError));
     QTRY_COMPARE(lineSpeed(board.pty), speed_t(B57600));
@@ -295,10 +295,8 @@ void TestNetwork::baudRateReachesTheRemotePort()
     QCOMPARE(board.comm.setSettings(QStringLiteral("1200,N,8,1")), int(MSComm::NoError));
     QTRY_COMPARE(lineSpeed(board.pty), speed_t(B1200));
 
-    BoardPort rawBoard;
-    Ser2net raw(rawBoard.pty.slavePath(), Ser2net::Mode::Raw);
-    QVERIFY(raw.start());
-    rawBoard.comm.setPortResolver(ptyResolver({{1, raw.address()}}));
+    RemoteBoard rawBoard(Ser2net::Mode::Raw);
+    QVERIFY(rawBoard.start());
     QCOMPARE(rawBoard.comm.setSettings(QStringLiteral("57600,N,8,1")), int(MSComm::NoError));
     QVERIFY(rawBoard.open());
     QVERIFY(rawBoard.pty.write("sync"));
@@ -310,18 +308,15 @@ void TestNetwork::baudRateReachesTheRemotePort()
 // A killed server is a lost device; what came before it went stays readable.
 void TestNetwork::lostWhenSer2netDies()
 {
-    if (!Ser2net::installed())
-        QSKIP("ser2net is not installed (tools/deps.sh installs it)");
-    BoardPort board;
-    Ser2net server(board.pty.slavePath(), Ser2net::Mode::Rfc2217);
-    QVERIFY(server.start());
-    board.comm.setPortResolver(ptyResolver({{1, server.address()}}));
+    SKIP_WITHOUT_SER2NET();
+    RemoteBoard board(Ser2net::Mode::Rfc2217);
+    QVERIFY(board.start());
     Reader reader(board.comm);
     QSignalSpy lost(&board.comm, &MSComm::deviceLost);
     QVERIFY(board.open());
     QVERIFY(board.pty.write("before"));
     QTRY_COMPARE(reader.received, QByteArray("before"));
-    server.kill();
+    board.server.kill();
     QTRY_COMPARE(lost.size(), 1);
     QVERIFY(!board.comm.PortOpen());
     QCOMPARE(board.comm.networkFailure(), netport::Failure::Closed);
@@ -519,8 +514,7 @@ struct NetworkWindow
 // Open, receive, send, change the speed and close, as with a local port.
 void TestNetwork::windowUsesANetworkPort()
 {
-    if (!Ser2net::installed())
-        QSKIP("ser2net is not installed (tools/deps.sh installs it)");
+    SKIP_WITHOUT_SER2NET();
     PseudoTerminal board;
     Ser2net server(board.slavePath(), Ser2net::Mode::Rfc2217);
     QVERIFY(server.start());
@@ -602,8 +596,7 @@ void TestNetwork::windowTellsWhyAnOpenFailed()
 // The connection breaks off with the server; the window waits and opens again once it is back.
 void TestNetwork::windowReconnectsWhenTheServerIsBack()
 {
-    if (!Ser2net::installed())
-        QSKIP("ser2net is not installed (tools/deps.sh installs it)");
+    SKIP_WITHOUT_SER2NET();
     PseudoTerminal board;
     Ser2net server(board.slavePath(), Ser2net::Mode::Rfc2217);
     QVERIFY(server.start());

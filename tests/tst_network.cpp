@@ -104,6 +104,7 @@ private slots:
     void lostWhenSer2netDies();
     void failedOpens_data();
     void failedOpens();
+    void backgroundOpenStops();
     void settingsOnTheWire_data();
     void settingsOnTheWire();
     void brokenServer_data();
@@ -379,6 +380,29 @@ void TestNetwork::failedOpens()
         QVERIFY2(ticks > 10, "the event loop stood still while connecting");
     // Another attempt starts afresh.
     QCOMPARE(comm.setCommPort(2), int(MSComm::NoError));
+}
+
+// An attempt in the background holds the port number until it ends, and closing stops it and
+// says so.
+void TestNetwork::backgroundOpenStops()
+{
+    RecordingServer silent(RecordingServer::Answer::Silent);
+    MSComm comm;
+    comm.setPortResolver(ptyResolver({{1, silent.address()}}));
+    QSignalSpy finished(&comm, &MSComm::openFinished);
+    QCOMPARE(comm.beginOpen(), int(MSComm::NoError));
+    QVERIFY(comm.opening());
+    QVERIFY(!comm.PortOpen());
+    QCOMPARE(comm.setCommPort(2), int(MSComm::PortAlreadyOpen));
+    QCOMPARE(comm.setPortOpen(true), int(MSComm::PortAlreadyOpen));
+    QTRY_COMPARE(silent.connections, 1);
+    QCOMPARE(comm.setPortOpen(false), int(MSComm::NoError));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().first().toInt(), int(MSComm::DeviceUnavailable));
+    QVERIFY(!comm.opening());
+    QCOMPARE(comm.setCommPort(2), int(MSComm::NoError));
+    QTest::qWait(100);
+    QCOMPARE(finished.size(), 1);
 }
 
 // What a pseudo-terminal cannot show: data size, parity, stop bits and the control lines, each

@@ -165,9 +165,16 @@ bool MSComm::PortOpen() const
 int MSComm::setPortOpen(bool open)
 {
     if (!open) {
+        const bool wasOpening = m_opening;
         if (m_open || m_opening) {
             closePort();
             clearReceived();
+        }
+        // Whoever waits for the attempt learns that it ended.
+        if (wasOpening) {
+            m_netFailure = netport::Failure::NoAnswer;
+            m_openResult = DeviceUnavailable;
+            emit openFinished(DeviceUnavailable);
         }
         return NoError;
     }
@@ -255,7 +262,7 @@ int MSComm::waitForOpen()
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (!alive)
         return DeviceUnavailable;
-    // The application quit meanwhile, or the attempt was stopped.
+    // The application quit meanwhile.
     if (m_opening) {
         closePort();
         m_netFailure = netport::Failure::NoAnswer;

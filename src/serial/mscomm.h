@@ -64,7 +64,8 @@ public:
     [[nodiscard]] bool PortOpen() const;
     // Closing an open port throws away whatever was received and not yet read, and opening
     // starts afresh (what a lost device left unread goes then). Closing a closed port is 0, and
-    // so is closing one that is still connecting: that stops the attempt.
+    // so is closing one that is still connecting: that stops the attempt, which then finishes
+    // with DeviceUnavailable.
     // Opening a network port waits for the connection (at most NetLink::OpenTimeoutMs) with the
     // event loop running, without user input: the window keeps painting and receiving.
     [[nodiscard]] int setPortOpen(bool open);

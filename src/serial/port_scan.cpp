@@ -13,6 +13,10 @@ void Form1::FindCom_Click()
         (void)MSComm1->setPortOpen(false);
         showPortClosed();
     }
+    // A network port being connected again in the background holds the number; its wait goes
+    // on and tries again after the scan.
+    if (MSComm1->opening())
+        (void)MSComm1->setPortOpen(false);
     ui->RevText->setText(QStringLiteral("【柯澜欧】软件支持检测COM48以内端口号，扫描结果："));
     qint16 found = 0;
     // Probing moves the number; with no entry selected it goes back to where it was.

@@ -1,7 +1,8 @@
 // Feeds the shown window through a pseudo-terminal at the rates real boards send, in the write
 // sizes a USB adapter hands to the tty layer, and prints the window process's CPU share for
-// each: what keeping the program open beside a printing board costs. The feeding thread's own
-// CPU time is taken off. Run under Xvfb (xvfb-run) or QT_QPA_PLATFORM=offscreen.
+// each, and how often the kernel woke it: what keeping the program open beside a printing board
+// costs. The feeding thread's own CPU time and wake-ups are taken off. Run under Xvfb
+// (xvfb-run) or QT_QPA_PLATFORM=offscreen.
 //   bench_stream [seconds per rate, default 8] [only this row, counted from 0]
 #include "app/controls.h"
 #include "app/form1.h"
@@ -32,6 +33,7 @@ struct Times
 {
     double user = 0;
     double system = 0;
+    long wakeups = 0; // voluntary context switches: the times the kernel woke the process
 };
 
 Times usage(int who)
@@ -39,7 +41,7 @@ Times usage(int who)
     rusage r{};
     getrusage(who, &r);
     return {double(r.ru_utime.tv_sec) + double(r.ru_utime.tv_usec) / 1e6,
-            double(r.ru_stime.tv_sec) + double(r.ru_stime.tv_usec) / 1e6};
+            double(r.ru_stime.tv_sec) + double(r.ru_stime.tv_usec) / 1e6, r.ru_nvcsw};
 }
 
 double cpuSeconds(clockid_t clock)
@@ -173,8 +175,8 @@ int main(int argc, char *argv[])
         loop.exec();
     };
 
-    std::printf("%-32s %10s %10s %10s %10s %10s\n", "feed", "CPU", "user", "kernel", "received",
-                "took");
+    std::printf("%-32s %10s %10s %10s %10s %10s %10s\n", "feed", "CPU", "user", "kernel",
+                "wakeups/s", "received", "took");
     for (int row = 0; row < int(std::size(rates)); ++row) {
         if (only >= 0 && row != only)
             continue;
@@ -199,12 +201,13 @@ int main(int argc, char *argv[])
         const Times timesAfter = usage(RUSAGE_SELF);
         const double user = timesAfter.user - timesBefore.user - feeder.times().user;
         const double system = timesAfter.system - timesBefore.system - feeder.times().system;
+        const long wakeups = timesAfter.wakeups - timesBefore.wakeups - feeder.times().wakeups;
         // What is still on its way arrives and is counted, outside the measured time.
         runFor(5000, [&] { return counter->text().toLongLong() >= feeder.sent(); });
         const bool whole = counter->text().toLongLong() == feeder.sent();
-        std::printf("%-32s %9.1f%% %9.1f%% %9.1f%% %10s %9.1fs\n", rate.name, 100.0 * cpu / elapsed,
-                    100.0 * user / elapsed, 100.0 * system / elapsed, whole ? "all" : "BYTES LOST",
-                    elapsed);
+        std::printf("%-32s %9.1f%% %9.1f%% %9.1f%% %10.0f %10s %9.1fs\n", rate.name,
+                    100.0 * cpu / elapsed, 100.0 * user / elapsed, 100.0 * system / elapsed,
+                    double(wakeups) / elapsed, whole ? "all" : "BYTES LOST", elapsed);
         std::fflush(stdout);
     }
     return 0;

@@ -1,5 +1,6 @@
 // The serial component's input and output on pseudo-terminals: blocks as they arrive, text
 // decoding across blocks, output, and a device that goes away.
+#include "serial/tty_link.h"
 #include "support/board_port.h"
 
 #include <QRandomGenerator>
@@ -85,6 +86,8 @@ private slots:
     void outputRefusals();
     void deviceLossKeepsReceivedBytes();
     void outputAfterHangUp();
+    void streamIsGathered_data();
+    void streamIsGathered();
 };
 
 void TestMSCommIo::inputComesInBlocks()
@@ -381,6 +384,66 @@ void TestMSCommIo::outputAfterHangUp()
     QTest::qWait(1000);
     QVERIFY(processCpuSeconds() - before < 0.2);
     QCOMPARE(lost.size(), 1);
+}
+
+void TestMSCommIo::streamIsGathered_data()
+{
+    QTest::addColumn<int>("writeSize");
+    QTest::addColumn<int>("intervalMs");
+    QTest::addColumn<QString>("gathered"); // in most, few or none of the moments looked at
+    QTest::newRow("115200 baud in 32-byte reads") << 32 << 3 << "most";
+    QTest::newRow("too fast to leave for a tick") << 4096 << 3 << "few";
+    QTest::newRow("a line a second is no stream") << 20 << 60 << "none";
+}
+
+// A board streaming small reads is taken on the link's timer instead of at every read; every
+// byte comes, in order, across the starts and ends of the stream; when it stops, the next byte
+// wakes the link at once again; and a hang-up in the middle of a stream is still a lost device.
+void TestMSCommIo::streamIsGathered()
+{
+    QFETCH(int, writeSize);
+    QFETCH(int, intervalMs);
+    QFETCH(QString, gathered);
+    PseudoTerminal pty;
+    TtyLink link(pty.slavePath(), nullptr);
+    QCOMPARE(link.open(), int(MSComm::NoError));
+    QByteArray received;
+    QObject::connect(&link, &Link::readyRead, &link,
+                     [&] { received += link.read(link.bytesAvailable()); });
+    const QByteArray bytes = randomBytes(writeSize * 100);
+    QByteArray sent;
+    int moments = 0;
+    int gatheringMoments = 0;
+    for (int burst = 0; burst < 2; ++burst) {
+        for (qsizetype at = 0; at < bytes.size(); at += writeSize) {
+            QVERIFY(pty.write(bytes.mid(at, writeSize)));
+            sent += bytes.mid(at, writeSize);
+            QTest::qWait(intervalMs);
+            ++moments;
+            gatheringMoments += link.gathering() ? 1 : 0;
+        }
+        QTRY_COMPARE(received.size(), sent.size());
+        QTRY_VERIFY(!link.gathering());
+    }
+    if (gathered == QLatin1String("most"))
+        QVERIFY2(gatheringMoments > moments / 2, qPrintable(QString::number(gatheringMoments)));
+    else if (gathered == QLatin1String("few"))
+        QVERIFY2(gatheringMoments < moments / 2, qPrintable(QString::number(gatheringMoments)));
+    else
+        QCOMPARE(gatheringMoments, 0);
+    QVERIFY(received == sent);
+
+    // After the stream the first byte is not left for a tick.
+    QVERIFY(pty.write("!"));
+    QTRY_COMPARE(received.size(), sent.size() + 1);
+
+    QSignalSpy failed(&link, &Link::failed);
+    for (int i = 0; i < 20; ++i) {
+        QVERIFY(pty.write(bytes.left(writeSize)));
+        QTest::qWait(intervalMs);
+    }
+    pty.closeMaster();
+    QTRY_VERIFY(!failed.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestMSCommIo)

@@ -3,9 +3,13 @@
 #include "serial/mscomm.h"
 
 #include <QFile>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,14 +22,17 @@ bool isLossError(QSerialPort::SerialPortError error)
 } // namespace
 
 TtyLink::TtyLink(const QString &device, QObject *parent)
-    : Link(parent), m_port(new QSerialPort(this)), m_device(device)
+    : Link(parent), m_port(new QSerialPort(this)), m_device(device),
+      m_gatherTimer(new QTimer(this))
 {
     // MSComm's 4096-byte input buffer overruns and drops bytes while the window is busy;
     // QSerialPort's unbounded buffer keeps them all, and Input still hands out 4096 at most.
     // Unbounded also keeps the read notifier always on, which is what notices a hang-up.
     m_port->setReadBufferSize(0);
-    connect(m_port, &QSerialPort::readyRead, this, &Link::readyRead);
+    connect(m_port, &QSerialPort::readyRead, this, &TtyLink::onReadyRead);
     connect(m_port, &QSerialPort::errorOccurred, this, &TtyLink::onError);
+    m_gatherTimer->setInterval(GatherMs);
+    connect(m_gatherTimer, &QTimer::timeout, this, &TtyLink::gatherTick);
 }
 
 TtyLink::~TtyLink()
@@ -56,6 +63,9 @@ int TtyLink::open()
 
 void TtyLink::close()
 {
+    setGathering(false);
+    m_gathered.clear();
+    m_gatheredRead = 0;
     m_port->close();
     m_port->clearError();
 }
@@ -93,6 +103,115 @@ bool TtyLink::write(const QByteArray &bytes)
 int TtyLink::handle() const
 {
     return m_port->isOpen() ? int(m_port->handle()) : -1;
+}
+
+qint64 TtyLink::bytesAvailable() const
+{
+    return m_port->bytesAvailable() + (m_gathered.size() - m_gatheredRead);
+}
+
+// QSerialPort is asked only for what it holds: a read that wants more makes it watch the device
+// again.
+QByteArray TtyLink::read(qint64 maxBytes)
+{
+    QByteArray bytes = m_gathered.mid(m_gatheredRead, maxBytes);
+    m_gatheredRead += bytes.size();
+    if (m_gatheredRead >= m_gathered.size()) {
+        m_gathered.clear();
+        m_gatheredRead = 0;
+    }
+    const qint64 held = std::min(maxBytes - bytes.size(), m_port->bytesAvailable());
+    if (held > 0)
+        bytes += m_port->read(held);
+    m_windowBytes += bytes.size();
+    return bytes;
+}
+
+void TtyLink::measureRate()
+{
+    if (!m_window.isValid()) {
+        m_window.start();
+        return;
+    }
+    const qint64 elapsed = m_window.elapsed();
+    if (elapsed < RateWindowMs)
+        return;
+    m_bytesPerTick = m_windowBytes * GatherMs / elapsed;
+    m_windowBytes = 0;
+    m_window.restart();
+}
+
+void TtyLink::onReadyRead()
+{
+    measureRate();
+    const bool stream = m_lastRead.isValid() && m_lastRead.elapsed() < StreamGapMs &&
+                        m_bytesPerTick < FastTickBytes;
+    m_lastRead.start();
+    if (stream)
+        setGathering(true);
+    emit readyRead();
+}
+
+void TtyLink::gatherTick()
+{
+    const int fd = handle();
+    int waiting = 0;
+    // A hung-up tty fails the question: the device is gone.
+    if (fd < 0 || ::ioctl(fd, FIONREAD, &waiting) != 0) {
+        setGathering(false);
+        emit failed();
+        return;
+    }
+    if (waiting <= 0) {
+        // Two quiet ticks end the stream: the next byte wakes the program at once again.
+        if (++m_quietTicks >= 2)
+            setGathering(false);
+        return;
+    }
+    m_quietTicks = 0;
+    QByteArray bytes(waiting, Qt::Uninitialized);
+    ssize_t n;
+    do {
+        n = ::read(fd, bytes.data(), size_t(waiting));
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+        setGathering(false);
+        if (n == 0 || errno != EAGAIN)
+            emit failed();
+        return;
+    }
+    bytes.truncate(n);
+    m_gathered += bytes;
+    measureRate();
+    if (n >= FastTickBytes || m_bytesPerTick >= FastTickBytes)
+        setGathering(false);
+    emit readyRead();
+}
+
+void TtyLink::setGathering(bool on)
+{
+    if (on == m_gathering)
+        return;
+    if (on && !m_portNotifier) {
+        for (QSocketNotifier *notifier : m_port->findChildren<QSocketNotifier *>()) {
+            if (notifier->type() == QSocketNotifier::Read)
+                m_portNotifier = notifier;
+        }
+        if (!m_portNotifier)
+            return;
+    }
+    m_gathering = on;
+    m_quietTicks = 0;
+    // QSerialPort watches the device again whenever a read empties its buffer: what it holds
+    // moves over first, and it is not read from while the stream lasts.
+    if (on)
+        m_gathered += m_port->readAll();
+    if (m_portNotifier)
+        m_portNotifier->setEnabled(!on);
+    if (on)
+        m_gatherTimer->start();
+    else
+        m_gatherTimer->stop();
 }
 
 // Qt 6.4 does not report a pulled USB adapter as a ResourceError: the hung-up tty makes every

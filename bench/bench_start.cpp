@@ -36,8 +36,9 @@ int start(int argc, char **argv)
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
     const double shown = seconds();
-    std::printf("%.2f %.2f %.2f\n", (appReady - begin) * 1e3, (built - appReady) * 1e3,
-                (shown - built) * 1e3);
+    // The moment itself too (the clock is the machine's), so that tearing down is not counted.
+    std::printf("%.2f %.2f %.2f %.6f\n", (appReady - begin) * 1e3, (built - appReady) * 1e3,
+                (shown - built) * 1e3, shown);
     return 0;
 }
 
@@ -64,10 +65,10 @@ int main(int argc, char **argv)
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--start")});
         if (!child.waitForFinished(30000) || child.exitCode() != 0)
             return 1;
-        const double total = (seconds() - before) * 1e3;
         const QList<QByteArray> parts = child.readAllStandardOutput().trimmed().split(' ');
-        if (parts.size() != 3)
+        if (parts.size() != 4)
             return 1;
+        const double total = (parts[3].toDouble() - before) * 1e3;
         runs.push_back({total, parts[0].toDouble(), parts[1].toDouble(), parts[2].toDouble()});
     }
     std::sort(runs.begin(), runs.end(),

@@ -1,6 +1,5 @@
 #include "app/form1.h"
 
-#include "app/module_picture.h"
 #include "app/settings_keys.h"
 #include "app/twips.h"
 #include "serial/line_settings.h"
@@ -32,7 +31,6 @@ void Form1::connectAppControls()
         if (index >= 0 && index == ui->TabStrip->currentIndex())
             TabStrip_Click();
     });
-    ui->Picture1->setPixmap(modulePicture(devicePixelRatioF()));
     connect(ui->LabelExpand, &ClickLabel::Click, this, &Form1::LabelExpand_Click);
     connect(ui->ReadMe, &QPushButton::clicked, this, &Form1::ReadMe_Click);
     connect(ui->Website, &QPushButton::clicked, this, &Form1::Website_Click);
@@ -48,8 +46,9 @@ void Form1::Form_Load()
     ui->Frame3->hide();
     if (MSComm1->PortOpen())
         (void)MSComm1->setPortOpen(false);
+    // What stands behind each number is read when the list opens, not here: asking the system
+    // for its ports costs a start about 20 ms.
     ui->ComPort->fill(portNames());
-    ComPort_PopupAboutToShow();
 
     ui->SendText->setText(settingkeys::sendText.read(*m_settings));
     for (const auto &[box, setting] : carCodes())

@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/captions.h"
+#include "app/module_picture.h"
 #include "app/twips.h"
 #include "ui_form1.h"
 
@@ -52,6 +53,9 @@ void Form1::TabStrip_Click()
     }
     ui->Frame3->show();
     ui->FrameCarCtrl->hide();
+    // Drawn the first time the tab shows: rendering it would cost every start several ms.
+    if (ui->Picture1->pixmap().isNull())
+        ui->Picture1->setPixmap(modulePicture(devicePixelRatioF()));
     ui->Picture1->show();
     ui->Text1->show();
     setOuterWidth(layout.outerWidth);

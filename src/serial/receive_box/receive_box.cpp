@@ -3,6 +3,7 @@
 #include "app/frame_pacer.h"
 #include "serial/receive_box/box_keys.h"
 #include "serial/receive_box/find_dialog.h"
+#include "serial/receive_box/receive_box_accessible.h"
 #include "serial/receive_box/scroll_bar.h"
 
 #include <QFontMetrics>
@@ -54,8 +55,14 @@ constexpr int MaxFontPoints = 72;
 
 } // namespace
 
-ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent)
+ReceiveBox::ReceiveBox(QWidget *parent)
+    : QAbstractScrollArea(parent), m_notes(new AccessibleNotes(this))
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(&ReceiveBoxAccessible::create);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
@@ -97,6 +104,7 @@ void ReceiveBox::setText(const QString &text)
     m_wantedX = -1;
     m_top = 0;
     updateScrollRange();
+    m_notes->reset();
     caretMoved();
     if (hadDropped)
         emit dropped();
@@ -114,6 +122,7 @@ void ReceiveBox::appendText(QStringView piece)
     m_index.catchUp(m_store);
     if (m_maxBytes > 0 && keptBytes() > m_maxBytes)
         dropOldest(follow);
+    m_notes->inserted(m_store.size() - piece.size(), piece.size());
     // A view showing the end follows it, as a terminal does; the scroll bar then stays put. One
     // the user has scrolled away, or that holds a selection, stays where it is.
     if (follow)
@@ -298,6 +307,7 @@ void ReceiveBox::dropOldest(bool follow)
     releaseFreedMemory();
     updateScrollRange();
     viewport()->update();
+    m_notes->reset();
     emit dropped();
 }
 
@@ -692,6 +702,7 @@ void ReceiveBox::ensureCaretVisible()
 
 void ReceiveBox::caretMoved()
 {
+    m_notes->caretMoved();
     m_caretOn = true;
     const int flash = QGuiApplication::styleHints()->cursorFlashTime();
     if (hasFocus() && flash > 0)
@@ -739,4 +750,16 @@ QRect ReceiveBox::caretRect() const
     const qint64 row = caretLine() - m_top;
     const int lineHeight = m_renderer.lineHeight();
     return QRect(textLeft() + qFloor(caretX()), TopMargin + int(row) * lineHeight, 1, lineHeight);
+}
+
+QRect ReceiveBox::characterRect(qint64 pos) const
+{
+    const qint64 line = m_index.lineAt(pos);
+    const qint64 start = m_index.lineStart(line);
+    const qint64 end = m_index.lineEnd(line);
+    const qreal left = m_renderer.xOf(start, end, pos);
+    const qreal right = pos < end ? m_renderer.xOf(start, end, pos + 1) : left + 1;
+    const int lineHeight = m_renderer.lineHeight();
+    return QRect(textLeft() + qFloor(left), TopMargin + int(line - m_top) * lineHeight,
+                 qMax(1, qCeil(right - left)), lineHeight);
 }

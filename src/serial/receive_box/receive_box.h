@@ -21,9 +21,13 @@ class QPainter;
 // the block, however long the text (one endless line of hexadecimal included). It still edits
 // like a text box: caret, mouse and keyboard selection, clipboard, typing and input methods
 // (receive_box_editing.cpp), with the keys of box_keys.cpp and the steps of CaretMoves.
+class AccessibleNotes;
+
 class ReceiveBox : public QAbstractScrollArea
 {
     Q_OBJECT
+    // Reads the store, the line index and the caret to answer a screen reader.
+    friend class ReceiveBoxAccessible;
 public:
     explicit ReceiveBox(QWidget *parent = nullptr);
     ~ReceiveBox() override;
@@ -150,6 +154,8 @@ private:
     [[nodiscard]] qint64 positionInLine(qint64 line, qreal x) const;
     [[nodiscard]] qreal caretX() const;
     [[nodiscard]] QRect caretRect() const;
+    // Where the character at pos is drawn, in the viewport's coordinates.
+    [[nodiscard]] QRect characterRect(qint64 pos) const;
     [[nodiscard]] qint64 moved(CaretStep step, bool forward);
     void moveCaret(qint64 pos, bool select);
     void pressMove(const BoxKey &key);
@@ -176,6 +182,7 @@ private:
     qint64 m_top = 0;
     bool m_atEnd = true;
     bool m_replacing = false;
+    AccessibleNotes *m_notes;
     bool m_syncingBar = false;
     int m_wheelDelta = 0;
     int m_zoomDelta = 0;

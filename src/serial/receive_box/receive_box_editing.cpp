@@ -1,5 +1,6 @@
 // The receive box's editing: keys, mouse, input methods, the clipboard and the context menu.
 #include "serial/receive_box/receive_box.h"
+#include "serial/receive_box/receive_box_accessible.h"
 
 #include "serial/receive_box/box_keys.h"
 
@@ -292,6 +293,10 @@ void ReceiveBox::replaceRange(qint64 pos, qint64 length, QStringView text)
     m_wantedX = -1;
     updateScrollRange();
     ensureCaretVisible();
+    if (length == 0)
+        m_notes->inserted(pos, text.size());
+    else
+        m_notes->reset();
     caretMoved();
     emit Change();
 }

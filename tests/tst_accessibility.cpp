@@ -1,0 +1,237 @@
+// What a screen reader gets from the window through Qt's accessibility API: the receive box's
+// text interface against the box's own text, the events it sends while a board streams, and the
+// names of the controls a user sees.
+#include "serial/receive_box/receive_box_accessible.h"
+#include "support/receive_box_view.h"
+#include "support/window_fixture.h"
+
+#include <QAccessible>
+#include <QAccessibleTextInterface>
+
+namespace {
+
+struct Recorded
+{
+    QAccessible::Event type;
+    int position;
+    QString text;
+};
+
+QList<Recorded> recorded;
+
+void record(QAccessibleEvent *event)
+{
+    if (event->type() == QAccessible::TextInserted) {
+        const auto *insert = static_cast<QAccessibleTextInsertEvent *>(event);
+        recorded.append({event->type(), insert->changePosition(), insert->textInserted()});
+    } else if (event->type() == QAccessible::TextCaretMoved) {
+        const auto *cursor = static_cast<QAccessibleTextCursorEvent *>(event);
+        recorded.append({event->type(), cursor->cursorPosition(), {}});
+    }
+}
+
+QAccessibleTextInterface *textOf(QWidget *widget)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+    return iface ? iface->textInterface() : nullptr;
+}
+
+// Three drawn lines: a word line, a line with a character outside the BMP, and a last line
+// without a break.
+const QString sample = QStringLiteral("temp=21.5 ok\r\n") + QStringLiteral("ab 😀 cd\n") +
+                       QStringLiteral("last");
+
+} // namespace
+
+class TestAccessibility : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void textAtOffset_data();
+    void textAtOffset();
+    void caretSelectionAndPlaces();
+    void streamIsToldInFewEvents();
+    void nothingIsToldWithoutAReader();
+    void windowNames();
+};
+
+// Under tests/support/with_atspi Qt's bridge switches accessibility on a moment after start.
+void TestAccessibility::initTestCase()
+{
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QTRY_VERIFY_WITH_TIMEOUT(QAccessible::isActive(), 10000);
+}
+
+void TestAccessibility::init()
+{
+    recorded.clear();
+    QAccessible::installUpdateHandler(&record);
+}
+
+void TestAccessibility::cleanup()
+{
+    QAccessible::installUpdateHandler(nullptr);
+}
+
+void TestAccessibility::textAtOffset_data()
+{
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("boundary");
+    QTest::addColumn<QString>("at");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    const int chr = QAccessible::CharBoundary;
+    const int word = QAccessible::WordBoundary;
+    const int line = QAccessible::LineBoundary;
+    QTest::newRow("first character") << 0 << chr << "t" << "" << "e";
+    QTest::newRow("the pair's low half is the whole pair")
+        << 18 << chr << "😀" << " " << " ";
+    QTest::newRow("a word") << 2 << word << "temp" << "" << "=";
+    QTest::newRow("between words") << 9 << word << " " << "5" << "ok";
+    QTest::newRow("first line, with its break") << 3 << line << "temp=21.5 ok\r\n" << ""
+                                                << "ab 😀 cd\n";
+    QTest::newRow("last line, no break") << 26 << line << "last" << "ab 😀 cd\n" << "";
+    QTest::newRow("at the very end") << 28 << line << "last" << "ab 😀 cd\n" << "";
+}
+
+// The interface's answers are the box's own text, with offsets that cut it exactly there.
+void TestAccessibility::textAtOffset()
+{
+    QFETCH(int, offset);
+    QFETCH(int, boundary);
+    QFETCH(QString, at);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    ReceiveBox box;
+    box.setText(sample);
+    ReceiveBoxView::show(box, QSize(600, 200));
+    QAccessibleTextInterface *text = textOf(&box);
+    QVERIFY(text);
+    QCOMPARE(text->characterCount(), int(sample.size()));
+    const auto type = QAccessible::TextBoundaryType(boundary);
+    int start = -2;
+    int end = -2;
+    QCOMPARE(text->textAtOffset(offset, type, &start, &end), at);
+    QCOMPARE(sample.mid(start, end - start), at);
+    QCOMPARE(text->textBeforeOffset(offset, type, &start, &end), before);
+    if (!before.isEmpty())
+        QCOMPARE(sample.mid(start, end - start), before);
+    QCOMPARE(text->textAfterOffset(offset, type, &start, &end), after);
+    if (!after.isEmpty())
+        QCOMPARE(sample.mid(start, end - start), after);
+    QCOMPARE(text->text(3, 9), sample.mid(3, 6));
+}
+
+// The caret and the selection are the box's both ways, and each character's place on screen
+// leads back to it.
+void TestAccessibility::caretSelectionAndPlaces()
+{
+    ReceiveBox box;
+    box.setText(sample);
+    ReceiveBoxView::show(box, QSize(600, 200));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&box);
+    QAccessibleTextInterface *text = iface->textInterface();
+    QCOMPARE(iface->role(), QAccessible::EditableText);
+    QVERIFY(iface->state().multiLine);
+
+    box.setSelection(2, 5);
+    QCOMPARE(text->selectionCount(), 1);
+    int start = 0;
+    int end = 0;
+    text->selection(0, &start, &end);
+    QCOMPARE(start, 2);
+    QCOMPARE(end, 7);
+    QCOMPARE(text->cursorPosition(), 7);
+    text->setSelection(0, 14, 16);
+    QCOMPARE(box.selectedText(), QStringLiteral("ab"));
+    text->removeSelection(0);
+    QCOMPARE(text->selectionCount(), 0);
+    text->setCursorPosition(20);
+    QCOMPARE(box.selStart(), 20);
+
+    for (const int offset : {0, 5, 14, 16, 24, 27}) {
+        const QRect place = text->characterRect(offset);
+        QVERIFY2(place.isValid(), qPrintable(QString::number(offset)));
+        QCOMPARE(text->offsetAtPoint(place.center()), offset);
+    }
+    QVERIFY(text->characterRect(3).top() < text->characterRect(16).top());
+}
+
+// While a board streams, the reader hears of new text a few times a second, not per block, and
+// what it hears adds up to exactly what came; a caret the user moves is told at once.
+void TestAccessibility::streamIsToldInFewEvents()
+{
+    if (!QAccessible::isActive())
+        QSKIP("no screen reader listens here: run under tests/support/with_atspi");
+    ReceiveBox box;
+    ReceiveBoxView::show(box);
+    QString streamed;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 200; ++i) {
+        const QString line = QStringLiteral("n=%1\r\n").arg(i);
+        box.appendReceived(line, i);
+        box.setSelStart(box.length());
+        streamed += line;
+        QTest::qWait(2);
+    }
+    QTRY_VERIFY(!recorded.isEmpty() && recorded.last().type == QAccessible::TextCaretMoved &&
+                recorded.last().position == box.length());
+    QString told;
+    int inserts = 0;
+    for (const Recorded &event : recorded) {
+        if (event.type != QAccessible::TextInserted)
+            continue;
+        QCOMPARE(event.position, int(told.size()));
+        told += event.text;
+        ++inserts;
+    }
+    QCOMPARE(told, streamed);
+    const qint64 intervals = clock.elapsed() / AccessibleNotes::IntervalMs + 2;
+    QVERIFY2(inserts <= intervals, qPrintable(QStringLiteral("%1 insertions").arg(inserts)));
+    QTest::qWait(AccessibleNotes::IntervalMs * 2);
+
+    recorded.clear();
+    box.setSelStart(3);
+    QCOMPARE(recorded.size(), 1);
+    QCOMPARE(recorded.first().type, QAccessible::TextCaretMoved);
+    QCOMPARE(recorded.first().position, 3);
+}
+
+void TestAccessibility::nothingIsToldWithoutAReader()
+{
+    if (QAccessible::isActive())
+        QSKIP("a screen reader listens here");
+    ReceiveBox box;
+    ReceiveBoxView::show(box);
+    for (int i = 0; i < 20; ++i)
+        box.appendReceived(QStringLiteral("line\r\n"), i);
+    box.setSelStart(2);
+    QTest::qWait(AccessibleNotes::IntervalMs * 2);
+    QVERIFY(recorded.isEmpty());
+}
+
+// A reader names each control by what the user sees on it; a counter reads as its number.
+void TestAccessibility::windowNames()
+{
+    WindowFixture f;
+    QVERIFY(f.isValid());
+    const auto name = [&f](const char *control) {
+        return QAccessible::queryAccessibleInterface(f.control(control))
+            ->text(QAccessible::Name);
+    };
+    QCOMPARE(name("RevText"), QStringLiteral("接收区"));
+    QCOMPARE(name("OpenCom"), QStringLiteral("打开串口"));
+    QCOMPARE(name("ManSend"), QStringLiteral("手动发送"));
+    QCOMPARE(name("ClearRevText"), QStringLiteral("清接收区"));
+    QVERIFY(f.openBoard());
+    QVERIFY(f.board.write("12345"));
+    QTRY_COMPARE(name("RevNum"), QStringLiteral("5"));
+    QCOMPARE(name("SendNum"), QStringLiteral("0"));
+}
+
+QTEST_MAIN(TestAccessibility)
+#include "tst_accessibility.moc"

@@ -7,6 +7,7 @@
 
 #include <QAccessible>
 #include <QAccessibleTextInterface>
+#include <QProcess>
 
 namespace {
 
@@ -56,6 +57,7 @@ private slots:
     void streamIsToldInFewEvents();
     void nothingIsToldWithoutAReader();
     void windowNames();
+    void screenReaderReadsTheBox();
 };
 
 // Under tests/support/with_atspi Qt's bridge switches accessibility on a moment after start.
@@ -231,6 +233,37 @@ void TestAccessibility::windowNames()
     QVERIFY(f.board.write("12345"));
     QTRY_COMPARE(name("RevNum"), QStringLiteral("5"));
     QCOMPARE(name("SendNum"), QStringLiteral("0"));
+}
+
+// End to end, as Orca reads it: another process asks over AT-SPI for the box's text and a line.
+void TestAccessibility::screenReaderReadsTheBox()
+{
+    if (!QAccessible::isActive())
+        QSKIP("no AT-SPI bus here: run under tests/support/with_atspi");
+    QAccessible::installUpdateHandler(nullptr);
+    WindowFixture f;
+    QVERIFY(f.showWindow());
+    f.click("ClearRevText");
+    QVERIFY(f.openBoard());
+    QVERIFY(f.board.write("温度 21.5\r\nboard ok\r\n"));
+    QTRY_COMPARE(f.revText(), QStringLiteral("温度 21.5\r\nboard ok\r\n"));
+    QProcess reader;
+    reader.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral(ZELQO_TESTS_DIR "/support/read_box.py"),
+                  QCoreApplication::applicationName(), QStringLiteral("接收区"),
+                  QStringLiteral("12")});
+    QVERIFY(reader.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(reader.state() == QProcess::NotRunning, 30000);
+    const QString err = QString::fromUtf8(reader.readAllStandardError());
+    if (err.contains(QLatin1String("No module named")) || err.contains(QLatin1String("Namespace")))
+        QSKIP(qPrintable(QStringLiteral("no AT-SPI client library: ") + err));
+    QVERIFY2(reader.exitCode() == 0, qPrintable(err));
+    const QStringList lines = QString::fromUtf8(reader.readAllStandardOutput()).split(u'\n');
+    QCOMPARE(lines.value(0), QStringLiteral("19"));
+    QCOMPARE(lines.value(1), QStringLiteral("温度 21.5\\r\\nboard ok\\r\\n"));
+    QCOMPARE(lines.value(2), QStringLiteral("board ok\\r\\n"));
+    qInfo("read over AT-SPI: %s / line at 12: %s", qPrintable(lines.value(1)),
+          qPrintable(lines.value(2)));
 }
 
 QTEST_MAIN(TestAccessibility)

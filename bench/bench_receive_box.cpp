@@ -12,6 +12,8 @@
 
 #include "resident.h"
 
+#include <QAccessible>
+#include <QAccessibleTextInterface>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -256,6 +258,24 @@ int runForm(const QString &form, const QString &wayName)
                .arg(found < 0 ? QStringLiteral("none, as planted") : QStringLiteral("FOUND?"))
                .arg(saveMs, 0, 'f', 1)
                .arg(saved ? QStringLiteral("written") : reason);
+
+    // What a screen reader asks as it follows the stream: the last line, a word and a
+    // character's place, each answered without copying the box.
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
+    constexpr int Queries = 1000;
+    const int last = text->characterCount() - 1;
+    int start = 0;
+    int end = 0;
+    qsizetype answered = 0;
+    timer.restart();
+    for (int i = 0; i < Queries; ++i) {
+        answered += text->textAtOffset(last - i * 97, QAccessible::LineBoundary, &start, &end).size();
+        answered += text->textAtOffset(last / 2 + i, QAccessible::WordBoundary, &start, &end).size();
+        answered += text->characterRect(last - i).width();
+    }
+    out << QStringLiteral("  screen reader at 50 MB: a line, a word and a place %1 us (%2 chars)\n")
+               .arg(double(timer.nsecsElapsed()) / 1e3 / Queries, 0, 'f', 1)
+               .arg(answered);
     out.flush();
     return 0;
 }

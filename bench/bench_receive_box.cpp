@@ -7,7 +7,7 @@
 //                                  (text without times), times (the times of lines and bursts
 //                                  kept, as the window does) or gutter (kept and shown)
 
-#include "serial/receive_box/receive_box.h"
+#include "textview/receive_box.h"
 #include "settings/atomic_file.h"
 
 #include "resident.h"

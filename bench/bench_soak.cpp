@@ -6,7 +6,7 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "bench_platform.h"
-#include "serial/receive_box/receive_box.h"
+#include "textview/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/byte_patterns.h"
 #include "support/pseudo_terminal.h"

@@ -4,7 +4,7 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "bench_platform.h"
-#include "serial/receive_box/receive_box.h"
+#include "textview/receive_box.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
 

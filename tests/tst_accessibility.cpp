@@ -1,7 +1,7 @@
 // What a screen reader gets from the window through Qt's accessibility API: the receive box's
 // text interface against the box's own text, the events it sends while a board streams, and the
 // names of the controls a user sees.
-#include "serial/receive_box/receive_box_accessible.h"
+#include "textview/receive_box_accessible.h"
 #include "support/receive_box_view.h"
 #include "support/window_fixture.h"
 

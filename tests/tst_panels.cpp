@@ -2,7 +2,7 @@
 // Bluetooth AT buttons at 38400 baud, and the time sync from a fixed clock.
 #include "panels/time_sync.h"
 #include "serial/mscomm.h"
-#include "serial/receive_box/receive_box.h"
+#include "textview/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
 

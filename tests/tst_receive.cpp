@@ -1,7 +1,7 @@
 // Receiving end to end against a pseudo-terminal playing the board: characters and hex, text
 // encodings and captures.
-#include "serial/receive_box/find_dialog.h"
-#include "serial/receive_box/receive_box.h"
+#include "textview/find_dialog.h"
+#include "textview/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
 

@@ -1,5 +1,5 @@
 // The receive box as a widget: its text and selection, wrapping, drawing and scrolling.
-#include "serial/receive_box/receive_box.h"
+#include "textview/receive_box.h"
 #include "support/receive_box_view.h"
 
 #include <QApplication>

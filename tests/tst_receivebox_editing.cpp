@@ -1,8 +1,8 @@
 // Editing in the receive box: keys and their shortcuts, the clipboard, the context menu, input
 // methods, the mouse and the find bar.
-#include "serial/receive_box/box_keys.h"
-#include "serial/receive_box/find_dialog.h"
-#include "serial/receive_box/receive_box.h"
+#include "textview/box_keys.h"
+#include "textview/find_dialog.h"
+#include "textview/receive_box.h"
 #include "support/context_menu.h"
 #include "support/receive_box_view.h"
 

@@ -1,8 +1,8 @@
-#include "serial/receive_box/arrival_times.h"
-#include "serial/receive_box/caret_moves.h"
-#include "serial/receive_box/char_widths.h"
-#include "serial/receive_box/text_store.h"
-#include "serial/receive_box/wrap_index.h"
+#include "textview/arrival_times.h"
+#include "textview/caret_moves.h"
+#include "textview/char_widths.h"
+#include "textview/text_store.h"
+#include "textview/wrap_index.h"
 
 #include <QRandomGenerator>
 #include <QTest>

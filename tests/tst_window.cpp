@@ -3,7 +3,7 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "serial/mscomm.h"
-#include "serial/receive_box/receive_box.h"
+#include "textview/receive_box.h"
 #include "support/test_platform.h"
 
 #include <QGroupBox>

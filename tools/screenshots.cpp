@@ -8,7 +8,7 @@
 #include "app/platform.h"
 #include "app/settings_keys.h"
 #include "serial/port_map.h"
-#include "serial/receive_box/receive_box.h"
+#include "textview/receive_box.h"
 #include "settings/settings_file.h"
 
 #include <QApplication>

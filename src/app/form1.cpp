@@ -3,6 +3,7 @@
 #include "app/frame_pacer.h"
 #include "app/platform.h"
 #include "app/settings_keys.h"
+#include "app/window_font.h"
 #include "send/send_history.h"
 #include "serial/capture_log.h"
 #include "serial/mscomm.h"
@@ -27,15 +28,7 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
       m_history(std::make_unique<SendHistory>()), m_reconnect(std::make_unique<ReconnectState>()),
       m_portWatch(new PortWatch(this)), m_retryTimer(new QTimer(this))
 {
-    // The captions were laid out for SimSun: half-width Latin, full-width Chinese. WenQuanYi's
-    // mono face has the same proportions, so every caption fits its box on Linux too.
-    QFont font = this->font();
-    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
-                      QStringLiteral("WenQuanYi Micro Hei Mono"),
-                      QStringLiteral("Noto Sans Mono CJK SC"),
-                      QStringLiteral("WenQuanYi Micro Hei")});
-    font.setPointSize(9);
-    setFont(font);
+    setFont(windowFont(font()));
     ui->setupUi(this);
     m_title = windowTitle();
     new FramePacer(this);

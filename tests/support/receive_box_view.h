@@ -1,6 +1,7 @@
 #pragma once
 
-#include "serial/receive_box/receive_box.h"
+#include "app/window_font.h"
+#include "textview/receive_box.h"
 
 #include <QApplication>
 #include <QTest>
@@ -40,14 +41,5 @@ struct ReceiveBoxView
             .translated(-box.viewport()->pos());
     }
 
-    // The window's font: a CJK-capable one.
-    static QFont windowFont()
-    {
-        QFont font = QApplication::font();
-        font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
-                          QStringLiteral("WenQuanYi Micro Hei"),
-                          QStringLiteral("Noto Sans CJK SC")});
-        font.setPointSize(9);
-        return font;
-    }
+    static QFont windowFont() { return ::windowFont(QApplication::font()); }
 };

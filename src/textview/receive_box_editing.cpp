@@ -1,8 +1,8 @@
 // The receive box's editing: keys, mouse, input methods, the clipboard and the context menu.
-#include "serial/receive_box/receive_box.h"
-#include "serial/receive_box/receive_box_accessible.h"
+#include "textview/receive_box.h"
+#include "textview/receive_box_accessible.h"
 
-#include "serial/receive_box/box_keys.h"
+#include "textview/box_keys.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>

@@ -1,4 +1,4 @@
-#include "serial/receive_box/char_widths.h"
+#include "textview/char_widths.h"
 
 CharWidths::CharWidths(Measure measure, qint32 minimum)
     : m_measure(std::move(measure)), m_minimum(minimum)

@@ -1,7 +1,7 @@
-#include "serial/receive_box/caret_moves.h"
+#include "textview/caret_moves.h"
 
-#include "serial/receive_box/text_store.h"
-#include "serial/receive_box/wrap_index.h"
+#include "textview/text_store.h"
+#include "textview/wrap_index.h"
 
 #include <QTextBoundaryFinder>
 

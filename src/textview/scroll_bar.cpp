@@ -1,4 +1,4 @@
-#include "serial/receive_box/scroll_bar.h"
+#include "textview/scroll_bar.h"
 
 #include <QStyle>
 #include <QStyleOptionSlider>

@@ -1,6 +1,6 @@
-#include "serial/receive_box/find_dialog.h"
+#include "textview/find_dialog.h"
 
-#include "serial/receive_box/receive_box.h"
+#include "textview/receive_box.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

@@ -1,7 +1,7 @@
-#include "serial/receive_box/wrap_index.h"
+#include "textview/wrap_index.h"
 
-#include "serial/receive_box/char_widths.h"
-#include "serial/receive_box/text_store.h"
+#include "textview/char_widths.h"
+#include "textview/text_store.h"
 
 #include <QChar>
 

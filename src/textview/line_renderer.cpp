@@ -1,7 +1,7 @@
-#include "serial/receive_box/line_renderer.h"
+#include "textview/line_renderer.h"
 
-#include "serial/receive_box/char_widths.h"
-#include "serial/receive_box/text_store.h"
+#include "textview/char_widths.h"
+#include "textview/text_store.h"
 
 #include <QFontMetricsF>
 #include <QGlyphRun>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/receive_box/caret_moves.h"
+#include "textview/caret_moves.h"
 
 #include <QKeySequence>
 

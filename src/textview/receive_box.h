@@ -1,10 +1,10 @@
 #pragma once
 
-#include "serial/receive_box/arrival_times.h"
-#include "serial/receive_box/caret_moves.h"
-#include "serial/receive_box/line_renderer.h"
-#include "serial/receive_box/text_store.h"
-#include "serial/receive_box/wrap_index.h"
+#include "textview/arrival_times.h"
+#include "textview/caret_moves.h"
+#include "textview/line_renderer.h"
+#include "textview/text_store.h"
+#include "textview/wrap_index.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>

@@ -1,4 +1,4 @@
-#include "serial/receive_box/box_keys.h"
+#include "textview/box_keys.h"
 
 #include <QKeyEvent>
 

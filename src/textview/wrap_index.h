@@ -33,7 +33,6 @@ public:
     // The store's range [pos, pos + removed) has just been replaced by `inserted` characters.
     void replaced(const TextStore &store, qint64 pos, qint64 removed, qint64 inserted);
 
-    [[nodiscard]] qint64 indexedSize() const { return m_tail.pos; }
     [[nodiscard]] qint64 lineCount() const { return qint64(m_lines.size()); }
     [[nodiscard]] qint64 lineStart(qint64 line) const { return qint64(m_lines[size_t(line)] >> 2); }
     // End of the line's characters, before any line break.

@@ -1,6 +1,6 @@
-#include "serial/receive_box/receive_box_accessible.h"
+#include "textview/receive_box_accessible.h"
 
-#include "serial/receive_box/receive_box.h"
+#include "textview/receive_box.h"
 
 #include <QScrollBar>
 #include <QTimerEvent>

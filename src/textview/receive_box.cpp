@@ -1,10 +1,9 @@
-#include "serial/receive_box/receive_box.h"
+#include "textview/receive_box.h"
 
-#include "app/frame_pacer.h"
-#include "serial/receive_box/box_keys.h"
-#include "serial/receive_box/find_dialog.h"
-#include "serial/receive_box/receive_box_accessible.h"
-#include "serial/receive_box/scroll_bar.h"
+#include "textview/box_keys.h"
+#include "textview/find_dialog.h"
+#include "textview/receive_box_accessible.h"
+#include "textview/scroll_bar.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -36,6 +35,8 @@ constexpr int MinWrapWidth = 16;
 constexpr qreal Units = LineRenderer::Units;
 constexpr int ScrollBarRange = 10000;
 constexpr int FillBand = 64;
+// The scroll bar catches up with a stream once a display frame, at 30 frames a second.
+constexpr int BarSyncMs = 33;
 // Replacing a text this long gives its memory back to the system.
 constexpr qint64 LargeText = 4 << 20;
 
@@ -130,7 +131,7 @@ void ReceiveBox::appendText(QStringView piece)
     m_atEnd = m_top == maxTop();
     // A stream appends far more often than a screen shows; the bar catches up once a frame.
     if (!m_barSync.isActive())
-        m_barSync.start(FramePacer::FrameMs, this);
+        m_barSync.start(BarSyncMs, this);
     if (changedLine <= m_top + visibleLineCount())
         viewport()->update();
     emit Change();

@@ -1,4 +1,4 @@
-#include "serial/receive_box/arrival_times.h"
+#include "textview/arrival_times.h"
 
 #include <QDateTime>
 

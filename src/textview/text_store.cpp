@@ -1,4 +1,4 @@
-#include "serial/receive_box/text_store.h"
+#include "textview/text_store.h"
 
 #include <algorithm>
 #include <cstring>

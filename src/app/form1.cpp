@@ -42,12 +42,17 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     Timer1->setInterval(100);
     AutoSendTimer->setTimerType(Qt::PreciseTimer);
 
-    connectAppControls();
-    connectSerialControls();
+    connectTabs();
+    connectHelpLinks();
+    connectPortSettings();
+    connectPortList();
+    connectPortScan();
+    connectOpenClose();
     connectCaptureMenu();
     connectEncodingMenu();
     connectReceiveBox();
     connectSendControls();
+    connectAutoSend();
     connectLineEndingMenu();
     connectSendHistory();
     connectReconnect();

@@ -6,12 +6,12 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <utility>
 
 class CaptureLog;
 class LineBox;
 class MSComm;
 class QAction;
+class QPushButton;
 class Platform;
 class PlotWindow;
 class PortWatch;
@@ -29,7 +29,8 @@ class Form1;
 }
 
 // The one window. Its controls hold all of the program's state; each handler is named after its
-// control and event and is defined in the folder of its subsystem.
+// control and event, and is defined, and connected by a connectX() of its file, in the folder of
+// its subsystem. The declarations below are grouped by that file.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -44,34 +45,27 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // app/
-    void Form_Load();
-    void TabStrip_Click();
-    void LabelExpand_Click();
+    // app/form1.cpp
+    QString portDevice(int commPort) const;
+    void message(const QString &text, const QString &title);
+    void warning(const QString &text, const QString &title);
+
+    // app/help_links.cpp
+    void connectHelpLinks();
     void ReadMe_Click();
     void Website_Click();
     void Product_Click();
-    void setOuterWidth(int twips);
-    void connectAppControls();
 
-    // serial/
-    void CheckBit_Change();
-    void DataBits_Change();
-    void StopBit_Change();
-    void Timer1_Timer();
-    void BuadRate_Click();
-    void ComPort_Click();
-    void ComPort_PopupAboutToShow();
-    void OpenCom_Click();
-    void FindCom_Click();
-    void MSComm1_OnComm();
-    void MSComm1_DeviceLost();
-    void RevChrSel_Click();
-    void RevHexSel_Click();
-    void RevText_Change();
-    void RevText_FontSizeChanged(int points);
-    void ClearRevText_Click();
-    void ClearCounter_Click();
+    // app/startup.cpp
+    void Form_Load();
+
+    // app/tabs.cpp
+    void connectTabs();
+    void TabStrip_Click();
+    void LabelExpand_Click();
+    void setOuterWidth(int twips);
+
+    // serial/capture.cpp
     void connectCaptureMenu();
     [[nodiscard]] QString askCaptureFile(const QString &title, const QString &prefix,
                                          const QString &suffix);
@@ -80,19 +74,66 @@ private:
     void SaveRevText_Click();
     void RecordRevText_Click();
     void MSComm1_BytesTaken(const QByteArray &bytes);
-    void connectEncodingMenu();
-    void TextEncoding_Click(QAction *choice);
-    void connectReceiveBox();
-    void RevText_TimestampsShown(bool shown);
-    void applyKeptLimit();
-    void updateRevTextToolTip();
     void SaveRevTextStamped_Click();
-    void applyTextEncoding(const QString &name);
+
+    // serial/control_lines.cpp
+    void connectControlLines();
+    void ControlLine_Click(bool dtr);
+    void ResetBoard_Click();
+    void applyControlLines(bool tell);
+    [[nodiscard]] bool setControlLines(bool dtr, bool rts, bool tell);
+
+    // serial/open_close.cpp
+    void connectOpenClose();
+    void OpenCom_Click();
+    void MSComm1_DeviceLost();
     void showPortClosed();
     void showPortOpen();
     [[nodiscard]] QString openFailure(int error) const;
     [[nodiscard]] QString refusedSettingText() const;
     [[nodiscard]] QString networkProblem() const;
+
+    // serial/plot.cpp
+    void connectPlot();
+    void Plot_Click();
+    void plotReceived(QStringView text, qint64 msecs);
+    void plotDisplayMode();
+    void storePlotSettings();
+    void PlotWindow_Closed();
+    void PlotExportCsv_Click();
+    void PlotExportImage_Click();
+
+    // serial/port_list.cpp
+    void connectPortList();
+    void ComPort_PopupAboutToShow();
+
+    // serial/port_scan.cpp
+    void connectPortScan();
+    void FindCom_Click();
+
+    // serial/port_settings.cpp
+    void connectPortSettings();
+    void CheckBit_Change();
+    void DataBits_Change();
+    void StopBit_Change();
+    void Timer1_Timer();
+    void BuadRate_Click();
+    void ComPort_Click();
+
+    // serial/receive.cpp
+    void connectReceiveBox();
+    void MSComm1_OnComm();
+    void RevChrSel_Click();
+    void RevHexSel_Click();
+    void RevText_Change();
+    void RevText_FontSizeChanged(int points);
+    void ClearRevText_Click();
+    void ClearCounter_Click();
+    void RevText_TimestampsShown(bool shown);
+    void applyKeptLimit();
+    void updateRevTextToolTip();
+
+    // serial/reconnect.cpp
     void connectReconnect();
     void AutoReconnect_Click();
     void rememberDevice();
@@ -104,35 +145,18 @@ private:
     void reopened();
     void reconnectNetwork();
     void MSComm1_OpenFinished(int error);
-    void connectPlot();
-    void Plot_Click();
-    void plotReceived(QStringView text, qint64 msecs);
-    void plotDisplayMode();
-    void storePlotSettings();
-    void PlotWindow_Closed();
-    void PlotExportCsv_Click();
-    void PlotExportImage_Click();
-    void connectControlLines();
-    void ControlLine_Click(bool dtr);
-    void ResetBoard_Click();
-    void applyControlLines(bool tell);
-    [[nodiscard]] bool setControlLines(bool dtr, bool rts, bool tell);
-    QString portDevice(int commPort) const;
-    void connectSerialControls();
 
-    // send/
-    // Who sends: a panel or the program, or the send box itself (by hand or periodically),
-    // whose text gets the line ending.
-    enum class SendFrom { Program, SendBox, Periodic };
-    void ManSend_Click(SendFrom from = SendFrom::Program);
-    void ClearSendText_Click();
-    void SendText_Change();
+    // serial/text_encoding.cpp
+    void connectEncodingMenu();
+    void TextEncoding_Click(QAction *choice);
+    void applyTextEncoding(const QString &name);
+
+    // send/auto_send.cpp
+    void connectAutoSend();
     void AutoSend_Click();
     void AutoSendTimer_Timer();
-    void connectSendControls();
-    void connectLineEndingMenu();
-    void LineEnding_Click(QAction *choice);
-    void applyLineEnding(const QString &name);
+
+    // send/history.cpp
     void connectSendHistory();
     void loadSendHistory();
     void storeSendHistory();
@@ -142,10 +166,37 @@ private:
     void RecordHistory_Click();
     void ClearHistory_Click();
 
-    // panels/
-    [[nodiscard]] std::array<std::pair<LineBox *, const settingkeys::Setting *>, 6>
-    carCodes() const;
+    // send/line_ending.cpp
+    void connectLineEndingMenu();
+    void LineEnding_Click(QAction *choice);
+    void applyLineEnding(const QString &name);
+
+    // send/send.cpp
+    // Who sends: a panel or the program, or the send box itself (by hand or periodically),
+    // whose text gets the line ending.
+    enum class SendFrom { Program, SendBox, Periodic };
+    void ManSend_Click(SendFrom from = SendFrom::Program);
+    void ClearSendText_Click();
+    void SendText_Change();
+    void connectSendControls();
+
+    // panels/bluetooth_at.cpp
+    void bluetoothCommand(const QStringList &explanation, const QString &command);
+    void connectBluetoothControls();
+
+    // panels/car.cpp
+    struct CarButton
+    {
+        QPushButton *button;
+        void (Form1::*handler)();
+        LineBox *code;
+        const settingkeys::Setting *setting;
+        int key; // 0: none
+    };
+    [[nodiscard]] std::array<CarButton, 6> carButtons() const;
+    void connectCarControls();
     void carAction(const QString &code);
+    void carButtonAction(void (Form1::*handler)());
     void Forward_Click();
     void Backward_Click();
     void TurnLeft_Click();
@@ -156,14 +207,10 @@ private:
     void dec_Click();
     void speedStep(int step);
     void Form_KeyDown(int keyCode);
-    void connectCarControls();
+
+    // panels/time_sync.cpp
     void UpdataTime_Click();
     void connectTimeSync();
-    void bluetoothCommand(const QStringList &explanation, const QString &command);
-    void connectBluetoothControls();
-
-    void message(const QString &text, const QString &title);
-    void warning(const QString &text, const QString &title);
 
     Ui::Form1 *ui;
     std::unique_ptr<Platform> m_platform;

@@ -6,6 +6,13 @@
 
 #include <QUrl>
 
+void Form1::connectHelpLinks()
+{
+    connect(ui->ReadMe, &QPushButton::clicked, this, &Form1::ReadMe_Click);
+    connect(ui->Website, &QPushButton::clicked, this, &Form1::Website_Click);
+    connect(ui->Product, &QPushButton::clicked, this, &Form1::Product_Click);
+}
+
 void Form1::ReadMe_Click()
 {
     const QString host = QUrl(captions::forumSite).host();

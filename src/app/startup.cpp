@@ -19,24 +19,6 @@ QStringList portNames()
 
 } // namespace
 
-void Form1::connectAppControls()
-{
-    ui->TabStrip->addTab(QStringLiteral("通用串口"));
-    ui->TabStrip->setTabData(0, QStringLiteral("com"));
-    ui->TabStrip->addTab(QStringLiteral("蓝牙串口"));
-    ui->TabStrip->setTabData(1, QStringLiteral("bluetooth"));
-    connect(ui->TabStrip, &QTabBar::currentChanged, this, &Form1::TabStrip_Click);
-    // A click on the tab already selected is a click too.
-    connect(ui->TabStrip, &QTabBar::tabBarClicked, this, [this](int index) {
-        if (index >= 0 && index == ui->TabStrip->currentIndex())
-            TabStrip_Click();
-    });
-    connect(ui->LabelExpand, &ClickLabel::Click, this, &Form1::LabelExpand_Click);
-    connect(ui->ReadMe, &QPushButton::clicked, this, &Form1::ReadMe_Click);
-    connect(ui->Website, &QPushButton::clicked, this, &Form1::Website_Click);
-    connect(ui->Product, &QPushButton::clicked, this, &Form1::Product_Click);
-}
-
 void Form1::Form_Load()
 {
     setOuterWidth(twips::narrowWidth);
@@ -51,8 +33,8 @@ void Form1::Form_Load()
     ui->ComPort->fill(portNames());
 
     ui->SendText->setText(settingkeys::sendText.read(*m_settings));
-    for (const auto &[box, setting] : carCodes())
-        box->setText(setting->read(*m_settings));
+    for (const CarButton &car : carButtons())
+        car.code->setText(car.setting->read(*m_settings));
 
     ui->ComPort->setText(settingkeys::port.read(*m_settings));
     const int entry =

@@ -27,6 +27,22 @@ const QString bluetoothUsage = QStringLiteral(
 
 } // namespace
 
+// The two tabs and ">>".
+void Form1::connectTabs()
+{
+    ui->TabStrip->addTab(QStringLiteral("通用串口"));
+    ui->TabStrip->setTabData(0, QStringLiteral("com"));
+    ui->TabStrip->addTab(QStringLiteral("蓝牙串口"));
+    ui->TabStrip->setTabData(1, QStringLiteral("bluetooth"));
+    connect(ui->TabStrip, &QTabBar::currentChanged, this, &Form1::TabStrip_Click);
+    // A click on the tab already selected is a click too.
+    connect(ui->TabStrip, &QTabBar::tabBarClicked, this, [this](int index) {
+        if (index >= 0 && index == ui->TabStrip->currentIndex())
+            TabStrip_Click();
+    });
+    connect(ui->LabelExpand, &ClickLabel::Click, this, &Form1::LabelExpand_Click);
+}
+
 void Form1::TabStrip_Click()
 {
     const bool general = ui->TabStrip->currentIndex() == 0;

@@ -4,21 +4,32 @@
 #include "app/settings_keys.h"
 #include "ui_form1.h"
 
+// Each direction button: its handler, the box with the code it sends, where that code is stored
+// and its key while the window is wide.
+std::array<Form1::CarButton, 6> Form1::carButtons() const
+{
+    return {{{ui->Forward, &Form1::Forward_Click, ui->ForwardText, &settingkeys::forward, Qt::Key_W},
+             {ui->Backward, &Form1::Backward_Click, ui->BackwardText, &settingkeys::backward,
+              Qt::Key_S},
+             {ui->TurnLeft, &Form1::TurnLeft_Click, ui->LeftText, &settingkeys::turnLeft,
+              Qt::Key_A},
+             {ui->Right, &Form1::Right_Click, ui->RightText, &settingkeys::turnRight, Qt::Key_D},
+             {ui->StopCar, &Form1::StopCar_Click, ui->StopCarText, &settingkeys::stopCar,
+              Qt::Key_Q},
+             {ui->ManAuto, &Form1::ManAuto_Click, ui->ManAutoText, &settingkeys::autoManual, 0}}};
+}
+
 void Form1::connectCarControls()
 {
-    connect(ui->Forward, &QPushButton::clicked, this, &Form1::Forward_Click);
-    connect(ui->Backward, &QPushButton::clicked, this, &Form1::Backward_Click);
-    connect(ui->TurnLeft, &QPushButton::clicked, this, &Form1::TurnLeft_Click);
-    connect(ui->Right, &QPushButton::clicked, this, &Form1::Right_Click);
-    connect(ui->StopCar, &QPushButton::clicked, this, &Form1::StopCar_Click);
-    connect(ui->ManAuto, &QPushButton::clicked, this, &Form1::ManAuto_Click);
+    for (const CarButton &car : carButtons()) {
+        connect(car.button, &QPushButton::clicked, this, car.handler);
+        connect(car.code, &LineBox::Change, this,
+                [this, box = car.code, setting = car.setting] {
+                    setting->write(*m_settings, box->text());
+                });
+    }
     connect(ui->add, &QPushButton::clicked, this, &Form1::add_Click);
     connect(ui->dec, &QPushButton::clicked, this, &Form1::dec_Click);
-
-    for (const auto &[box, setting] : carCodes()) {
-        connect(box, &LineBox::Change, this,
-                [this, box = box, setting = setting] { setting->write(*m_settings, box->text()); });
-    }
 
     QFont speedFont = ui->SpeedNum->font();
     speedFont.setFamilies({QStringLiteral("微软雅黑"), QStringLiteral("Microsoft YaHei"),
@@ -29,51 +40,49 @@ void Form1::connectCarControls()
     ui->SpeedNum->setFont(speedFont);
 }
 
-// The six code boxes and where each is stored.
-std::array<std::pair<LineBox *, const settingkeys::Setting *>, 6> Form1::carCodes() const
-{
-    return {{{ui->ForwardText, &settingkeys::forward},
-             {ui->BackwardText, &settingkeys::backward},
-             {ui->LeftText, &settingkeys::turnLeft},
-             {ui->RightText, &settingkeys::turnRight},
-             {ui->StopCarText, &settingkeys::stopCar},
-             {ui->ManAutoText, &settingkeys::autoManual}}};
-}
-
 void Form1::carAction(const QString &code)
 {
     ui->SendText->setText(code);
     ManSend_Click();
 }
 
+// Sends the code of the button whose handler this is.
+void Form1::carButtonAction(void (Form1::*handler)())
+{
+    for (const CarButton &car : carButtons()) {
+        if (car.handler == handler)
+            carAction(car.code->text());
+    }
+}
+
 void Form1::Forward_Click()
 {
-    carAction(ui->ForwardText->text());
+    carButtonAction(&Form1::Forward_Click);
 }
 
 void Form1::Backward_Click()
 {
-    carAction(ui->BackwardText->text());
+    carButtonAction(&Form1::Backward_Click);
 }
 
 void Form1::TurnLeft_Click()
 {
-    carAction(ui->LeftText->text());
+    carButtonAction(&Form1::TurnLeft_Click);
 }
 
 void Form1::Right_Click()
 {
-    carAction(ui->RightText->text());
+    carButtonAction(&Form1::Right_Click);
 }
 
 void Form1::StopCar_Click()
 {
-    carAction(ui->StopCarText->text());
+    carButtonAction(&Form1::StopCar_Click);
 }
 
 void Form1::ManAuto_Click()
 {
-    carAction(ui->ManAutoText->text());
+    carButtonAction(&Form1::ManAuto_Click);
 }
 
 // Both speed buttons send on every click, also at a bound where the value stays.
@@ -101,23 +110,8 @@ void Form1::Form_KeyDown(int keyCode)
 {
     if (ui->LabelExpand->text() != captions::wideMark)
         return;
-    switch (keyCode) {
-    case Qt::Key_W:
-        Forward_Click();
-        break;
-    case Qt::Key_S:
-        Backward_Click();
-        break;
-    case Qt::Key_A:
-        TurnLeft_Click();
-        break;
-    case Qt::Key_D:
-        Right_Click();
-        break;
-    case Qt::Key_Q:
-        StopCar_Click();
-        break;
-    default:
-        break;
+    for (const CarButton &car : carButtons()) {
+        if (car.key != 0 && car.key == keyCode)
+            (this->*car.handler)();
     }
 }

@@ -15,6 +15,12 @@ const QString autoSendOn = QStringLiteral("关闭自动发送");
 constexpr qint64 maxQueuedBytes = 1 << 20;
 } // namespace
 
+void Form1::connectAutoSend()
+{
+    connect(ui->AutoSend, &QPushButton::clicked, this, &Form1::AutoSend_Click);
+    connect(AutoSendTimer, &QTimer::timeout, this, &Form1::AutoSendTimer_Timer);
+}
+
 void Form1::AutoSend_Click()
 {
     CheckBit_Change();

@@ -14,8 +14,6 @@ void Form1::connectSendControls()
     connect(ui->ManSend, &QPushButton::clicked, this, [this] { ManSend_Click(SendFrom::SendBox); });
     connect(ui->ClearSendText, &QPushButton::clicked, this, &Form1::ClearSendText_Click);
     connect(ui->SendText, &MemoBox::Change, this, &Form1::SendText_Change);
-    connect(ui->AutoSend, &QPushButton::clicked, this, &Form1::AutoSend_Click);
-    connect(AutoSendTimer, &QTimer::timeout, this, &Form1::AutoSendTimer_Timer);
 }
 
 // The one way anything reaches the line: every sender puts its text into the send box first.

@@ -10,6 +10,12 @@
 
 #include <QStringList>
 
+void Form1::connectOpenClose()
+{
+    connect(ui->OpenCom, &QPushButton::clicked, this, &Form1::OpenCom_Click);
+    connect(MSComm1, &MSComm::deviceLost, this, &Form1::MSComm1_DeviceLost);
+}
+
 void Form1::showPortClosed()
 {
     ui->OpenCom->setText(captions::openPort);

@@ -71,6 +71,12 @@ QString portDetail(const QString &device, const QList<QSerialPortInfo> &system)
     return detail;
 }
 
+void Form1::connectPortList()
+{
+    connect(ui->ComPort, &ListBox::popupAboutToShow, this, &Form1::ComPort_PopupAboutToShow);
+    ui->ComPort->setItemDelegate(new PortItemDelegate(ui->ComPort));
+}
+
 // Read afresh each time the list opens, so that an adapter plugged in meanwhile shows up.
 void Form1::ComPort_PopupAboutToShow()
 {

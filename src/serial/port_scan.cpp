@@ -7,6 +7,11 @@
 #include "serial/port_problem.h"
 #include "ui_form1.h"
 
+void Form1::connectPortScan()
+{
+    connect(ui->FindCom, &QPushButton::clicked, this, &Form1::FindCom_Click);
+}
+
 void Form1::FindCom_Click()
 {
     if (ui->OpenCom->text() == captions::closePort) {

@@ -2,7 +2,6 @@
 
 #include "app/settings_keys.h"
 #include "serial/mscomm.h"
-#include "serial/port_list.h"
 #include "serial/reconnect_state.h"
 #include "ui_form1.h"
 
@@ -22,32 +21,14 @@ QString parityLetter(const QString &text)
 
 } // namespace
 
-void Form1::connectSerialControls()
+void Form1::connectPortSettings()
 {
     connect(ui->CheckBit, &ListBox::Change, this, &Form1::CheckBit_Change);
     connect(ui->DataBits, &ListBox::Change, this, &Form1::DataBits_Change);
     connect(ui->StopBit, &ListBox::Change, this, &Form1::StopBit_Change);
     connect(ui->BuadRate, &ListBox::Click, this, &Form1::BuadRate_Click);
     connect(ui->ComPort, &ListBox::Click, this, &Form1::ComPort_Click);
-    connect(ui->ComPort, &ListBox::popupAboutToShow, this, &Form1::ComPort_PopupAboutToShow);
-    ui->ComPort->setItemDelegate(new PortItemDelegate(ui->ComPort));
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
-    connect(ui->OpenCom, &QPushButton::clicked, this, &Form1::OpenCom_Click);
-    connect(ui->FindCom, &QPushButton::clicked, this, &Form1::FindCom_Click);
-    connect(MSComm1, &MSComm::OnComm, this, &Form1::MSComm1_OnComm);
-    connect(MSComm1, &MSComm::deviceLost, this, &Form1::MSComm1_DeviceLost);
-    connect(ui->RevChrSel, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            RevChrSel_Click();
-    });
-    connect(ui->RevHexSel, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            RevHexSel_Click();
-    });
-    connect(ui->RevText, &ReceiveBox::Change, this, &Form1::RevText_Change);
-    connect(ui->RevText, &ReceiveBox::fontSizeChanged, this, &Form1::RevText_FontSizeChanged);
-    connect(ui->ClearRevText, &QPushButton::clicked, this, &Form1::ClearRevText_Click);
-    connect(ui->ClearCounter, &QPushButton::clicked, this, &Form1::ClearCounter_Click);
 }
 
 // Builds the line settings from the four boxes and hands them to the port. The boxes are not

@@ -65,10 +65,23 @@ void Form1::RevHexSel_Click()
     plotDisplayMode();
 }
 
-// The times of received lines are kept whether or not they are shown; old text goes past the
-// limit.
+// What arrives and how it shows. The times of received lines are kept whether or not they are
+// shown; old text goes past the limit.
 void Form1::connectReceiveBox()
 {
+    connect(MSComm1, &MSComm::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(ui->RevChrSel, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RevChrSel_Click();
+    });
+    connect(ui->RevHexSel, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            RevHexSel_Click();
+    });
+    connect(ui->RevText, &ReceiveBox::Change, this, &Form1::RevText_Change);
+    connect(ui->RevText, &ReceiveBox::fontSizeChanged, this, &Form1::RevText_FontSizeChanged);
+    connect(ui->ClearRevText, &QPushButton::clicked, this, &Form1::ClearRevText_Click);
+    connect(ui->ClearCounter, &QPushButton::clicked, this, &Form1::ClearCounter_Click);
     connect(ui->RevText, &ReceiveBox::timestampsShownChanged, this,
             &Form1::RevText_TimestampsShown);
     connect(ui->RevText, &ReceiveBox::dropped, this, &Form1::updateRevTextToolTip);

@@ -44,7 +44,6 @@ public:
 
     [[nodiscard]] double windowSeconds() const { return m_window; }
     void setWindowSeconds(double seconds);
-    [[nodiscard]] bool autoRange() const { return m_auto; }
     void setAutoRange(bool on);
     void setFixedRange(double min, double max);
     [[nodiscard]] bool isFrozen() const { return m_frozen; }

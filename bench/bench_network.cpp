@@ -56,17 +56,16 @@ public:
         m_thread = std::thread([=] {
             timespec next{};
             clock_gettime(CLOCK_MONOTONIC, &next);
-            const auto step = bytesPerSecond > 0 ? qint64(1e9 * double(writeSize) /
-                                                          double(bytesPerSecond))
-                                                 : 0;
+            const auto step =
+                bytesPerSecond > 0 ? qint64(1e9 * double(writeSize) / double(bytesPerSecond)) : 0;
             for (qsizetype at = 0; at < bytes.size() && !m_stop; at += writeSize) {
                 const qsizetype size = std::min(writeSize, bytes.size() - at);
                 for (qsizetype done = 0; done < size && !m_stop;) {
                     pollfd p{master, POLLOUT, 0};
                     if (::poll(&p, 1, 100) <= 0)
                         continue;
-                    const ssize_t n = ::write(master, bytes.constData() + at + done,
-                                              size_t(size - done));
+                    const ssize_t n =
+                        ::write(master, bytes.constData() + at + done, size_t(size - done));
                     if (n > 0)
                         done += n;
                 }
@@ -155,8 +154,8 @@ int main(int argc, char *argv[])
     const QByteArray bulk = pseudoRandomBytes(megabytes << 20);
     const QByteArray atBaud = pseudoRandomBytes(qsizetype(11520 * rateSeconds));
 
-    std::printf("%-18s %8s %10s %14s %10s %6s %14s\n", "path", "MB/s", "CPU ms/MB",
-                "ser2net ms/MB", "blocks/MB", "exact", "CPU at 115200");
+    std::printf("%-18s %8s %10s %14s %10s %6s %14s\n", "path", "MB/s", "CPU ms/MB", "ser2net ms/MB",
+                "blocks/MB", "exact", "CPU at 115200");
     const struct
     {
         const char *name;
@@ -184,10 +183,9 @@ int main(int argc, char *argv[])
         const Result fast = run(board, pid, bulk, 4096, 0);
         const Result steady = run(board, pid, atBaud, 32, 11520);
         const double mb = double(bulk.size()) / double(1 << 20);
-        std::printf("%-18s %8.1f %10.1f %14.1f %10.0f %6s %13.1f%%\n", path.name,
-                    mb / fast.seconds, 1000.0 * fast.programCpu / mb,
-                    1000.0 * fast.serverCpu / mb, double(fast.events) / mb,
-                    fast.exact && steady.exact ? "yes" : "NO",
+        std::printf("%-18s %8.1f %10.1f %14.1f %10.0f %6s %13.1f%%\n", path.name, mb / fast.seconds,
+                    1000.0 * fast.programCpu / mb, 1000.0 * fast.serverCpu / mb,
+                    double(fast.events) / mb, fast.exact && steady.exact ? "yes" : "NO",
                     100.0 * steady.programCpu / steady.seconds);
         std::fflush(stdout);
     }

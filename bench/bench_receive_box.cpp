@@ -7,8 +7,8 @@
 //                                  (text without times), times (the times of lines and bursts
 //                                  kept, as the window does) or gutter (kept and shown)
 
-#include "textview/receive_box.h"
 #include "settings/atomic_file.h"
+#include "textview/receive_box.h"
 
 #include "resident.h"
 
@@ -269,8 +269,10 @@ int runForm(const QString &form, const QString &wayName)
     qsizetype answered = 0;
     timer.restart();
     for (int i = 0; i < Queries; ++i) {
-        answered += text->textAtOffset(last - i * 97, QAccessible::LineBoundary, &start, &end).size();
-        answered += text->textAtOffset(last / 2 + i, QAccessible::WordBoundary, &start, &end).size();
+        answered +=
+            text->textAtOffset(last - i * 97, QAccessible::LineBoundary, &start, &end).size();
+        answered +=
+            text->textAtOffset(last / 2 + i, QAccessible::WordBoundary, &start, &end).size();
         answered += text->characterRect(last - i).width();
     }
     out << QStringLiteral("  screen reader at 50 MB: a line, a word and a place %1 us (%2 chars)\n")

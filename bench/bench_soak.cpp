@@ -6,11 +6,11 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "bench_platform.h"
-#include "textview/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/byte_patterns.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
+#include "textview/receive_box.h"
 
 #include "resident.h"
 

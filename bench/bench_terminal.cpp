@@ -4,9 +4,9 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "bench_platform.h"
-#include "textview/receive_box.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
+#include "textview/receive_box.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // What a screen reader gets from the window through Qt's accessibility API: the receive box's
 // text interface against the box's own text, the events it sends while a board streams, and the
 // names of the controls a user sees.
-#include "textview/receive_box_accessible.h"
 #include "support/receive_box_view.h"
 #include "support/window_fixture.h"
+#include "textview/receive_box_accessible.h"
 
 #include <QAccessible>
 #include <QAccessibleTextInterface>
@@ -39,8 +39,8 @@ QAccessibleTextInterface *textOf(QWidget *widget)
 
 // Three drawn lines: a word line, a line with a character outside the BMP, and a last line
 // without a break.
-const QString sample = QStringLiteral("temp=21.5 ok\r\n") + QStringLiteral("ab 😀 cd\n") +
-                       QStringLiteral("last");
+const QString sample =
+    QStringLiteral("temp=21.5 ok\r\n") + QStringLiteral("ab 😀 cd\n") + QStringLiteral("last");
 
 } // namespace
 
@@ -88,15 +88,27 @@ void TestAccessibility::textAtOffset_data()
     const int chr = QAccessible::CharBoundary;
     const int word = QAccessible::WordBoundary;
     const int line = QAccessible::LineBoundary;
-    QTest::newRow("first character") << 0 << chr << "t" << "" << "e";
-    QTest::newRow("the pair's low half is the whole pair")
-        << 18 << chr << "😀" << " " << " ";
-    QTest::newRow("a word") << 2 << word << "temp" << "" << "=";
-    QTest::newRow("between words") << 9 << word << " " << "5" << "ok";
-    QTest::newRow("first line, with its break") << 3 << line << "temp=21.5 ok\r\n" << ""
+    QTest::newRow("first character") << 0 << chr << "t"
+                                     << ""
+                                     << "e";
+    QTest::newRow("the pair's low half is the whole pair") << 18 << chr << "😀"
+                                                           << " "
+                                                           << " ";
+    QTest::newRow("a word") << 2 << word << "temp"
+                            << ""
+                            << "=";
+    QTest::newRow("between words") << 9 << word << " "
+                                   << "5"
+                                   << "ok";
+    QTest::newRow("first line, with its break") << 3 << line << "temp=21.5 ok\r\n"
+                                                << ""
                                                 << "ab 😀 cd\n";
-    QTest::newRow("last line, no break") << 26 << line << "last" << "ab 😀 cd\n" << "";
-    QTest::newRow("at the very end") << 28 << line << "last" << "ab 😀 cd\n" << "";
+    QTest::newRow("last line, no break") << 26 << line << "last"
+                                         << "ab 😀 cd\n"
+                                         << "";
+    QTest::newRow("at the very end") << 28 << line << "last"
+                                     << "ab 😀 cd\n"
+                                     << "";
 }
 
 // The interface's answers are the box's own text, with offsets that cut it exactly there.
@@ -222,8 +234,7 @@ void TestAccessibility::windowNames()
     WindowFixture f;
     QVERIFY(f.isValid());
     const auto name = [&f](const char *control) {
-        return QAccessible::queryAccessibleInterface(f.control(control))
-            ->text(QAccessible::Name);
+        return QAccessible::queryAccessibleInterface(f.control(control))->text(QAccessible::Name);
     };
     QCOMPARE(name("RevText"), QStringLiteral("接收区"));
     QCOMPARE(name("OpenCom"), QStringLiteral("打开串口"));

@@ -3,9 +3,9 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "panels/time_sync.h"
-#include "textview/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/test_platform.h"
+#include "textview/receive_box.h"
 
 #include <QFile>
 #include <QProcess>

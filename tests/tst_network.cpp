@@ -37,8 +37,8 @@ QByteArray allByteValues()
 }
 
 // What ser2net 4.3 says first on a telnet(rfc2217) connection.
-const QByteArray ser2netGreeting = bytes({Iac, Will, 3, Iac, Do, 3, Iac, Will, 1, Iac, Dont, 1,
-                                          Iac, Do, 0, Iac, Will, 0, Iac, Do, 44});
+const QByteArray ser2netGreeting = bytes(
+    {Iac, Will, 3, Iac, Do, 3, Iac, Will, 1, Iac, Dont, 1, Iac, Do, 0, Iac, Will, 0, Iac, Do, 44});
 
 // Reads everything the component announces, in byte mode, as the window reads it.
 struct Reader
@@ -68,8 +68,8 @@ struct RemoteBoard : BoardPort
     Ser2net server;
 };
 
-#define SKIP_WITHOUT_SER2NET()                                                                    \
-    if (!Ser2net::installed())                                                                    \
+#define SKIP_WITHOUT_SER2NET()                                                                     \
+    if (!Ser2net::installed())                                                                     \
     QSKIP("ser2net is not installed (tools/deps.sh installs it)")
 
 speed_t lineSpeed(const PseudoTerminal &pty)
@@ -80,8 +80,8 @@ speed_t lineSpeed(const PseudoTerminal &pty)
 
 QByteArray baudValue(quint32 baud)
 {
-    return bytes({int(baud >> 24) & 0xFF, int(baud >> 16) & 0xFF, int(baud >> 8) & 0xFF,
-                  int(baud) & 0xFF});
+    return bytes(
+        {int(baud >> 24) & 0xFF, int(baud >> 16) & 0xFF, int(baud >> 8) & 0xFF, int(baud) & 0xFF});
 }
 
 } // namespace
@@ -225,7 +225,8 @@ void TestNetwork::addresses_data()
     QTest::addColumn<QString>("described");
     QTest::newRow("rfc2217") << "rfc2217://192.168.1.20:2217" << true
                              << "ser2net 192.168.1.20:2217";
-    QTest::newRow("raw with a host name") << "socket://pi.local:4001" << true << "TCP pi.local:4001";
+    QTest::newRow("raw with a host name")
+        << "socket://pi.local:4001" << true << "TCP pi.local:4001";
     QTest::newRow("IPv6 literal") << "rfc2217://[::1]:2217" << true << "ser2net [::1]:2217";
     QTest::newRow("upper-case scheme") << "RFC2217://host:1" << true << "ser2net host:1";
     QTest::newRow("no port") << "rfc2217://host" << false << "";
@@ -330,18 +331,18 @@ void TestNetwork::failedOpens_data()
     QTest::addColumn<QString>("how");
     QTest::addColumn<int>("error");
     QTest::addColumn<int>("failure");
-    QTest::newRow("nothing listening") << "closed" << int(MSComm::DeviceUnavailable)
-                                       << int(netport::Failure::Refused);
-    QTest::newRow("silent listener") << "silent" << int(MSComm::DeviceUnavailable)
-                                     << int(netport::Failure::NoAnswer);
-    QTest::newRow("option refused") << "refuse" << int(MSComm::DeviceUnavailable)
-                                    << int(netport::Failure::OptionRefused);
+    QTest::newRow("nothing listening")
+        << "closed" << int(MSComm::DeviceUnavailable) << int(netport::Failure::Refused);
+    QTest::newRow("silent listener")
+        << "silent" << int(MSComm::DeviceUnavailable) << int(netport::Failure::NoAnswer);
+    QTest::newRow("option refused")
+        << "refuse" << int(MSComm::DeviceUnavailable) << int(netport::Failure::OptionRefused);
     QTest::newRow("unknown host") << "nohost" << int(MSComm::DeviceUnavailable)
                                   << int(netport::Failure::HostNotFound);
-    QTest::newRow("unreachable network") << "noroute" << int(MSComm::DeviceUnavailable)
-                                         << int(netport::Failure::Unreachable);
-    QTest::newRow("no port in the address") << "badaddress" << int(MSComm::PortInvalid)
-                                            << int(netport::Failure::BadAddress);
+    QTest::newRow("unreachable network")
+        << "noroute" << int(MSComm::DeviceUnavailable) << int(netport::Failure::Unreachable);
+    QTest::newRow("no port in the address")
+        << "badaddress" << int(MSComm::PortInvalid) << int(netport::Failure::BadAddress);
 }
 
 // Each failure has its own cause, and the event loop runs while the open waits.
@@ -417,9 +418,9 @@ void TestNetwork::settingsOnTheWire_data()
 void TestNetwork::settingsOnTheWire()
 {
     QFETCH(bool, ipv6);
-    RecordingServer server(RecordingServer::Answer::Accept,
-                           QHostAddress(ipv6 ? QHostAddress::LocalHostIPv6
-                                             : QHostAddress::LocalHost));
+    RecordingServer server(
+        RecordingServer::Answer::Accept,
+        QHostAddress(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost));
     if (ipv6 && !server.isListening())
         QSKIP("this machine has no IPv6 loopback");
     QVERIFY(server.isListening());
@@ -472,9 +473,8 @@ void TestNetwork::brokenServer_data()
         << QByteArray("data") + bytes({Iac, Sb, 44, 107}) +
                QByteArray(telnet::Client::MaxSubnegotiation + 10, 'x')
         << false << int(netport::Failure::Protocol);
-    QTest::newRow("closed inside a command")
-        << QByteArray("data") + bytes({Iac, Sb, 44, 101, 0, 0}) << true
-        << int(netport::Failure::Closed);
+    QTest::newRow("closed inside a command") << QByteArray("data") + bytes({Iac, Sb, 44, 101, 0, 0})
+                                             << true << int(netport::Failure::Closed);
     QTest::newRow("closed after a lone IAC")
         << QByteArray("data") + bytes({Iac}) << true << int(netport::Failure::Closed);
 }
@@ -549,7 +549,8 @@ void TestNetwork::windowUsesANetworkPort()
     QVERIFY(f.platform->messages.isEmpty());
     QTRY_COMPARE(lineSpeed(board), speed_t(B115200));
     QVERIFY(board.write("hello \xff board\r\n"));
-    QTRY_COMPARE(f.control<ReceiveBox>("RevText")->text(), QStringLiteral("hello \uFFFD board\r\n"));
+    QTRY_COMPARE(f.control<ReceiveBox>("RevText")->text(),
+                 QStringLiteral("hello \uFFFD board\r\n"));
     f.control<MemoBox>("SendText")->setText(QStringLiteral("hi"));
     f.control<QPushButton>("ManSend")->click();
     QCOMPARE(board.readExactly(2), QByteArray("hi"));
@@ -588,9 +589,14 @@ void TestNetwork::windowTellsWhyAnOpenFailed_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("cause");
-    QTest::newRow("refused") << "closed" << "127.0.0.1:%1 拒绝连接：那里没有 ser2net 或其他程序在监听这个端口。";
-    QTest::newRow("unknown host") << "nohost" << "找不到主机 no-such-board.invalid。";
-    QTest::newRow("option refused") << "refuse" << "127.0.0.1:%1 不接受 RFC 2217 串口设置；只传数据请写作 socket://127.0.0.1:%1。";
+    QTest::newRow("refused")
+        << "closed"
+        << "127.0.0.1:%1 拒绝连接：那里没有 ser2net 或其他程序在监听这个端口。";
+    QTest::newRow("unknown host") << "nohost"
+                                  << "找不到主机 no-such-board.invalid。";
+    QTest::newRow("option refused")
+        << "refuse"
+        << "127.0.0.1:%1 不接受 RFC 2217 串口设置；只传数据请写作 socket://127.0.0.1:%1。";
 }
 
 void TestNetwork::windowTellsWhyAnOpenFailed()

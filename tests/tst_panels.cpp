@@ -2,9 +2,9 @@
 // Bluetooth AT buttons at 38400 baud, and the time sync from a fixed clock.
 #include "panels/time_sync.h"
 #include "serial/mscomm.h"
-#include "textview/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
+#include "textview/receive_box.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,9 +1,9 @@
 // Receiving end to end against a pseudo-terminal playing the board: characters and hex, text
 // encodings and captures.
-#include "textview/find_dialog.h"
-#include "textview/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
+#include "textview/find_dialog.h"
+#include "textview/receive_box.h"
 
 #include <QDir>
 #include <QFile>

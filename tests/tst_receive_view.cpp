@@ -1,10 +1,10 @@
 // What the receive box does while a board streams: painting once a frame, reading back without
 // being thrown to the end, font zoom, and memory given back after a clear.
 #include "app/frame_pacer.h"
-#include "textview/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/ini_bytes.h"
 #include "support/window_fixture.h"
+#include "textview/receive_box.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

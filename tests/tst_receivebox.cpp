@@ -1,6 +1,6 @@
 // The receive box as a widget: its text and selection, wrapping, drawing and scrolling.
-#include "textview/receive_box.h"
 #include "support/receive_box_view.h"
+#include "textview/receive_box.h"
 
 #include <QApplication>
 #include <QImage>

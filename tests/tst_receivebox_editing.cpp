@@ -1,10 +1,10 @@
 // Editing in the receive box: keys and their shortcuts, the clipboard, the context menu, input
 // methods, the mouse and the find bar.
+#include "support/context_menu.h"
+#include "support/receive_box_view.h"
 #include "textview/box_keys.h"
 #include "textview/find_dialog.h"
 #include "textview/receive_box.h"
-#include "support/context_menu.h"
-#include "support/receive_box_view.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 // When received text arrived: the time of each line (its first byte) and of each hex burst, kept
 // beside the text, shown in the gutter, copied and saved with the text, while the text, the
 // clipboard's plain copy and the capture log stay byte-exact.
-#include "textview/receive_box.h"
 #include "settings/settings_file.h"
 #include "support/ini_bytes.h"
 #include "support/window_fixture.h"
+#include "textview/receive_box.h"
 
 #include <QAccessible>
 #include <QClipboard>

@@ -3,8 +3,8 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "serial/mscomm.h"
-#include "textview/receive_box.h"
 #include "support/test_platform.h"
+#include "textview/receive_box.h"
 
 #include <QGroupBox>
 #include <QPushButton>

@@ -8,8 +8,8 @@
 #include "app/platform.h"
 #include "app/settings_keys.h"
 #include "serial/port_map.h"
-#include "textview/receive_box.h"
 #include "settings/settings_file.h"
+#include "textview/receive_box.h"
 
 #include <QApplication>
 #include <QDir>

@@ -10,7 +10,8 @@
 {
     base.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
                       QStringLiteral("WenQuanYi Micro Hei Mono"),
-                      QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("WenQuanYi Micro Hei")});
+                      QStringLiteral("Noto Sans Mono CJK SC"),
+                      QStringLiteral("WenQuanYi Micro Hei")});
     base.setPointSize(9);
     return base;
 }

@@ -8,25 +8,23 @@
 // and its key while the window is wide.
 std::array<Form1::CarButton, 6> Form1::carButtons() const
 {
-    return {{{ui->Forward, &Form1::Forward_Click, ui->ForwardText, &settingkeys::forward, Qt::Key_W},
-             {ui->Backward, &Form1::Backward_Click, ui->BackwardText, &settingkeys::backward,
-              Qt::Key_S},
-             {ui->TurnLeft, &Form1::TurnLeft_Click, ui->LeftText, &settingkeys::turnLeft,
-              Qt::Key_A},
-             {ui->Right, &Form1::Right_Click, ui->RightText, &settingkeys::turnRight, Qt::Key_D},
-             {ui->StopCar, &Form1::StopCar_Click, ui->StopCarText, &settingkeys::stopCar,
-              Qt::Key_Q},
-             {ui->ManAuto, &Form1::ManAuto_Click, ui->ManAutoText, &settingkeys::autoManual, 0}}};
+    return {
+        {{ui->Forward, &Form1::Forward_Click, ui->ForwardText, &settingkeys::forward, Qt::Key_W},
+         {ui->Backward, &Form1::Backward_Click, ui->BackwardText, &settingkeys::backward,
+          Qt::Key_S},
+         {ui->TurnLeft, &Form1::TurnLeft_Click, ui->LeftText, &settingkeys::turnLeft, Qt::Key_A},
+         {ui->Right, &Form1::Right_Click, ui->RightText, &settingkeys::turnRight, Qt::Key_D},
+         {ui->StopCar, &Form1::StopCar_Click, ui->StopCarText, &settingkeys::stopCar, Qt::Key_Q},
+         {ui->ManAuto, &Form1::ManAuto_Click, ui->ManAutoText, &settingkeys::autoManual, 0}}};
 }
 
 void Form1::connectCarControls()
 {
     for (const CarButton &car : carButtons()) {
         connect(car.button, &QPushButton::clicked, this, car.handler);
-        connect(car.code, &LineBox::Change, this,
-                [this, box = car.code, setting = car.setting] {
-                    setting->write(*m_settings, box->text());
-                });
+        connect(car.code, &LineBox::Change, this, [this, box = car.code, setting = car.setting] {
+            setting->write(*m_settings, box->text());
+        });
     }
     connect(ui->add, &QPushButton::clicked, this, &Form1::add_Click);
     connect(ui->dec, &QPushButton::clicked, this, &Form1::dec_Click);

@@ -112,8 +112,8 @@ public:
     [[nodiscard]] Refused refusedSetting() const { return m_refused; }
 
 signals:
-    void OnComm();     // CommEvent 2: at least one received byte waits
-    void deviceLost(); // the device went away while open; the port is closed already
+    void OnComm();                // CommEvent 2: at least one received byte waits
+    void deviceLost();            // the device went away while open; the port is closed already
     void openFinished(int error); // after beginOpen() left the port connecting
     // Bytes as they came off the line, as Input takes them, whatever the mode and encoding.
     void bytesTaken(const QByteArray &bytes);

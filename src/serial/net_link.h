@@ -39,10 +39,10 @@ struct Address
 enum class Failure {
     None,
     BadAddress,
-    Refused,      // nothing listens on that port
-    HostNotFound, // the name does not resolve
-    Unreachable,  // no route to the network or host
-    NoAnswer,     // no connection, or no telnet answer, in time
+    Refused,       // nothing listens on that port
+    HostNotFound,  // the name does not resolve
+    Unreachable,   // no route to the network or host
+    NoAnswer,      // no connection, or no telnet answer, in time
     OptionRefused, // the server will not take RFC 2217 commands
     Closed,        // the server closed the connection
     Protocol,      // the server does not speak telnet

@@ -76,10 +76,12 @@ QString Form1::networkProblem() const
     const QString where = address ? netport::hostPort(*address) : mapping;
     switch (MSComm1->networkFailure()) {
     case netport::Failure::BadAddress:
-        return QStringLiteral("%1 不是有效的网络端口，应写作 rfc2217://主机:端口 或 socket://主机:端口。")
+        return QStringLiteral(
+                   "%1 不是有效的网络端口，应写作 rfc2217://主机:端口 或 socket://主机:端口。")
             .arg(mapping);
     case netport::Failure::Refused:
-        return QStringLiteral("%1 拒绝连接：那里没有 ser2net 或其他程序在监听这个端口。").arg(where);
+        return QStringLiteral("%1 拒绝连接：那里没有 ser2net 或其他程序在监听这个端口。")
+            .arg(where);
     case netport::Failure::HostNotFound:
         return QStringLiteral("找不到主机 %1。").arg(address ? address->host : mapping);
     case netport::Failure::Unreachable:

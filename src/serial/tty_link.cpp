@@ -22,8 +22,7 @@ bool isLossError(QSerialPort::SerialPortError error)
 } // namespace
 
 TtyLink::TtyLink(const QString &device, QObject *parent)
-    : Link(parent), m_port(new QSerialPort(this)), m_device(device),
-      m_gatherTimer(new QTimer(this))
+    : Link(parent), m_port(new QSerialPort(this)), m_device(device), m_gatherTimer(new QTimer(this))
 {
     // MSComm's 4096-byte input buffer overruns and drops bytes while the window is busy;
     // QSerialPort's unbounded buffer keeps them all, and Input still hands out 4096 at most.

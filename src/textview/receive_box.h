@@ -28,6 +28,7 @@ class ReceiveBox : public QAbstractScrollArea
     Q_OBJECT
     // Reads the store, the line index and the caret to answer a screen reader.
     friend class ReceiveBoxAccessible;
+
 public:
     explicit ReceiveBox(QWidget *parent = nullptr);
     ~ReceiveBox() override;

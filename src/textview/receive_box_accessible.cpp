@@ -24,8 +24,7 @@ bool isWordChar(char16_t c)
 
 ReceiveBoxAccessible::ReceiveBoxAccessible(ReceiveBox *box)
     : QAccessibleWidget(box, QAccessible::EditableText)
-{
-}
+{}
 
 QAccessibleInterface *ReceiveBoxAccessible::create(const QString &className, QObject *object)
 {
@@ -202,7 +201,8 @@ QString ReceiveBoxAccessible::textBeforeOffset(int offset,
     return box()->m_store.mid(start, end - start);
 }
 
-QString ReceiveBoxAccessible::textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+QString ReceiveBoxAccessible::textAfterOffset(int offset,
+                                              QAccessible::TextBoundaryType boundaryType,
                                               int *startOffset, int *endOffset) const
 {
     qint64 start = 0;

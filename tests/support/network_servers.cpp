@@ -22,7 +22,8 @@ bool listensOnLoopback(quint16 port)
     if (!table.open(QIODevice::ReadOnly))
         return false;
     // "0100007F:1F90" is 127.0.0.1:8080; state 0A is LISTEN.
-    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    const QByteArray local =
+        "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
     for (const QByteArray &line : table.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() > 3 && fields.at(1) == local && fields.at(3) == "0A")
@@ -52,8 +53,8 @@ bool Ser2net::start()
 {
     if (!m_dir.isValid() || m_port == 0)
         return false;
-    const QString accepter = m_mode == Mode::Rfc2217 ? QStringLiteral("telnet(rfc2217),tcp")
-                                                     : QStringLiteral("tcp");
+    const QString accepter =
+        m_mode == Mode::Rfc2217 ? QStringLiteral("telnet(rfc2217),tcp") : QStringLiteral("tcp");
     const QString yaml = QStringLiteral("%YAML 1.1\n---\n"
                                         "connection: &board\n"
                                         "  accepter: %1,127.0.0.1,%2\n"

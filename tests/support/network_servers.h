@@ -74,7 +74,7 @@ public:
 
     int connections = 0;
     QList<ComPortCommand> commands;
-    QByteArray data; // the client's data, 0xFF undoubled
+    QByteArray data;         // the client's data, 0xFF undoubled
     QList<QByteArray> verbs; // each negotiation received, "WILL 44", "DO 0", ...
 
 private:

@@ -3,10 +3,10 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "serial/mscomm.h"
-#include "textview/receive_box.h"
 #include "support/context_menu.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
+#include "textview/receive_box.h"
 
 #include <QLabel>
 #include <QPushButton>

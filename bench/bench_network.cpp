@@ -5,6 +5,7 @@
 // component handed out per MB, and the program's CPU share at 115200 baud's 11.5 kB/s in 32-byte
 // writes.
 //   bench_network [megabytes, default 16] [seconds at 115200 baud, default 8]
+#include "paced_feed.h"
 #include "serial/mscomm.h"
 #include "support/board_port.h"
 #include "support/byte_patterns.h"
@@ -19,7 +20,6 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
-#include <poll.h>
 #include <thread>
 #include <unistd.h>
 
@@ -59,22 +59,10 @@ public:
             const auto step =
                 bytesPerSecond > 0 ? qint64(1e9 * double(writeSize) / double(bytesPerSecond)) : 0;
             for (qsizetype at = 0; at < bytes.size() && !m_stop; at += writeSize) {
-                const qsizetype size = std::min(writeSize, bytes.size() - at);
-                for (qsizetype done = 0; done < size && !m_stop;) {
-                    pollfd p{master, POLLOUT, 0};
-                    if (::poll(&p, 1, 100) <= 0)
-                        continue;
-                    const ssize_t n =
-                        ::write(master, bytes.constData() + at + done, size_t(size - done));
-                    if (n > 0)
-                        done += n;
-                }
-                if (step > 0) {
-                    next.tv_nsec += step % 1000000000;
-                    next.tv_sec += step / 1000000000 + next.tv_nsec / 1000000000;
-                    next.tv_nsec %= 1000000000;
-                    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-                }
+                feed::writeAll(master, bytes.constData() + at,
+                               std::min(writeSize, bytes.size() - at), &m_stop);
+                if (step > 0)
+                    feed::waitNext(next, step);
             }
             m_cpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
         });

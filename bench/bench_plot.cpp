@@ -7,6 +7,7 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "bench_platform.h"
+#include "paced_feed.h"
 #include "plot/plot_data.h"
 #include "plot/plot_view.h"
 #include "plot/plot_window.h"
@@ -25,7 +26,6 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <poll.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -55,7 +55,7 @@ QByteArray plotLines(int count)
 }
 
 // Writes lines at LinesPerSecond in WriteSize pieces for `seconds`; returns the thread's CPU.
-double feed(int master, const QByteArray &text, double seconds, std::atomic<bool> &done)
+double feedLines(int master, const QByteArray &text, double seconds, std::atomic<bool> &done)
 {
     const double bytesPerSecond = double(text.size()) / 10000 * LinesPerSecond;
     const double period = double(WriteSize) / bytesPerSecond;
@@ -65,21 +65,9 @@ double feed(int master, const QByteArray &text, double seconds, std::atomic<bool
     for (qint64 i = 0; i < qint64(seconds / period); ++i) {
         if (at + WriteSize > text.size())
             at = 0;
-        for (qsizetype sent = 0; sent < WriteSize;) {
-            pollfd p{master, POLLOUT, 0};
-            if (::poll(&p, 1, 100) <= 0)
-                continue;
-            const ssize_t n =
-                ::write(master, text.constData() + at + sent, size_t(WriteSize - sent));
-            if (n > 0)
-                sent += n;
-        }
+        feed::writeAll(master, text.constData() + at, WriteSize);
         at += WriteSize;
-        const auto step = qint64(period * 1e9);
-        next.tv_nsec += step % 1000000000;
-        next.tv_sec += step / 1000000000 + next.tv_nsec / 1000000000;
-        next.tv_nsec %= 1000000000;
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        feed::waitNext(next, qint64(period * 1e9));
     }
     done = true;
     return cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
@@ -147,7 +135,7 @@ int main(int argc, char *argv[])
         const double before = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
         QElapsedTimer wall;
         wall.start();
-        std::thread feeder([&] { feederCpu = feed(board.masterFd(), text, seconds, done); });
+        std::thread feeder([&] { feederCpu = feedLines(board.masterFd(), text, seconds, done); });
         std::vector<double> frames;
         QElapsedTimer sample;
         sample.start();

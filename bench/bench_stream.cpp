@@ -7,6 +7,7 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "bench_platform.h"
+#include "paced_feed.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
 
@@ -22,7 +23,6 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
-#include <poll.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -94,22 +94,10 @@ public:
             for (qint64 i = 0; i < writes; ++i) {
                 if (at + rate.writeSize > text.size())
                     at = 0;
-                for (qsizetype done = 0; done < rate.writeSize && !m_stop;) {
-                    pollfd p{master, POLLOUT, 0};
-                    if (::poll(&p, 1, 100) <= 0)
-                        continue;
-                    const ssize_t n = ::write(master, text.constData() + at + done,
-                                              size_t(rate.writeSize - done));
-                    if (n > 0)
-                        done += n;
-                }
+                feed::writeAll(master, text.constData() + at, rate.writeSize, &m_stop);
                 at += rate.writeSize;
                 m_sent += rate.writeSize;
-                const auto step = qint64(period * 1e9);
-                next.tv_nsec += step % 1000000000;
-                next.tv_sec += step / 1000000000 + next.tv_nsec / 1000000000;
-                next.tv_nsec %= 1000000000;
-                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+                feed::waitNext(next, qint64(period * 1e9));
             }
             m_cpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
             m_times = usage(RUSAGE_THREAD);

@@ -231,10 +231,7 @@ int MSComm::finishOpen(int error)
     if (error == NoError && !apply(m_settings))
         error = SetCommStateFailed;
     if (error != NoError) {
-        if (auto *net = qobject_cast<NetLink *>(m_link.data())) {
-            m_netFailure = net->failure();
-            m_netFailureText = net->failureText();
-        }
+        takeNetworkFailure();
         closePort();
         m_openResult = error;
         return error;
@@ -262,12 +259,9 @@ int MSComm::waitForOpen()
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (!alive)
         return DeviceUnavailable;
-    // The application quit meanwhile.
-    if (m_opening) {
-        closePort();
-        m_netFailure = netport::Failure::NoAnswer;
-        return DeviceUnavailable;
-    }
+    // The application quit meanwhile: the attempt stops as any other does.
+    if (m_opening)
+        (void)setPortOpen(false);
     return m_open ? NoError : m_openResult;
 }
 
@@ -402,6 +396,15 @@ bool MSComm::apply(const LineSettings &settings)
     return m_refused == Refused::None;
 }
 
+// Why a network link failed, kept once the link is gone.
+void MSComm::takeNetworkFailure()
+{
+    if (auto *net = qobject_cast<NetLink *>(m_link.data())) {
+        m_netFailure = net->failure();
+        m_netFailureText = net->failureText();
+    }
+}
+
 void MSComm::onLinkFailed()
 {
     if (!m_open || m_lossPending || sender() != m_link)
@@ -419,10 +422,7 @@ void MSComm::loseDevice()
 {
     if (!m_open)
         return;
-    if (auto *net = qobject_cast<NetLink *>(m_link.data())) {
-        m_netFailure = net->failure();
-        m_netFailureText = net->failureText();
-    }
+    takeNetworkFailure();
     // Everything received before the loss stays readable, and is announced like any arrival.
     m_rescued = m_link->read(m_link->bytesAvailable());
     m_rescuedRead = 0;

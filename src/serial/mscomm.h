@@ -126,6 +126,7 @@ private:
     void clearReceived();
     [[nodiscard]] bool apply(const LineSettings &settings);
     void onLinkFailed();
+    void takeNetworkFailure();
     void loseDevice();
     [[nodiscard]] qint64 unreadBytes() const;
     [[nodiscard]] QByteArray takeBytes(qint64 maxBytes);

@@ -292,16 +292,13 @@ void NetLink::fail(Failure failure)
     const bool wasOpen = m_state == State::Open;
     m_failure = failure;
     m_timeout->stop();
-    if (wasOpen) {
-        // Received data stays readable until the component closes the link.
-        m_state = State::Closed;
-        m_socket->abort();
-        emit failed();
-        return;
-    }
+    // Received data stays readable until the component closes the link.
     m_state = State::Closed;
     m_socket->abort();
-    emit opened(failure == Failure::BadAddress ? MSComm::PortInvalid : MSComm::DeviceUnavailable);
+    if (wasOpen)
+        emit failed();
+    else
+        emit opened(MSComm::DeviceUnavailable);
 }
 
 void NetLink::send(const QByteArray &bytes)

@@ -26,8 +26,9 @@ class AccessibleNotes;
 class ReceiveBox : public QAbstractScrollArea
 {
     Q_OBJECT
-    // Reads the store, the line index and the caret to answer a screen reader.
+    // Read the store, the line index and the caret to answer and tell a screen reader.
     friend class ReceiveBoxAccessible;
+    friend class AccessibleNotes;
 
 public:
     explicit ReceiveBox(QWidget *parent = nullptr);

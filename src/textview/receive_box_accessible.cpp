@@ -33,16 +33,6 @@ QAccessibleInterface *ReceiveBoxAccessible::create(const QString &className, QOb
     return nullptr;
 }
 
-QString ReceiveBoxAccessible::range(const ReceiveBox *box, qint64 position, qint64 length)
-{
-    return box->m_store.mid(position, length);
-}
-
-qint64 ReceiveBoxAccessible::caret(const ReceiveBox *box)
-{
-    return box->m_caret;
-}
-
 ReceiveBox *ReceiveBoxAccessible::box() const
 {
     return static_cast<ReceiveBox *>(widget());
@@ -173,15 +163,21 @@ void ReceiveBoxAccessible::unitAt(qint64 offset, QAccessible::TextBoundaryType t
     *end = e;
 }
 
+QString ReceiveBoxAccessible::unitText(qint64 start, qint64 end, int *startOffset,
+                                       int *endOffset) const
+{
+    *startOffset = clampToInt(start);
+    *endOffset = clampToInt(end);
+    return box()->m_store.mid(start, end - start);
+}
+
 QString ReceiveBoxAccessible::textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType,
                                            int *startOffset, int *endOffset) const
 {
     qint64 start = 0;
     qint64 end = 0;
     unitAt(offset, boundaryType, &start, &end);
-    *startOffset = clampToInt(start);
-    *endOffset = clampToInt(end);
-    return box()->m_store.mid(start, end - start);
+    return unitText(start, end, startOffset, endOffset);
 }
 
 QString ReceiveBoxAccessible::textBeforeOffset(int offset,
@@ -196,9 +192,7 @@ QString ReceiveBoxAccessible::textBeforeOffset(int offset,
         return {};
     }
     unitAt(start - 1, boundaryType, &start, &end);
-    *startOffset = clampToInt(start);
-    *endOffset = clampToInt(end);
-    return box()->m_store.mid(start, end - start);
+    return unitText(start, end, startOffset, endOffset);
 }
 
 QString ReceiveBoxAccessible::textAfterOffset(int offset,
@@ -213,9 +207,7 @@ QString ReceiveBoxAccessible::textAfterOffset(int offset,
         return {};
     }
     unitAt(end, boundaryType, &start, &end);
-    *startOffset = clampToInt(start);
-    *endOffset = clampToInt(end);
-    return box()->m_store.mid(start, end - start);
+    return unitText(start, end, startOffset, endOffset);
 }
 
 int ReceiveBoxAccessible::characterCount() const
@@ -310,8 +302,7 @@ void AccessibleNotes::flush()
         m_insertedAt = -1;
         m_insertedLength = 0;
         if (length <= MaxInsertedChars && at + length <= m_box->length()) {
-            QAccessibleTextInsertEvent event(m_box, clampToInt(at),
-                                             ReceiveBoxAccessible::range(m_box, at, length));
+            QAccessibleTextInsertEvent event(m_box, clampToInt(at), m_box->m_store.mid(at, length));
             QAccessible::updateAccessibility(&event);
         } else {
             m_caretPending = true;
@@ -319,7 +310,7 @@ void AccessibleNotes::flush()
     }
     if (m_caretPending) {
         m_caretPending = false;
-        QAccessibleTextCursorEvent event(m_box, clampToInt(ReceiveBoxAccessible::caret(m_box)));
+        QAccessibleTextCursorEvent event(m_box, clampToInt(m_box->m_caret));
         QAccessible::updateAccessibility(&event);
     }
 }

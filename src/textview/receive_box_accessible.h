@@ -17,8 +17,6 @@ public:
 
     // For QAccessible::installFactory.
     static QAccessibleInterface *create(const QString &className, QObject *object);
-    [[nodiscard]] static QString range(const ReceiveBox *box, qint64 position, qint64 length);
-    [[nodiscard]] static qint64 caret(const ReceiveBox *box);
 
     void *interface_cast(QAccessible::InterfaceType type) override;
     [[nodiscard]] QAccessible::State state() const override;
@@ -49,6 +47,9 @@ private:
     // The unit of the given kind around offset, as [start, end).
     void unitAt(qint64 offset, QAccessible::TextBoundaryType type, qint64 *start,
                 qint64 *end) const;
+    // The text of [start, end), with its offsets handed back.
+    [[nodiscard]] QString unitText(qint64 start, qint64 end, int *startOffset,
+                                   int *endOffset) const;
 };
 
 // Tells an assistive technology what changed in the box, only while one listens: new text and

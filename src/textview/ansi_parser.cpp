@@ -325,9 +325,14 @@ void AnsiParser::dispatchCsi()
         m_afterCR = false;
         break;
     case u'J': {
+        // Erasing the screen below or above the cursor erases this line's part of it.
         const int mode = param(params, 0, 0);
-        if (mode == 2 || mode == 3 || (mode == 0 && m_homed))
+        if (mode == 2 || mode == 3 || (mode == 0 && m_homed)) {
             clearScreen();
+        } else if (mode <= 1) {
+            m_line.erase(mode);
+            m_afterCR = false;
+        }
         break;
     }
     case u'H':

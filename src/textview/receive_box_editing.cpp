@@ -82,6 +82,12 @@ void ReceiveBox::keyPressEvent(QKeyEvent *e)
     case BoxKey::InsertText:
         replaceSelection(e->text());
         break;
+    case BoxKey::ToggleBookmark:
+        toggleBookmark();
+        break;
+    case BoxKey::GoToBookmark:
+        goToBookmark(key.forward);
+        break;
     }
     e->accept();
 }
@@ -281,6 +287,7 @@ void ReceiveBox::replaceRange(qint64 pos, qint64 length, QStringView text)
     if (length == 0 && text.isEmpty())
         return;
     m_times.replaced(pos, length, text.size(), m_store.size() - length + text.size());
+    replacedInMarks(pos, length, text.size());
     if (length == 0 && pos == m_store.size()) {
         m_store.append(text);
         m_index.catchUp(m_store);
@@ -289,6 +296,7 @@ void ReceiveBox::replaceRange(qint64 pos, qint64 length, QStringView text)
         m_index.replaced(m_store, pos, length, text.size());
         m_spareValid = false;
     }
+    emit textReplaced(pos, length, text.size());
     m_anchor = m_caret = pos + text.size();
     m_wantedX = -1;
     updateScrollRange();

@@ -1,6 +1,7 @@
 #include "textview/ansi_parser.h"
 
-#include <QVarLengthArray>
+#include "textview/csi_params.h"
+
 
 #include <algorithm>
 
@@ -10,8 +11,6 @@ constexpr char16_t Esc = 0x1B;
 constexpr char16_t Bel = 0x07;
 constexpr char16_t Can = 0x18;
 constexpr char16_t Sub = 0x1A;
-// Parameters past this are as good as infinite, and cannot overflow.
-constexpr int MaxParam = 99999;
 
 bool isPrintable(char16_t c)
 {
@@ -21,40 +20,6 @@ bool isPrintable(char16_t c)
 bool isLineBreak(char16_t c)
 {
     return c == u'\n' || c == u'\r' || c == 0x0B || c == 0x0C;
-}
-
-// A parameter string as groups split at ';', each split at ':' into numbers; -1 where a number
-// is left out.
-using Group = QVarLengthArray<int, 6>;
-QVarLengthArray<Group, 8> parseParams(QStringView params)
-{
-    QVarLengthArray<Group, 8> groups;
-    groups.append(Group{-1});
-    for (const QChar ch : params) {
-        const char16_t c = ch.unicode();
-        if (c == u';') {
-            groups.append(Group{-1});
-        } else if (c == u':') {
-            groups.last().append(-1);
-        } else if (c >= u'0' && c <= u'9') {
-            int &v = groups.last().last();
-            v = qMin(MaxParam, (v < 0 ? 0 : v) * 10 + (c - u'0'));
-        }
-    }
-    return groups;
-}
-
-int param(QStringView params, int index, int fallback)
-{
-    const auto groups = parseParams(params);
-    if (index >= groups.size() || groups[index][0] < 0)
-        return fallback;
-    return groups[index][0];
-}
-
-bool isByte(int v)
-{
-    return v >= 0 && v <= 255;
 }
 
 } // namespace
@@ -301,10 +266,10 @@ void AnsiParser::dispatchCsi()
         return;
     switch (final) {
     case u'm':
-        sgr(params);
+        csi::applySgr(m_pen, csi::parse(params));
         break;
     case u'K': {
-        const int mode = param(params, 0, 0);
+        const int mode = csi::param(params, 0, 0);
         if (mode <= 2) {
             m_line.erase(mode);
             m_afterCR = false;
@@ -312,21 +277,21 @@ void AnsiParser::dispatchCsi()
         break;
     }
     case u'C':
-        m_line.moveBy(qMax(1, param(params, 0, 1)));
+        m_line.moveBy(qMax(1, csi::param(params, 0, 1)));
         m_afterCR = false;
         break;
     case u'D':
-        m_line.moveBy(-qMax(1, param(params, 0, 1)));
+        m_line.moveBy(-qMax(1, csi::param(params, 0, 1)));
         m_afterCR = false;
         break;
     case u'G':
     case u'`':
-        m_line.moveTo(qMax(1, param(params, 0, 1)) - 1);
+        m_line.moveTo(qMax(1, csi::param(params, 0, 1)) - 1);
         m_afterCR = false;
         break;
     case u'J': {
         // Erasing the screen below or above the cursor erases this line's part of it.
-        const int mode = param(params, 0, 0);
+        const int mode = csi::param(params, 0, 0);
         if (mode == 2 || mode == 3 || (mode == 0 && m_homed)) {
             clearScreen();
         } else if (mode <= 1) {
@@ -337,7 +302,7 @@ void AnsiParser::dispatchCsi()
     }
     case u'H':
     case u'f':
-        m_homed = param(params, 0, 1) <= 1 && param(params, 1, 1) <= 1;
+        m_homed = csi::param(params, 0, 1) <= 1 && csi::param(params, 1, 1) <= 1;
         break;
     case u's':
         m_savedColumn = m_line.column();
@@ -348,124 +313,6 @@ void AnsiParser::dispatchCsi()
         break;
     default:
         break;
-    }
-}
-
-void AnsiParser::sgr(QStringView params)
-{
-    const auto groups = parseParams(params);
-    for (qsizetype g = 0; g < groups.size(); ++g) {
-        const Group &sub = groups[g];
-        const int v = qMax(0, sub[0]);
-        if (v >= 30 && v <= 37) {
-            m_pen.fg = Pen::indexed(v - 30);
-        } else if (v >= 40 && v <= 47) {
-            m_pen.bg = Pen::indexed(v - 40);
-        } else if (v >= 90 && v <= 97) {
-            m_pen.fg = Pen::indexed(v - 90 + 8);
-        } else if (v >= 100 && v <= 107) {
-            m_pen.bg = Pen::indexed(v - 100 + 8);
-        } else if (v == 38 || v == 48 || v == 58) {
-            // 38;5;n and 38;2;r;g;b, or with colons 38:5:n, 38:2:r:g:b and 38:2:id:r:g:b.
-            quint32 colour = 0;
-            bool found = false;
-            if (sub.size() > 1) {
-                if (sub[1] == 5 && sub.size() >= 3 && isByte(sub[2])) {
-                    colour = Pen::indexed(sub[2]);
-                    found = true;
-                } else if (sub[1] == 2 && sub.size() >= 5) {
-                    const qsizetype first = sub.size() >= 6 ? 3 : 2;
-                    const int r = qMax(0, sub[first]);
-                    const int gr = qMax(0, sub[first + 1]);
-                    const int b = qMax(0, sub[first + 2]);
-                    if (isByte(r) && isByte(gr) && isByte(b)) {
-                        colour = Pen::rgb(r, gr, b);
-                        found = true;
-                    }
-                }
-            } else if (g + 1 < groups.size()) {
-                const int mode = groups[g + 1][0];
-                if (mode == 5 && g + 2 < groups.size()) {
-                    const int index = groups[g + 2][0];
-                    if (isByte(index)) {
-                        colour = Pen::indexed(index);
-                        found = true;
-                    }
-                    g += 2;
-                } else if (mode == 2 && g + 4 < groups.size()) {
-                    const int r = qMax(0, groups[g + 2][0]);
-                    const int gr = qMax(0, groups[g + 3][0]);
-                    const int b = qMax(0, groups[g + 4][0]);
-                    if (isByte(r) && isByte(gr) && isByte(b)) {
-                        colour = Pen::rgb(r, gr, b);
-                        found = true;
-                    }
-                    g += 4;
-                } else {
-                    // A colour this parser cannot read: the rest is not to be trusted.
-                    return;
-                }
-            }
-            if (found && v == 38)
-                m_pen.fg = colour;
-            else if (found && v == 48)
-                m_pen.bg = colour;
-        } else {
-            switch (v) {
-            case 0:
-                m_pen = Pen();
-                break;
-            case 1:
-                m_pen.attrs |= Pen::Bold;
-                break;
-            case 2:
-                m_pen.attrs |= Pen::Dim;
-                break;
-            case 3:
-                m_pen.attrs |= Pen::Italic;
-                break;
-            case 4:
-                // 4:0 is "no underline"; 4:1 to 4:5 are kinds of underline.
-                if (sub.size() > 1 && sub[1] == 0)
-                    m_pen.attrs &= ~Pen::Underline;
-                else
-                    m_pen.attrs |= Pen::Underline;
-                break;
-            case 7:
-                m_pen.attrs |= Pen::Reverse;
-                break;
-            case 9:
-                m_pen.attrs |= Pen::Strike;
-                break;
-            case 21:
-                m_pen.attrs |= Pen::Underline;
-                break;
-            case 22:
-                m_pen.attrs &= ~(Pen::Bold | Pen::Dim);
-                break;
-            case 23:
-                m_pen.attrs &= ~Pen::Italic;
-                break;
-            case 24:
-                m_pen.attrs &= ~Pen::Underline;
-                break;
-            case 27:
-                m_pen.attrs &= ~Pen::Reverse;
-                break;
-            case 29:
-                m_pen.attrs &= ~Pen::Strike;
-                break;
-            case 39:
-                m_pen.fg = Pen::Default;
-                break;
-            case 49:
-                m_pen.bg = Pen::Default;
-                break;
-            default:
-                // Blinking, hidden text, fonts: nothing the box shows.
-                break;
-            }
-        }
     }
 }
 

@@ -76,7 +76,6 @@ private:
     [[nodiscard]] bool controlInSequence(char16_t c);
     void abandon();
     void dispatchCsi();
-    void sgr(QStringView params);
     void clearScreen();
     void endLine(QStringView breakChars);
     void writeText(QStringView text);

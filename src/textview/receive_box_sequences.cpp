@@ -69,7 +69,9 @@ void ReceiveBox::applyBlock(const AnsiBlock &block, qint64 msecs)
             m_times.append(pos, msecs);
         m_store.append(block.text);
         m_index.catchUp(m_store);
-        if (!block.runs.empty()) {
+        // Rendered text brings its pens (none for line breaks alone, which keep the pen before
+        // them); stripped text has none.
+        if (m_sequences == ControlSequences::Rendered) {
             for (const AnsiBlock::Run &run : block.runs)
                 m_colours.append(pos + run.at, run.pen);
         } else if (!m_colours.isEmpty()) {

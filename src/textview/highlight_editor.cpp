@@ -77,6 +77,12 @@ HighlightEditor::HighlightEditor(QWidget *parent)
     connect(m_table, &QTableWidget::itemChanged, this, &HighlightEditor::itemChanged);
 }
 
+// A cell being edited is committed as the window closes, after the rules are gone.
+HighlightEditor::~HighlightEditor()
+{
+    disconnect(m_table, nullptr, this, nullptr);
+}
+
 void HighlightEditor::setRules(const HighlightRules &rules)
 {
     m_rules = rules;

@@ -19,6 +19,7 @@ public:
     enum Column { On, Pattern, Regex, MatchCase, WholeLine, Colour, Background, Bold, Columns };
 
     explicit HighlightEditor(QWidget *parent = nullptr);
+    ~HighlightEditor() override;
 
     void setRules(const HighlightRules &rules);
     [[nodiscard]] const HighlightRules &rules() const { return m_rules; }

@@ -287,7 +287,6 @@ void ReceiveBox::replaceRange(qint64 pos, qint64 length, QStringView text)
     if (length == 0 && text.isEmpty())
         return;
     m_times.replaced(pos, length, text.size(), m_store.size() - length + text.size());
-    replacedInMarks(pos, length, text.size());
     if (length == 0 && pos == m_store.size()) {
         m_store.append(text);
         m_index.catchUp(m_store);
@@ -296,6 +295,7 @@ void ReceiveBox::replaceRange(qint64 pos, qint64 length, QStringView text)
         m_index.replaced(m_store, pos, length, text.size());
         m_spareValid = false;
     }
+    replacedInMarks(pos, length, text.size());
     emit textReplaced(pos, length, text.size());
     m_anchor = m_caret = pos + text.size();
     m_wantedX = -1;

@@ -220,6 +220,15 @@ void TerminalLine::writeOne(QStringView units, int width, const Pen &pen)
         return;
     }
     const Cell first = cellAt(m_column);
+    // A progress bar writes most of its line again as it was: that changes nothing.
+    if (first.column == m_column && first.width == width &&
+        QStringView(m_text).sliced(first.index, first.end - first.index) == units &&
+        (!m_keepPens || penAt(first.index) == pen)) {
+        m_column += width;
+        m_hintIndex = first.end;
+        m_hintColumn = m_column;
+        return;
+    }
     const Cell last = width > 1 ? cellAt(m_column + width - 1) : first;
     const int to = last.width == 0 ? int(m_text.size()) : last.end;
     const int columnsEnd = last.width == 0 ? m_columns : last.column + last.width;

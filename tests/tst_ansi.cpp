@@ -263,6 +263,8 @@ void TestAnsi::lines_equalPyte_data()
     QTest::newRow("wide characters") << QByteArray("中文ab\b\bX\x1b[2D\x1b[1Cq\r\n");
     QTest::newRow("wide over narrow") << QByteArray("abcdef\r中文\r\n");
     QTest::newRow("combining mark") << QByteArray("e\xcc\x81x\rE\r\n");
+    QTest::newRow("many combining marks")
+        << QByteArray("a") + QByteArray("\xcc\x81").repeated(1000) + QByteArray("b\rX\r\n");
     QTest::newRow("erase screen below, in the line") << QByteArray("abcdef\x1b[2D\x1b[J\r\n");
     QTest::newRow("colours over a rewrite")
         << QByteArray("\x1b[31mred\x1b[0m plain\r\x1b[32mgreen\x1b[0m\r\n");

@@ -208,6 +208,10 @@ void TerminalLine::writeOne(QStringView units, int width, const Pen &pen)
 {
     if (m_column > m_columns)
         append(QString(m_column - m_columns, u' '), m_column - m_columns, Pen());
+    if (width == 0 && m_column == m_columns) {
+        append(units, 0, pen);
+        return;
+    }
     if (width == 0) {
         // A combining mark or control joins the character before the cursor.
         const Cell cell = cellAt(m_column);

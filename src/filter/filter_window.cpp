@@ -47,6 +47,8 @@ public:
         if (role != Qt::DisplayRole || index.row() >= m_total)
             return {};
         const qint64 pos = m_filter.row(index.row());
+        if (pos < 0)
+            return {};
         if (index.column() == 0) {
             const auto mark = m_box.arrivalTimes().firstIn(pos, pos + 1);
             return mark ? m_box.timeText(mark->msecs) : QString();

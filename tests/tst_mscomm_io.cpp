@@ -85,6 +85,7 @@ private slots:
     void output();
     void outputRefusals();
     void deviceLossKeepsReceivedBytes();
+    void lostBytesSurviveAReopen();
     void outputAfterHangUp();
     void streamIsGathered_data();
     void streamIsGathered();
@@ -364,6 +365,36 @@ void TestMSCommIo::deviceLossKeepsReceivedBytes()
     QCOMPARE(comm.setPortOpen(false), int(MSComm::NoError));
     QCOMPARE(comm.Output(QByteArray("x")), int(MSComm::PortNotOpen));
     QCOMPARE(comm.setPortOpen(true), int(MSComm::PortInvalid));
+}
+
+// The board comes back and is opened again before the window read what the lost one left: that
+// comes first, then the new connection's bytes. Only a close throws it away.
+void TestMSCommIo::lostBytesSurviveAReopen()
+{
+    BoardPort board;
+    QVERIFY(board.open());
+    auto &[pty, comm] = board;
+    comm.setInputMode(MSComm::comInputModeBinary);
+    QVERIFY(pty.write("crash dump"));
+    QTRY_COMPARE(comm.InBufferCount(), 10);
+    pty.closeMaster();
+    QTRY_VERIFY(!comm.PortOpen());
+
+    PseudoTerminal second;
+    comm.setPortResolver(ptyResolver({{1, second.slavePath()}}));
+    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    QVERIFY(second.write(" / boot"));
+    QTRY_COMPARE(comm.InBufferCount(), 17);
+    {
+        Reader reader(comm);
+        reader.read();
+        QTRY_COMPARE(reader.bytes, QByteArray("crash dump / boot"));
+    }
+
+    QVERIFY(second.write("left"));
+    QTRY_COMPARE(comm.InBufferCount(), 4);
+    QCOMPARE(comm.setPortOpen(false), int(MSComm::NoError));
+    QCOMPARE(comm.InBufferCount(), 0);
 }
 
 void TestMSCommIo::outputAfterHangUp()

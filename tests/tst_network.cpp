@@ -115,6 +115,9 @@ private slots:
     void windowTellsWhyAnOpenFailed_data();
     void windowTellsWhyAnOpenFailed();
     void windowReconnectsWhenTheServerIsBack();
+    void windowBacksOffFromAServerThatCloses_data();
+    void windowBacksOffFromAServerThatCloses();
+    void windowClosedWhileConnecting();
     void windowSendsControlLines();
 };
 
@@ -658,14 +661,87 @@ void TestNetwork::windowReconnectsWhenTheServerIsBack()
     server.kill();
     QTRY_VERIFY(!f.isOpen());
     QTRY_VERIFY(f.window->windowTitle().contains(QStringLiteral("等待 COM5 (") + server.address()));
-    // The user can still work the window while it waits.
-    f.control<MemoBox>("SendText")->setText(QStringLiteral("typed"));
+    // The user can still work the window while it waits: typing, and a send that finds the port
+    // closed.
+    auto *sendText = f.control<MemoBox>("SendText");
+    sendText->setText(QString());
+    QTest::keyClicks(sendText, QStringLiteral("typed"));
+    QCOMPARE(sendText->text(), QStringLiteral("typed"));
+    f.control<QPushButton>("ManSend")->click();
+    QCOMPARE(f.platform->messages.size(), 1);
+    QCOMPARE(f.platform->messages.takeFirst().text, QStringLiteral("请打开串口"));
     QTest::qWait(600);
     QVERIFY(server.start());
     QTRY_VERIFY_WITH_TIMEOUT(f.isOpen(), 10000);
     QVERIFY(!f.window->windowTitle().contains(QStringLiteral("等待")));
     QVERIFY(board.write("two\r\n"));
     QTRY_COMPARE(box->text(), QStringLiteral("one\r\ntwo\r\n"));
+    QVERIFY(f.platform->messages.isEmpty());
+}
+
+void TestNetwork::windowBacksOffFromAServerThatCloses_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::newRow("ser2net whose port another client holds") << "ser2net";
+    QTest::newRow("a server that accepts and closes at once") << "closing";
+}
+
+// A server that takes the connection and drops it at once, telling why: every attempt adds its
+// line to the box and the log, so the attempts come after pauses that keep doubling, and the title
+// quotes the line. Once the port is free, the window is back within the last pause.
+void TestNetwork::windowBacksOffFromAServerThatCloses()
+{
+    QFETCH(QString, server);
+    PseudoTerminal board;
+    std::unique_ptr<Ser2net> ser2net;
+    std::unique_ptr<ClosingServer> closing;
+    QTcpSocket holder;
+    QString address;
+    QString line;
+    if (server == QLatin1String("ser2net")) {
+        SKIP_WITHOUT_SER2NET();
+        ser2net = std::make_unique<Ser2net>(board.slavePath(), Ser2net::Mode::Rfc2217, false);
+        QVERIFY(ser2net->start());
+        holder.connectToHost(QHostAddress::LocalHost, ser2net->port());
+        QVERIFY(holder.waitForConnected());
+        QVERIFY(QTest::qWaitFor([&] { return holder.waitForReadyRead(100); }, 5000));
+        address = ser2net->address();
+        line = QStringLiteral("Port already in use");
+    } else {
+        line = QStringLiteral("Device open failure: No such file or directory");
+        closing = std::make_unique<ClosingServer>(line.toLatin1() + "\r\n");
+        address = closing->address();
+    }
+    NetworkWindow f(address);
+    f.open();
+    QTRY_VERIFY(f.window->windowTitle().contains(QStringLiteral("等待 COM5 (") + address));
+    auto *box = f.control<ReceiveBox>("RevText");
+    QTest::qWait(8000);
+    const qsizetype attempts = box->text().count(line);
+    QVERIFY2(attempts >= 3 && attempts <= 9, qPrintable(QString::number(attempts)));
+    QVERIFY2(f.window->windowTitle().endsWith(QStringLiteral("“%1”").arg(line)),
+             qPrintable(f.window->windowTitle()));
+    QVERIFY(f.platform->messages.isEmpty());
+    if (!ser2net)
+        return;
+    holder.abort();
+    QTRY_VERIFY_WITH_TIMEOUT(f.isOpen(), 10000);
+    QVERIFY(!f.window->windowTitle().contains(QStringLiteral("等待")));
+    QVERIFY(board.write("free\r\n"));
+    QTRY_VERIFY(box->text().endsWith(QStringLiteral("free\r\n")));
+}
+
+// The window closed while a user's open waits for a server that does not answer: the attempt
+// stops, and no message comes after the window is gone.
+void TestNetwork::windowClosedWhileConnecting()
+{
+    RecordingServer server(RecordingServer::Answer::Silent);
+    NetworkWindow f(server.address());
+    QTimer::singleShot(200, f.window.get(), [&f] { f.window->close(); });
+    f.open();
+    QVERIFY(!f.isOpen());
+    QVERIFY(!f.control<MSComm>("MSComm1")->opening());
+    QTest::qWait(100);
     QVERIFY(f.platform->messages.isEmpty());
 }
 

@@ -60,6 +60,16 @@ bool PseudoTerminal::waitForBacklog(int n, int timeoutMs) const
     return true;
 }
 
+bool PseudoTerminal::hangUp() const
+{
+    const int fd = ::open(m_slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool done = ::ioctl(fd, TIOCVHANGUP, 0) == 0;
+    ::close(fd);
+    return done;
+}
+
 PseudoTerminal::~PseudoTerminal()
 {
     closeMaster();

@@ -53,6 +53,9 @@ public:
 
     // Hang-up: the device vanishes, as when a USB adapter is pulled.
     void closeMaster();
+    // Hangs up every descriptor of the line (TIOCVHANGUP) while the device stays, as a USB
+    // adapter whose firmware resets does; false without the right to (it needs CAP_SYS_ADMIN).
+    bool hangUp() const;
 
 private:
     [[nodiscard]] QByteArray readUpTo(qsizetype limit);

@@ -2,6 +2,7 @@
 
 #include "settings/settings_file.h"
 
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
@@ -36,6 +37,11 @@ qint64 Platform::nowMsecs() const
     return QDateTime::currentMSecsSinceEpoch();
 }
 
+qint64 Platform::monotonicMsecs() const
+{
+    return QDeadlineTimer::current().deadline();
+}
+
 QString Platform::settingsPath() const
 {
     return SettingsFile::defaultPath();
@@ -68,6 +74,11 @@ int Platform::setControlLines(int fd, bool dtr, bool rts)
     if (wanted == lines)
         return 0;
     return ::ioctl(fd, TIOCMSET, &wanted) == 0 ? 0 : errno;
+}
+
+QList<identity::PortRecord> Platform::presentPorts()
+{
+    return identity::presentPorts();
 }
 
 QTcpSocket *Platform::tcpSocket()

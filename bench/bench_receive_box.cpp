@@ -6,10 +6,13 @@
 //   bench_receive_box FORM [WAY]   runs one form: hex, text80 or text4000; one way: plain
 //                                  (text without times), times (the times of lines and bursts
 //                                  kept, as the window does) or gutter (kept and shown)
+//   bench_receive_box colours      a 10 MB coloured ESP-IDF log, its sequences rendered against
+//                                  shown as they came, and 20 highlight rules drawn
 
 #include "settings/atomic_file.h"
 #include "textview/receive_box.h"
 
+#include "esp_idf_log.h"
 #include "resident.h"
 
 #include <QAccessible>
@@ -26,6 +29,7 @@
 #include <numeric>
 #include <vector>
 
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -282,12 +286,164 @@ int runForm(const QString &form, const QString &wayName)
     return 0;
 }
 
+double threadCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// A receive box as the window has it (see ShownBox), fed whole blocks of a stream.
+struct WindowBox
+{
+    explicit WindowBox(ReceiveBox::ControlSequences mode)
+    {
+        box.setControlSequences(mode);
+        QFont font = box.font();
+        font.setFamilies(
+            {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+        font.setPointSize(9);
+        box.setFont(font);
+        box.setGeometry(QRect(0, 0, 329, 209));
+        QObject::connect(&box, &ReceiveBox::Change, &box, [this] {
+            if (box.followsEnd())
+                box.setSelStart(box.length());
+        });
+        box.show();
+        for (int i = 0; i < 50; ++i)
+            QCoreApplication::processEvents();
+    }
+    ReceiveBox box;
+};
+
+// The same 10 MB of a coloured log along the path of the window's received blocks, sequences
+// rendered and shown as they came; what the colours cost in memory; and 20 highlight rules,
+// in a full repaint and as a share of a core beside a 1.2 MB/s stream of 80-character lines.
+int runColours()
+{
+    QTextStream out(stdout);
+    const QString log = espIdfLog(10 * MB, true);
+    QList<QString> blocks;
+    for (qsizetype at = 0; at < log.size(); at += BlockBytes)
+        blocks << log.mid(at, BlockBytes);
+    // Block by block into both boxes in turn, so that whatever else the machine does weighs
+    // on both alike.
+    WindowBox shown(ReceiveBox::ControlSequences::Shown);
+    WindowBox rendered(ReceiveBox::ControlSequences::Rendered);
+    std::vector<qint64> ns[2];
+    qint64 total[2] = {};
+    for (const QString &block : std::as_const(blocks)) {
+        for (WindowBox *w : {&shown, &rendered}) {
+            QElapsedTimer timer;
+            timer.start();
+            w->box.appendReceivedText(block, 1000);
+            QCoreApplication::processEvents();
+            const qint64 spent = timer.nsecsElapsed();
+            ns[w == &rendered].push_back(spent);
+            total[w == &rendered] += spent;
+        }
+    }
+    out << QStringLiteral("coloured ESP-IDF log, 10 MB in 4096-character blocks, appended and "
+                          "painted\n");
+    for (const int r : {0, 1})
+        out << QStringLiteral("  %1 %2 us median, %3 us mean; %4 MB/s\n")
+                   .arg(r ? QStringLiteral("rendered (解析)     ")
+                          : QStringLiteral("as it came (原样显示)"))
+                   .arg(median(ns[r]) / 1e3, 0, 'f', 1)
+                   .arg(mean(ns[r]) / 1e3, 0, 'f', 1)
+                   .arg(double(log.size()) / MB / (double(total[r]) / 1e9), 0, 'f', 1);
+    out << QStringLiteral("  rendered/shown  %1 x the cost of a block (median)\n")
+               .arg(median(ns[1]) / median(ns[0]), 0, 'f', 2);
+    AnsiParser parser;
+    QElapsedTimer parsing;
+    parsing.start();
+    qsizetype parsed = 0;
+    for (const QString &block : std::as_const(blocks))
+        parsed += parser.feed(block).text.size();
+    out << QStringLiteral("  parser alone    %1 MB/s (%2 us a block)\n")
+               .arg(double(log.size()) / MB / (double(parsing.nsecsElapsed()) / 1e9), 0, 'f', 1)
+               .arg(double(parsing.nsecsElapsed()) / 1e3 / double(blocks.size()), 0, 'f', 1);
+    const ReceiveBox &box = rendered.box;
+    out << QStringLiteral("  colours         %1 bytes a character (%2 runs, %3 kB for %4 MB of "
+                          "text)\n")
+               .arg(double(box.colourRuns().memoryBytes()) / double(box.length()), 0, 'f', 4)
+               .arg(box.colourRuns().count())
+               .arg(double(box.colourRuns().memoryBytes()) / 1024, 0, 'f', 1)
+               .arg(double(box.length()) / MB, 0, 'f', 1);
+
+    // 20 rules of the presets, drawn on a full screen of the 10 MB box, scrolled anywhere.
+    HighlightRules rules;
+    for (const highlightpresets::Preset &preset : highlightpresets::all())
+        rules.rules += preset.rules;
+    rules.rules = rules.rules.mid(0, 20);
+    WindowBox &drawn = rendered;
+    QRandomGenerator random(9);
+    double frame[2] = {};
+    for (const bool withRules : {false, true}) {
+        drawn.box.setHighlightRules(withRules ? rules : HighlightRules());
+        std::vector<qint64> ns;
+        for (int i = 0; i < 101; ++i) {
+            drawn.box.setSelStart(random.bounded(int(drawn.box.length())));
+            QElapsedTimer timer;
+            timer.start();
+            drawn.box.viewport()->repaint();
+            ns.push_back(timer.nsecsElapsed());
+        }
+        frame[withRules] = median(ns) / 1e6;
+    }
+    out << QStringLiteral("20 highlight rules\n  full repaint    %1 ms with them, %2 ms without\n")
+               .arg(frame[1], 0, 'f', 3)
+               .arg(frame[0], 0, 'f', 3);
+    HighlightMatcher matcher;
+    matcher.setRules(rules);
+    const QStringList sample = drawn.box.text().left(2 * MB).split(QStringLiteral("\r\n"));
+    qsizetype marked = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (const QString &line : sample)
+        marked += matcher.match(line).spans.size() + (matcher.match(line).lineRule >= 0);
+    out << QStringLiteral("  one line        %1 us for the 20 rules (%2 marks in %3 lines)\n")
+               .arg(double(timer.nsecsElapsed()) / 2e3 / double(sample.size()), 0, 'f', 2)
+               .arg(marked)
+               .arg(sample.size());
+
+    // 1.2 MB/s of 80-character lines for 5 seconds of the stream, drawn 30 times a second as
+    // the window paints: the processor time the rules add. Rounds with and without alternate,
+    // and the least of each counts, as other programs take the processor now and then.
+    const QString lines = espIdfLog(6 * MB, false);
+    double cpu[2] = {1e9, 1e9};
+    for (int round = 0; round < 6; ++round) {
+        const bool withRules = round % 2;
+        WindowBox streamed(ReceiveBox::ControlSequences::Shown);
+        streamed.box.setHighlightRules(withRules ? rules : HighlightRules());
+        const double before = threadCpuSeconds();
+        constexpr int Seconds = 5;
+        constexpr int BlocksPerSecond = 1'200'000 / BlockBytes;
+        for (int b = 0; b < Seconds * BlocksPerSecond; ++b) {
+            streamed.box.appendReceivedText(lines.mid(qsizetype(b) * BlockBytes, BlockBytes),
+                                            1000 + b);
+            if (b % (BlocksPerSecond / 30) == 0)
+                streamed.box.viewport()->repaint();
+        }
+        cpu[withRules] = qMin(cpu[withRules], (threadCpuSeconds() - before) / Seconds);
+    }
+    out << QStringLiteral("  at 1.2 MB/s     %1 % of a core with them, %2 % without: %3 % for "
+                          "the rules\n")
+               .arg(100 * cpu[1], 0, 'f', 2)
+               .arg(100 * cpu[0], 0, 'f', 2)
+               .arg(100 * (cpu[1] - cpu[0]), 0, 'f', 2);
+    out.flush();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc > 1) {
         QApplication app(argc, argv);
+        if (QString::fromLocal8Bit(argv[1]) == QLatin1String("colours"))
+            return runColours();
         return runForm(QString::fromLocal8Bit(argv[1]),
                        argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
     }
@@ -305,5 +461,9 @@ int main(int argc, char **argv)
                 return 1;
         }
     }
-    return 0;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("colours")});
+    child.waitForFinished(-1);
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
 }

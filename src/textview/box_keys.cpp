@@ -96,6 +96,14 @@ BoxKey boxKey(const QKeyEvent *e)
         if (e->matches(binding.key))
             return binding.action;
     }
+    // Ctrl+F2 sets or clears a bookmark, F2 and Shift+F2 go to the next and previous one.
+    if (e->key() == Qt::Key_F2) {
+        const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+        if (mods == Qt::ControlModifier)
+            return act(BoxKey::ToggleBookmark);
+        if (mods == Qt::NoModifier || mods == Qt::ShiftModifier)
+            return act(BoxKey::GoToBookmark, CaretStep::Char, mods == Qt::NoModifier);
+    }
     BoxKey zoom = act(BoxKey::Zoom);
     if (zoomKey(e, zoom.zoom))
         return zoom;

@@ -21,7 +21,9 @@ struct BoxKey
         Paste,
         Delete, // step (Char or Word) and forward
         InsertBreak,
-        InsertText, // the event's text
+        InsertText,     // the event's text
+        ToggleBookmark, // on the caret's line
+        GoToBookmark,   // forward to the next, or back to the previous
     };
     Kind kind = None;
     CaretStep step = CaretStep::Char;

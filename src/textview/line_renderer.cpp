@@ -7,8 +7,10 @@
 #include <QGlyphRun>
 #include <QPainter>
 #include <QTextLayout>
+#include <QTransform>
 #include <QtMath>
 
+#include <algorithm>
 #include <climits>
 
 LineRenderer::LineRenderer(const TextStore &store) : m_store(store) {}
@@ -23,6 +25,9 @@ void LineRenderer::setFont(const QFont &font)
     const QFontMetricsF metrics(m_font);
     m_lineHeight = qMax(1, qCeil(metrics.lineSpacing()));
     m_ascent = metrics.ascent();
+    m_underline = metrics.underlinePos();
+    m_strike = metrics.strikeOutPos();
+    m_lineWidth = qMax<qreal>(1, metrics.lineWidth());
     m_breakWidth = metrics.horizontalAdvance(QLatin1Char(' '));
     // Tab stops every eight average characters, as in a Windows edit box.
     const int tabPixels = 8 * qMax(1, qRound(metrics.averageCharWidth()));
@@ -71,6 +76,20 @@ void LineRenderer::draw(QPainter &painter, QPointF topLeft, qint64 start, qint64
         // Fallback fonts may have another ascent; keep every line on one baseline.
         textLine.setPosition(QPointF(0, m_ascent - textLine.ascent()));
         QList<QTextLayout::FormatRange> selections;
+        // Colours and lines only: anything that changes widths would move the characters off
+        // the places the line index gave them.
+        for (const Style &style : look.styles) {
+            if (style.to <= start || style.from >= end)
+                continue;
+            QTextCharFormat format;
+            format.setForeground(style.text);
+            if (style.background.isValid())
+                format.setBackground(style.background);
+            format.setFontUnderline(style.underline);
+            format.setFontStrikeOut(style.strike);
+            const int from = toLayout(style.from);
+            selections.append({from, toLayout(style.to) - from, format});
+        }
         if (selFrom < selTo) {
             QTextCharFormat selected;
             selected.setBackground(look.highlight);
@@ -91,9 +110,23 @@ void LineRenderer::draw(QPainter &painter, QPointF topLeft, qint64 start, qint64
         painter.fillRect(QRectF(topLeft.x() + caretX, topLeft.y(), 1, m_lineHeight), look.text);
 }
 
+namespace {
+
+// The first glyph of the characters from offset on.
+int glyphAt(const QVarLengthArray<int, 256> &offsets, qint64 offset)
+{
+    return int(std::lower_bound(offsets.begin(), offsets.end(), offset) - offsets.begin());
+}
+
+} // namespace
+
 void LineRenderer::drawFast(QPainter &painter, QPointF topLeft, qint64 start, qint64 end,
                             const FastLine &line, const Look &look) const
 {
+    if (!look.styles.isEmpty()) {
+        drawStyledFast(painter, topLeft, start, end, line, look);
+        return;
+    }
     const qint64 selFrom = qBound(start, look.selectionFrom, end);
     const qint64 selTo = qBound(start, look.selectionTo, end);
     const auto xOf = [&line](qint64 offset) { return line.x[int(offset)] / Units; };
@@ -103,16 +136,78 @@ void LineRenderer::drawFast(QPainter &painter, QPointF topLeft, qint64 start, qi
             QRectF(topLeft.x() + from, topLeft.y(), xOf(selTo - start) - from, m_lineHeight),
             look.highlight);
     }
-    const auto glyphAt = [&line](qint64 offset) {
-        return int(std::lower_bound(line.offsets.begin(), line.offsets.end(), offset) -
-                   line.offsets.begin());
-    };
-    const int selGlyphFrom = glyphAt(selFrom - start);
-    const int selGlyphTo = glyphAt(selTo - start);
+    const int selGlyphFrom = glyphAt(line.offsets, selFrom - start);
+    const int selGlyphTo = glyphAt(line.offsets, selTo - start);
     const QPointF origin(topLeft.x(), topLeft.y() + m_ascent);
     drawGlyphs(painter, origin, line, 0, selGlyphFrom, look.text);
     drawGlyphs(painter, origin, line, selGlyphFrom, selGlyphTo, look.highlightedText);
     drawGlyphs(painter, origin, line, selGlyphTo, int(line.glyphs.size()), look.text);
+}
+
+void LineRenderer::drawStyledFast(QPainter &painter, QPointF topLeft, qint64 start, qint64 end,
+                                  const FastLine &line, const Look &look) const
+{
+    const qint64 selFrom = qBound(start, look.selectionFrom, end);
+    const qint64 selTo = qBound(start, look.selectionTo, end);
+    const auto xOf = [&line, start](qint64 pos) { return line.x[int(pos - start)] / Units; };
+    QVarLengthArray<qint64, 32> cuts{start, end, selFrom, selTo};
+    for (const Style &style : look.styles) {
+        const qint64 from = qBound(start, style.from, end);
+        const qint64 to = qBound(start, style.to, end);
+        cuts.append(from);
+        cuts.append(to);
+        if (style.background.isValid() && from < to)
+            painter.fillRect(
+                QRectF(topLeft.x() + xOf(from), topLeft.y(), xOf(to) - xOf(from), m_lineHeight),
+                style.background);
+    }
+    if (selFrom < selTo)
+        painter.fillRect(QRectF(topLeft.x() + xOf(selFrom), topLeft.y(), xOf(selTo) - xOf(selFrom),
+                                m_lineHeight),
+                         look.highlight);
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    const QPointF origin(topLeft.x(), topLeft.y() + m_ascent);
+    const Style *style = look.styles.begin();
+    for (qsizetype k = 0; k + 1 < cuts.size(); ++k) {
+        const qint64 from = cuts[k];
+        const qint64 to = cuts[k + 1];
+        while (style != look.styles.end() && style->to <= from)
+            ++style;
+        const Style *here = style != look.styles.end() && style->from <= from ? style : nullptr;
+        const bool selected = from >= selFrom && to <= selTo && selFrom < selTo;
+        const QColor color = selected ? look.highlightedText : here ? here->text : look.text;
+        drawStyled(painter, origin, line, int(from - start), int(to - start), color, here);
+    }
+}
+
+void LineRenderer::drawStyled(QPainter &painter, QPointF origin, const FastLine &line, int from,
+                              int to, const QColor &color, const Style *style) const
+{
+    const int glyphFrom = glyphAt(line.offsets, from);
+    const int glyphTo = glyphAt(line.offsets, to);
+    if (style && style->italic) {
+        painter.save();
+        painter.translate(origin);
+        // Slanted about the baseline, so each character stays over its place.
+        painter.setTransform(QTransform(1, 0, -0.2, 1, 0, 0), true);
+        drawGlyphs(painter, QPointF(), line, glyphFrom, glyphTo, color);
+        if (style->bold)
+            drawGlyphs(painter, QPointF(1, 0), line, glyphFrom, glyphTo, color);
+        painter.restore();
+    } else {
+        drawGlyphs(painter, origin, line, glyphFrom, glyphTo, color);
+        if (style && style->bold)
+            drawGlyphs(painter, origin + QPointF(1, 0), line, glyphFrom, glyphTo, color);
+    }
+    if (!style || (!style->underline && !style->strike))
+        return;
+    const qreal left = origin.x() + line.x[from] / Units;
+    const qreal width = (line.x[to] - line.x[from]) / Units;
+    if (style->underline)
+        painter.fillRect(QRectF(left, origin.y() + m_underline, width, m_lineWidth), color);
+    if (style->strike)
+        painter.fillRect(QRectF(left, origin.y() - m_strike, width, m_lineWidth), color);
 }
 
 void LineRenderer::drawGlyphs(QPainter &painter, QPointF origin, const FastLine &line, int from,

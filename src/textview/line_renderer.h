@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QRawFont>
 #include <QStringView>
+#include <QTextLayout>
 #include <QTextOption>
 #include <QVarLengthArray>
 
@@ -14,7 +15,6 @@
 
 class CharWidths;
 class QPainter;
-class QTextLayout;
 class TextStore;
 
 // Draws one visual line of the receive box and maps between x and the positions on it. A line
@@ -25,6 +25,20 @@ class TextStore;
 class LineRenderer
 {
 public:
+    // How a stretch of a line is drawn when not in the plain text colour.
+    struct Style
+    {
+        qint64 from;
+        qint64 to;
+        QColor text;
+        // Invalid: no background of its own.
+        QColor background;
+        bool bold = false;
+        bool italic = false;
+        bool underline = false;
+        bool strike = false;
+    };
+
     // What a line shows besides its characters. Positions are in the store.
     struct Look
     {
@@ -42,6 +56,8 @@ public:
         QColor text;
         QBrush highlight;
         QColor highlightedText;
+        // In order and apart; the selection is drawn over them.
+        QVarLengthArray<Style, 8> styles;
     };
 
     explicit LineRenderer(const TextStore &store);
@@ -88,6 +104,13 @@ private:
                   const FastLine &line, const Look &look) const;
     void drawGlyphs(QPainter &painter, QPointF origin, const FastLine &line, int from, int to,
                     const QColor &color) const;
+    // Glyphs [from, to) in a style; bold and italic are drawn over the same places, so that the
+    // line keeps the widths it was wrapped with.
+    // Characters [from, to) of the line, as offsets in it.
+    void drawStyled(QPainter &painter, QPointF origin, const FastLine &line, int from, int to,
+                    const QColor &color, const Style *style) const;
+    void drawStyledFast(QPainter &painter, QPointF topLeft, qint64 start, qint64 end,
+                        const FastLine &line, const Look &look) const;
     // Lays out [start, end) on one line, with preedit inserted at offset preeditAt when given.
     void layOut(QTextLayout &layout, qint64 start, qint64 end, QStringView preedit = {},
                 int preeditAt = 0) const;
@@ -101,6 +124,9 @@ private:
     QTextOption m_option;
     int m_lineHeight = 1;
     qreal m_ascent = 0;
+    qreal m_underline = 1;
+    qreal m_strike = 3;
+    qreal m_lineWidth = 1;
     qreal m_breakWidth = 0;
     qint32 m_tabStop = 1;
 };

@@ -3,6 +3,7 @@
 #include "textview/box_keys.h"
 #include "textview/find_dialog.h"
 #include "textview/receive_box_accessible.h"
+#include "textview/receive_box_shared.h"
 #include "textview/scroll_bar.h"
 
 #include <QFontMetrics>
@@ -18,6 +19,8 @@
 #include <malloc.h>
 #endif
 
+using namespace boxshared;
+
 namespace {
 
 // glibc keeps the freed pages of a cleared capture for reuse; a user who clears a long capture
@@ -29,8 +32,6 @@ void releaseFreedMemory()
 #endif
 }
 
-constexpr int SideMargin = 4;
-constexpr int TopMargin = 2;
 constexpr int MinWrapWidth = 16;
 constexpr qreal Units = LineRenderer::Units;
 constexpr int ScrollBarRange = 10000;
@@ -39,17 +40,6 @@ constexpr int FillBand = 64;
 constexpr int BarSyncMs = 33;
 // Replacing a text this long gives its memory back to the system.
 constexpr qint64 LargeText = 4 << 20;
-
-// A block after this much silence starts a new burst.
-constexpr qint64 BurstGapMs = 100;
-// Between the times and the text.
-constexpr int GutterGap = 8;
-const QString NoTime = QStringLiteral("--:--:--.---");
-
-bool isBreak(char16_t c)
-{
-    return c == u'\n' || c == u'\r';
-}
 
 constexpr int MinFontPoints = 6;
 constexpr int MaxFontPoints = 72;
@@ -90,8 +80,11 @@ void ReceiveBox::setText(const QString &text)
     if (m_store.equals(text))
         return;
     const bool large = m_store.size() >= LargeText;
+    const qint64 oldSize = m_store.size();
     m_store.clear();
     m_times.clear();
+    const bool hadBookmarks = !m_bookmarks.isEmpty();
+    clearMarks();
     m_lastArrival = -1;
     const bool hadDropped = m_droppedBytes > 0;
     m_droppedBytes = 0;
@@ -99,6 +92,8 @@ void ReceiveBox::setText(const QString &text)
     m_spareValid = false;
     m_store.append(text);
     m_index.rebuild(m_store);
+    detachLine();
+    emit textReplaced(0, oldSize, m_store.size());
     if (large)
         releaseFreedMemory();
     m_anchor = m_caret = 0;
@@ -109,6 +104,8 @@ void ReceiveBox::setText(const QString &text)
     caretMoved();
     if (hadDropped)
         emit dropped();
+    if (hadBookmarks)
+        emit bookmarksChanged();
     const QScopedValueRollback<bool> replacing(m_replacing, true);
     emit Change();
 }
@@ -117,13 +114,27 @@ void ReceiveBox::appendText(QStringView piece)
 {
     if (piece.isEmpty())
         return;
+    const qint64 at = m_store.size();
     const qint64 changedLine = m_index.lineCount() - 1;
     const bool follow = followsEnd();
     m_store.append(piece);
     m_index.catchUp(m_store);
+    // Text that comes as it is after coloured text has no colour.
+    if (!m_colours.isEmpty())
+        m_colours.append(at, Pen());
+    appended(at, 0, piece.size(), changedLine, follow);
+}
+
+void ReceiveBox::appended(qint64 pos, qint64 removed, qint64 inserted, qint64 changedLine,
+                          bool follow)
+{
+    emit textReplaced(pos, removed, inserted);
     if (m_maxBytes > 0 && keptBytes() > m_maxBytes)
         dropOldest(follow);
-    m_notes->inserted(m_store.size() - piece.size(), piece.size());
+    if (removed > 0)
+        m_notes->reset();
+    else
+        m_notes->inserted(m_store.size() - inserted, inserted);
     // A view showing the end follows it, as a terminal does; the scroll bar then stays put. One
     // the user has scrolled away, or that holds a selection, stays where it is.
     if (follow)
@@ -165,7 +176,8 @@ void ReceiveBox::appendReceived(QStringView piece, qint64 msecs)
 void ReceiveBox::markLineStarts(QStringView piece, qint64 at, qint64 msecs)
 {
     const char16_t before = at > 0 ? m_store.at(at - 1) : u'\n';
-    bool lineStart = isBreak(before);
+    // A line rewritten from its start keeps the time it began at.
+    bool lineStart = isBreak(before) && !m_times.firstIn(at, at + 1);
     bool afterCR = before == u'\r';
     const char16_t *p = piece.utf16();
     const qsizetype n = piece.size();
@@ -205,54 +217,6 @@ void ReceiveBox::setTimestampsShown(bool shown)
     viewport()->update();
 }
 
-QString ReceiveBox::stampedText(qint64 from, qint64 to) const
-{
-    from = qBound<qint64>(0, from, m_store.size());
-    to = qBound<qint64>(from, to, m_store.size());
-    const QString text = m_store.mid(from, to - from);
-    QString out;
-    out.reserve(text.size() + text.size() / 4);
-    // The line (or burst) the range starts in gives the first piece its time.
-    std::optional<ArrivalTimes::Mark> stamp = m_times.lastAtOrBefore(from);
-    if (stamp && stamp->pos < from) {
-        bool broken = false;
-        m_store.forEachRun(stamp->pos, from, [&](const auto *run, qsizetype n) {
-            broken = std::any_of(run, run + n, [](auto c) { return isBreak(char16_t(c)); });
-            return !broken;
-        });
-        if (broken)
-            stamp.reset();
-    }
-    std::optional<ArrivalTimes::Mark> next = m_times.firstIn(from + 1, to);
-    qsizetype begin = 0;
-    const auto emitPiece = [&](qsizetype end) {
-        out += u'[';
-        out += stamp ? timeText(stamp->msecs) : NoTime;
-        out += QLatin1String("] ");
-        out += QStringView(text).mid(begin, end - begin);
-        begin = end;
-        stamp.reset();
-    };
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        if (next && next->pos == from + i) {
-            // A burst that began inside a line gets a line of its own.
-            if (begin < i) {
-                emitPiece(i);
-                out += u'\n';
-            }
-            stamp = next;
-            next = m_times.firstIn(from + i + 1, to);
-        }
-        const char16_t c = text.at(i).unicode();
-        if (c == u'\n' || (c == u'\r' && (i + 1 == n || text.at(i + 1) != u'\n')))
-            emitPiece(i + 1);
-    }
-    if (begin < n)
-        emitPiece(n);
-    return out;
-}
-
 void ReceiveBox::setMaxBytes(qint64 bytes)
 {
     m_maxBytes = qMax<qint64>(0, bytes);
@@ -266,7 +230,8 @@ void ReceiveBox::setMaxBytes(qint64 bytes)
 qint64 ReceiveBox::keptBytes() const
 {
     return m_store.memoryBytes() + m_index.memoryBytes() + m_spare.memoryBytes() +
-           m_times.count() * 8;
+           m_times.count() * 8 + m_colours.memoryBytes() + m_separators.memoryBytes() +
+           m_bookmarks.memoryBytes();
 }
 
 void ReceiveBox::dropOldest(bool follow)
@@ -301,6 +266,8 @@ void ReceiveBox::dropOldest(bool follow)
     m_spare.clear();
     m_spareValid = false;
     m_times.dropFront(cut, insideLine);
+    const bool hadBookmarks = !m_bookmarks.isEmpty() && m_bookmarks.positions().front() < cut;
+    dropFrontOfMarks(cut);
     m_droppedBytes += textBytes - m_store.memoryBytes();
     // A selection reaching into what went is cleared; otherwise caret and selection move along.
     if (qMin(m_anchor, m_caret) < cut) {
@@ -315,7 +282,10 @@ void ReceiveBox::dropOldest(bool follow)
     updateScrollRange();
     viewport()->update();
     m_notes->reset();
+    emit textReplaced(0, cut, 0);
     emit dropped();
+    if (hadBookmarks)
+        emit bookmarksChanged();
 }
 
 bool ReceiveBox::followsEnd() const
@@ -386,6 +356,7 @@ void ReceiveBox::paintEvent(QPaintEvent *e)
             QRect(dirty.left(), top, dirty.width(), qMin(FillBand, dirty.bottom() + 1 - top)),
             pal.brush(group, QPalette::Base));
 
+    m_textColours.setBox(pal.color(group, QPalette::Text), pal.color(group, QPalette::Base));
     LineRenderer::Look look;
     look.selectionFrom = selStart();
     look.selectionTo = look.selectionFrom + selLength();
@@ -408,49 +379,12 @@ void ReceiveBox::paintEvent(QPaintEvent *e)
         look.caretShown = caretHere && hasFocus() && m_caretOn && isEnabled();
         look.preedit = caretHere ? QStringView(m_preedit) : QStringView();
         look.preeditCursor = m_preeditCursor;
+        styleLine(painter, look, line, y);
         m_renderer.draw(painter, QPointF(textLeft(), y), m_index.lineStart(line), end, look);
     }
+    paintMarks(painter, group);
     if (m_gutter > 0)
         paintGutter(painter, dirty, group);
-}
-
-void ReceiveBox::paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group)
-{
-    const QPalette &pal = palette();
-    const int right = SideMargin + m_gutter - GutterGap / 2;
-    if (dirty.left() >= right)
-        return;
-    painter.fillRect(QRect(0, dirty.top(), right, dirty.height()),
-                     pal.brush(group, QPalette::AlternateBase));
-    const int lineHeight = m_renderer.lineHeight();
-    for (const GutterLabel &label : gutterLabels()) {
-        const int y = TopMargin + label.row * lineHeight;
-        if (y + lineHeight <= dirty.top() || y > dirty.bottom())
-            continue;
-        m_renderer.drawLabel(
-            painter, QPointF(SideMargin, y), label.text,
-            pal.color(group, label.open ? QPalette::PlaceholderText : QPalette::Text));
-    }
-}
-
-QList<ReceiveBox::GutterLabel> ReceiveBox::gutterLabels() const
-{
-    QList<GutterLabel> labels;
-    const qint64 size = m_store.size();
-    const std::optional<ArrivalTimes::Mark> last = m_times.lastAtOrBefore(size);
-    const bool lastOpen =
-        m_stamping == Stamping::Lines && size > 0 && !isBreak(m_store.at(size - 1));
-    const qint64 count = m_index.lineCount();
-    const int rows = visibleLineCount() + 1;
-    for (int row = 0; row < rows && m_top + row < count; ++row) {
-        const qint64 line = m_top + row;
-        const qint64 next = line + 1 < count ? m_index.lineStart(line + 1) : size + 1;
-        const std::optional<ArrivalTimes::Mark> mark =
-            m_times.firstIn(m_index.lineStart(line), next);
-        if (mark)
-            labels.append({row, timeText(mark->msecs), lastOpen && last->pos == mark->pos});
-    }
-    return labels;
 }
 
 void ReceiveBox::resizeEvent(QResizeEvent *e)

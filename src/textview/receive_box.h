@@ -1,8 +1,13 @@
 #pragma once
 
+#include "textview/ansi_parser.h"
 #include "textview/arrival_times.h"
 #include "textview/caret_moves.h"
+#include "textview/colour_runs.h"
+#include "textview/highlight_rules.h"
+#include "textview/line_marks.h"
 #include "textview/line_renderer.h"
+#include "textview/text_colours.h"
 #include "textview/text_store.h"
 #include "textview/wrap_index.h"
 
@@ -101,6 +106,39 @@ public:
 
     [[nodiscard]] QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
+    // What becomes of the ANSI control sequences in received text (receive_box_sequences.cpp):
+    // shown as they came, as the box always did; rendered (colours and styles, CR and BS
+    // overwriting within the line, a cleared screen marked between lines); or stripped, the
+    // same without colours. Text already in the box stays as it is.
+    enum class ControlSequences { Shown, Rendered, Stripped };
+    void setControlSequences(ControlSequences mode);
+    [[nodiscard]] ControlSequences controlSequences() const { return m_sequences; }
+    // Received text in character display, appended as the mode says, with its time. Returns it
+    // without its control sequences (as it came while they are shown), for the other readers of
+    // what arrives.
+    QString appendReceivedText(QStringView piece, qint64 msecs);
+    // The parser forgets any sequence under way and the pen, as after a file transfer.
+    void resetControlSequences();
+    // The pens of the text, and where a cleared screen began a new one.
+    [[nodiscard]] const ColourRuns &colourRuns() const { return m_colours; }
+    [[nodiscard]] const LineMarks &separators() const { return m_separators; }
+
+    // Rules that colour the lines drawn (receive_box_styles.cpp).
+    void setHighlightRules(const HighlightRules &rules);
+    [[nodiscard]] const HighlightRules &highlightRules() const { return m_highlighter.rules(); }
+
+    // Bookmarks on lines, at the line's first character (receive_box_marks.cpp): Ctrl+F2 on
+    // the caret's line, F2 and Shift+F2 to the next and previous.
+    [[nodiscard]] const LineMarks &bookmarks() const { return m_bookmarks; }
+    void toggleBookmark();
+    void goToBookmark(bool forward);
+    // Selects the line that holds pos and shows it: the view then stays on it while data
+    // arrives, as when the user reads back.
+    void revealLine(qint64 pos);
+
+    // The text as stored, for readers that go through it line by line (the filter window).
+    [[nodiscard]] const TextStore &store() const { return m_store; }
+
 signals:
     // Any change of the text, by the user or by the program.
     void Change();
@@ -112,6 +150,11 @@ signals:
     void timestampsShownChanged(bool shown);
     // The context menu is about to open with the box's own entries; more may be added.
     void contextMenuAboutToShow(QMenu *menu);
+    // The text's range [pos, pos + removed) became `inserted` characters: text appended or
+    // rewritten, edited, old lines dropped (at 0) or the whole text replaced.
+    void textReplaced(qint64 pos, qint64 removed, qint64 inserted);
+    // A bookmark was set or taken away by the user, or went with its line.
+    void bookmarksChanged();
 
 protected:
     bool event(QEvent *e) override;
@@ -134,11 +177,31 @@ protected:
 private:
     void setupFont();
     void markLineStarts(QStringView piece, qint64 at, qint64 msecs);
+    // After text was appended at pos, perhaps replacing `removed` characters there.
+    void appended(qint64 pos, qint64 removed, qint64 inserted, qint64 changedLine, bool follow);
+    void applyBlock(const AnsiBlock &block, qint64 msecs);
+    // The parser's line is no longer the end of the text as it gave it.
+    void detachLine();
     void dropOldest(bool follow);
+    // What the marks and pens do when old text goes or an edit replaces some.
+    void dropFrontOfMarks(qint64 cut);
+    void replacedInMarks(qint64 pos, qint64 removed, qint64 inserted);
     [[nodiscard]] qint64 keptBytes() const;
     [[nodiscard]] int gutterWidth() const;
     [[nodiscard]] int textLeft() const;
     void paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group);
+    // Separators, and bookmarks at the left edge while the gutter is hidden.
+    void paintMarks(QPainter &painter, QPalette::ColorGroup group);
+    // The rows on screen whose visual line holds one of the marks.
+    [[nodiscard]] QList<int> markedRows(const LineMarks &marks) const;
+    void clearMarks();
+    // The colours of the visual line [start, end), and the background of a whole highlighted
+    // line, drawn at y.
+    void styleLine(QPainter &painter, LineRenderer::Look &look, qint64 line, int y) const;
+    // The first character of the line (not the visual line) that holds visual line `line`.
+    [[nodiscard]] qint64 paragraphStart(qint64 line) const;
+    // The rules' result for the line that holds visual line `line`.
+    [[nodiscard]] const HighlightMatcher::Result &highlighted(qint64 line, qint64 *start) const;
     void rewrap();
     [[nodiscard]] qint32 wrapWidthFor(int viewportWidth) const;
     [[nodiscard]] qint64 maxTop() const;
@@ -207,6 +270,24 @@ private:
     qint64 m_droppedBytes = 0;
     // Width of the time gutter, 0 while hidden.
     int m_gutter = 0;
+
+    ControlSequences m_sequences = ControlSequences::Shown;
+    AnsiParser m_parser;
+    // Where the line the parser still writes begins in the store.
+    qint64 m_openFrom = 0;
+    ColourRuns m_colours;
+    LineMarks m_separators;
+    LineMarks m_bookmarks;
+    HighlightMatcher m_highlighter;
+    TextColours m_textColours;
+    // The rules' results for lines drawn lately, by where the line begins and ends.
+    struct Highlighted
+    {
+        qint64 start;
+        qint64 end;
+        HighlightMatcher::Result result;
+    };
+    mutable std::vector<Highlighted> m_highlighted;
 
     bool m_caretOn = true;
     QBasicTimer m_blink;

@@ -82,6 +82,12 @@ void ReceiveBox::keyPressEvent(QKeyEvent *e)
     case BoxKey::InsertText:
         replaceSelection(e->text());
         break;
+    case BoxKey::ToggleBookmark:
+        toggleBookmark();
+        break;
+    case BoxKey::GoToBookmark:
+        goToBookmark(key.forward);
+        break;
     }
     e->accept();
 }
@@ -289,6 +295,8 @@ void ReceiveBox::replaceRange(qint64 pos, qint64 length, QStringView text)
         m_index.replaced(m_store, pos, length, text.size());
         m_spareValid = false;
     }
+    replacedInMarks(pos, length, text.size());
+    emit textReplaced(pos, length, text.size());
     m_anchor = m_caret = pos + text.size();
     m_wantedX = -1;
     updateScrollRange();

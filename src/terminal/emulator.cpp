@@ -1,0 +1,347 @@
+#include "terminal/emulator.h"
+
+#include <vterm.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace term {
+
+namespace {
+
+Rgb toRgb(const VTermScreen *screen, VTermColor color)
+{
+    vterm_screen_convert_color_to_rgb(screen, &color);
+    return Rgb(color.rgb.red) << 16 | Rgb(color.rgb.green) << 8 | color.rgb.blue;
+}
+
+Cell toCell(const VTermScreen *screen, const VTermScreenCell &in, QString &marks)
+{
+    Cell cell;
+    marks.clear();
+    if (in.chars[0] == Cell::Continuation) {
+        cell.ch = Cell::Continuation;
+        cell.width = 0;
+    } else {
+        cell.ch = in.chars[0] ? char32_t(in.chars[0]) : U' ';
+        cell.width = in.width == 2 ? 2 : 1;
+        for (int i = 1; i < VTERM_MAX_CHARS_PER_CELL && in.chars[i]; ++i) {
+            const char32_t mark = in.chars[i];
+            marks += QString::fromUcs4(&mark, 1);
+        }
+    }
+    quint8 flags = 0;
+    if (in.attrs.bold)
+        flags |= Cell::Bold;
+    if (in.attrs.underline)
+        flags |= Cell::Underline;
+    if (in.attrs.italic)
+        flags |= Cell::Italic;
+    if (in.attrs.reverse)
+        flags |= Cell::Reverse;
+    if (in.attrs.strike)
+        flags |= Cell::Strike;
+    if (VTERM_COLOR_IS_DEFAULT_FG(&in.fg))
+        flags |= Cell::DefaultFg;
+    if (VTERM_COLOR_IS_DEFAULT_BG(&in.bg))
+        flags |= Cell::DefaultBg;
+    cell.flags = flags;
+    cell.fg = toRgb(screen, in.fg);
+    cell.bg = toRgb(screen, in.bg);
+    return cell;
+}
+
+VTermColor fromRgb(Rgb rgb, bool isDefault, uint8_t defaultFlag)
+{
+    VTermColor color;
+    vterm_color_rgb(&color, uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb));
+    if (isDefault)
+        color.type |= defaultFlag;
+    return color;
+}
+
+// A cell for libvterm to take back. Every width is 1 or 2 (libvterm steps by it), and the
+// characters end with a 0 inside the array.
+VTermScreenCell fromCell(const Cell &cell, const QString &marks)
+{
+    VTermScreenCell out{};
+    if (cell.ch == Cell::Continuation) {
+        out.chars[0] = uint32_t(-1);
+        out.width = 1;
+    } else {
+        out.chars[0] = cell.ch;
+        out.width = char(cell.width == 2 ? 2 : 1);
+        int n = 1;
+        for (const char32_t mark : marks.toUcs4()) {
+            if (n >= VTERM_MAX_CHARS_PER_CELL - 1)
+                break;
+            out.chars[n++] = mark;
+        }
+    }
+    out.attrs.bold = (cell.flags & Cell::Bold) != 0;
+    out.attrs.underline = (cell.flags & Cell::Underline) ? VTERM_UNDERLINE_SINGLE : 0;
+    out.attrs.italic = (cell.flags & Cell::Italic) != 0;
+    out.attrs.reverse = (cell.flags & Cell::Reverse) != 0;
+    out.attrs.strike = (cell.flags & Cell::Strike) != 0;
+    out.fg = fromRgb(cell.fg, cell.flags & Cell::DefaultFg, VTERM_COLOR_DEFAULT_FG);
+    out.bg = fromRgb(cell.bg, cell.flags & Cell::DefaultBg, VTERM_COLOR_DEFAULT_BG);
+    return out;
+}
+
+VTermKey vtermKey(Key key)
+{
+    switch (key) {
+    case Key::Up:
+        return VTERM_KEY_UP;
+    case Key::Down:
+        return VTERM_KEY_DOWN;
+    case Key::Left:
+        return VTERM_KEY_LEFT;
+    case Key::Right:
+        return VTERM_KEY_RIGHT;
+    case Key::Insert:
+        return VTERM_KEY_INS;
+    case Key::Delete:
+        return VTERM_KEY_DEL;
+    case Key::Home:
+        return VTERM_KEY_HOME;
+    case Key::End:
+        return VTERM_KEY_END;
+    case Key::PageUp:
+        return VTERM_KEY_PAGEUP;
+    case Key::PageDown:
+        return VTERM_KEY_PAGEDOWN;
+    case Key::BackTab:
+        return VTERM_KEY_TAB;
+    case Key::KeypadEnter:
+        return VTERM_KEY_KP_ENTER;
+    case Key::None:
+        return VTERM_KEY_NONE;
+    default:
+        break;
+    }
+    const int n = functionNumber(key);
+    return n >= 1 && n <= 12 ? VTermKey(VTERM_KEY_FUNCTION(n)) : VTERM_KEY_NONE;
+}
+
+} // namespace
+
+// libvterm's C callbacks, each handed the emulator as its user pointer.
+struct Emulator::Callbacks
+{
+    static Emulator *self(void *user) { return static_cast<Emulator *>(user); }
+
+    static void output(const char *bytes, size_t length, void *user)
+    {
+        self(user)->m_output.append(bytes, qsizetype(length));
+    }
+
+    static int damage(VTermRect rect, void *user)
+    {
+        self(user)->readRect(rect.start_row, rect.end_row, rect.start_col, rect.end_col);
+        return 1;
+    }
+
+    static int moveCursor(VTermPos pos, VTermPos, int visible, void *user)
+    {
+        ScreenModel &model = self(user)->m_model;
+        CursorState cursor = model.cursor();
+        cursor.row = pos.row;
+        cursor.column = pos.col;
+        cursor.visible = visible != 0;
+        model.setCursor(cursor);
+        return 1;
+    }
+
+    static int setTermProp(VTermProp prop, VTermValue *value, void *user)
+    {
+        ScreenModel &model = self(user)->m_model;
+        CursorState cursor = model.cursor();
+        switch (prop) {
+        case VTERM_PROP_CURSORVISIBLE:
+            cursor.visible = value->boolean != 0;
+            model.setCursor(cursor);
+            break;
+        case VTERM_PROP_CURSORSHAPE:
+            cursor.shape = value->number == VTERM_PROP_CURSORSHAPE_UNDERLINE
+                               ? CursorState::Underline
+                           : value->number == VTERM_PROP_CURSORSHAPE_BAR_LEFT ? CursorState::Bar
+                                                                              : CursorState::Block;
+            model.setCursor(cursor);
+            break;
+        case VTERM_PROP_REVERSE:
+            model.setReverseScreen(value->boolean != 0);
+            break;
+        case VTERM_PROP_ALTSCREEN:
+            model.setAltScreen(value->boolean != 0);
+            break;
+        default:
+            // The title, the icon name and mouse reports have no use on a serial console.
+            break;
+        }
+        return 1;
+    }
+
+    static int bell(void *user)
+    {
+        self(user)->m_bell = true;
+        return 1;
+    }
+
+    static int pushLine(int columns, const VTermScreenCell *cells, void *user)
+    {
+        Emulator *e = self(user);
+        Line line;
+        line.cells.resize(size_t(qMax(0, columns)));
+        QString marks;
+        for (int c = 0; c < columns; ++c) {
+            line.cells[size_t(c)] = toCell(e->m_screen, cells[c], marks);
+            if (!marks.isEmpty())
+                line.marks.insert(c, marks);
+        }
+        e->m_model.pushScrollback(std::move(line));
+        return 1;
+    }
+
+    static int popLine(int columns, VTermScreenCell *cells, void *user)
+    {
+        Line line;
+        if (!self(user)->m_model.popScrollback(line))
+            return 0;
+        for (int c = 0; c < columns; ++c)
+            cells[c] = fromCell(line.at(c), line.marks.value(c));
+        return 1;
+    }
+
+    static constexpr VTermScreenCallbacks screen = {
+        &damage,
+        nullptr, // moverect: a moved region is damage, read again once per write
+        &moveCursor, &setTermProp, &bell,
+        nullptr, // resize: the emulator resizes only when told to
+        &pushLine,   &popLine,
+    };
+};
+
+Emulator::Emulator(int rows, int columns, int lineLimit, QObject *parent)
+    : QObject(parent), m_vt(vterm_new(qMax(1, rows), qMax(1, columns))),
+      m_screen(vterm_obtain_screen(m_vt)), m_model(rows, columns, lineLimit)
+{
+    vterm_set_utf8(m_vt, 1);
+    vterm_output_set_callback(m_vt, &Callbacks::output, this);
+    vterm_screen_set_callbacks(m_screen, &Callbacks::screen, this);
+    // Changes are gathered into one rectangle until the end of each write: a stream that
+    // scrolls the screen a hundred times is read back once.
+    vterm_screen_set_damage_merge(m_screen, VTERM_DAMAGE_SCREEN);
+    vterm_screen_enable_altscreen(m_screen, 1);
+    vterm_screen_reset(m_screen, 1);
+    vterm_screen_flush_damage(m_screen);
+}
+
+Emulator::~Emulator()
+{
+    vterm_free(m_vt);
+}
+
+void Emulator::setLineLimit(int lines)
+{
+    m_model.setLineLimit(lines);
+    emit screenChanged();
+}
+
+void Emulator::clearScrollback()
+{
+    m_model.clearScrollback();
+    emit screenChanged();
+}
+
+template <typename F> QByteArray Emulator::capture(F f)
+{
+    QByteArray before = std::exchange(m_output, {});
+    f();
+    return std::exchange(m_output, std::move(before));
+}
+
+void Emulator::write(QByteArrayView utf8)
+{
+    const QList<qsizetype> cancels = m_strings.cancelPoints(utf8);
+    qsizetype from = 0;
+    for (const qsizetype at : cancels) {
+        vterm_input_write(m_vt, utf8.data() + from, size_t(at - from));
+        vterm_input_write(m_vt, &ControlStrings::Cancel, 1);
+        from = at;
+    }
+    vterm_input_write(m_vt, utf8.data() + from, size_t(utf8.size() - from));
+    afterInput();
+}
+
+void Emulator::resize(int rows, int columns)
+{
+    rows = qMax(1, rows);
+    columns = qMax(1, columns);
+    if (rows == m_model.rows() && columns == m_model.columns())
+        return;
+    m_model.resize(rows, columns);
+    vterm_set_size(m_vt, rows, columns);
+    VTermPos pos;
+    vterm_state_get_cursorpos(vterm_obtain_state(m_vt), &pos);
+    CursorState cursor = m_model.cursor();
+    cursor.row = pos.row;
+    cursor.column = pos.col;
+    m_model.setCursor(cursor);
+    // Everything is read again, whatever libvterm reported.
+    readRect(0, rows, 0, columns);
+    afterInput();
+}
+
+// Signals go out only once libvterm is done, so that a slot may write again.
+void Emulator::afterInput()
+{
+    vterm_screen_flush_damage(m_screen);
+    const QByteArray answer = std::exchange(m_output, {});
+    const bool rang = std::exchange(m_bell, false);
+    emit screenChanged();
+    if (!answer.isEmpty())
+        emit reply(answer);
+    if (rang)
+        emit bell();
+}
+
+void Emulator::readRect(int top, int bottom, int left, int right)
+{
+    top = std::clamp(top, 0, m_model.rows());
+    bottom = std::clamp(bottom, top, m_model.rows());
+    left = std::clamp(left, 0, m_model.columns());
+    right = std::clamp(right, left, m_model.columns());
+    VTermScreenCell in;
+    QString marks;
+    for (int r = top; r < bottom; ++r) {
+        for (int c = left; c < right; ++c) {
+            if (!vterm_screen_get_cell(m_screen, VTermPos{r, c}, &in))
+                continue;
+            const Cell cell = toCell(m_screen, in, marks);
+            m_model.setCell(r, c, cell, marks);
+        }
+    }
+    m_model.markDirty(top, bottom);
+}
+
+QByteArray Emulator::keyBytes(Key key, int modifiers)
+{
+    const VTermKey vkey = vtermKey(key);
+    if (vkey == VTERM_KEY_NONE)
+        return {};
+    return capture(
+        [&] { vterm_keyboard_key(m_vt, vkey, VTermModifier(modifiers & VTERM_ALL_MODS_MASK)); });
+}
+
+QByteArray Emulator::pasteStart()
+{
+    return capture([this] { vterm_keyboard_start_paste(m_vt); });
+}
+
+QByteArray Emulator::pasteEnd()
+{
+    return capture([this] { vterm_keyboard_end_paste(m_vt); });
+}
+
+} // namespace term

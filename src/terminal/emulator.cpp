@@ -22,8 +22,11 @@ Cell toCell(const VTermScreen *screen, const VTermScreenCell &in, QString &marks
     if (in.chars[0] == Cell::Continuation) {
         cell.ch = Cell::Continuation;
         cell.width = 0;
+    } else if (in.chars[0] == 0) {
+        // Erased. libvterm copies characters up to the first 0, so those after it are stale.
+        cell.width = in.width == 2 ? 2 : 1;
     } else {
-        cell.ch = in.chars[0] ? char32_t(in.chars[0]) : U' ';
+        cell.ch = char32_t(in.chars[0]);
         cell.width = in.width == 2 ? 2 : 1;
         for (int i = 1; i < VTERM_MAX_CHARS_PER_CELL && in.chars[i]; ++i) {
             const char32_t mark = in.chars[i];
@@ -263,14 +266,10 @@ template <typename F> QByteArray Emulator::capture(F f)
 
 void Emulator::write(QByteArrayView utf8)
 {
-    const QList<qsizetype> cancels = m_strings.cancelPoints(utf8);
-    qsizetype from = 0;
-    for (const qsizetype at : cancels) {
-        vterm_input_write(m_vt, utf8.data() + from, size_t(at - from));
-        vterm_input_write(m_vt, &ControlStrings::Cancel, 1);
-        from = at;
-    }
-    vterm_input_write(m_vt, utf8.data() + from, size_t(utf8.size() - from));
+    if (const std::optional<QByteArray> guarded = m_guard.filter(utf8))
+        vterm_input_write(m_vt, guarded->constData(), size_t(guarded->size()));
+    else
+        vterm_input_write(m_vt, utf8.data(), size_t(utf8.size()));
     afterInput();
 }
 

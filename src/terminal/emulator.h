@@ -1,8 +1,8 @@
 #pragma once
 
-#include "terminal/control_strings.h"
 #include "terminal/key_encoding.h"
 #include "terminal/screen_model.h"
+#include "terminal/sequence_guard.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -62,7 +62,7 @@ private:
     VTerm *m_vt;
     VTermScreen *m_screen;
     ScreenModel m_model;
-    ControlStrings m_strings;
+    SequenceGuard m_guard;
     QByteArray m_output;
     bool m_bell = false;
 };

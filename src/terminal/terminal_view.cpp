@@ -14,6 +14,8 @@
 #include <QScrollBar>
 #include <QTimerEvent>
 
+#include <utility>
+
 namespace {
 
 // Where the board set no colour: light grey on black, as on a terminal.
@@ -74,8 +76,20 @@ void TerminalView::resizeEvent(QResizeEvent *event)
     viewport()->update();
 }
 
+// Lines pushed into the scrollback keep a view that reads back on its text, at once, so that
+// the scroll bar and the user's next step start from where the text is.
 void TerminalView::screenChanged()
 {
+    const term::ScreenModel &screen = m_session->screen();
+    const qint64 pushed = screen.droppedLines() + screen.scrollbackCount();
+    const qint64 added = pushed - m_seenLines;
+    m_seenLines = pushed;
+    if (added != 0) {
+        m_linesMoved = true;
+        if (m_back > 0)
+            m_back = int(qMin<qint64>(m_back + added, screen.scrollbackCount()));
+    }
+    syncScrollBar();
     if (m_frame.isActive()) {
         m_pending = true;
         return;
@@ -98,19 +112,13 @@ void TerminalView::timerEvent(QTimerEvent *event)
     showChanges();
 }
 
-// Lines pushed into the scrollback meanwhile keep a view that reads back on its text.
 void TerminalView::showChanges()
 {
-    const term::ScreenModel &screen = m_session->screen();
     const term::Damage damage = m_session->emulator().takeDamage();
-    const qint64 pushed = screen.droppedLines() + screen.scrollbackCount();
-    const qint64 added = pushed - m_seenLines;
-    m_seenLines = pushed;
-    if (m_back > 0 && added != 0)
-        m_back = int(qMin<qint64>(m_back + added, screen.scrollbackCount()));
-    syncScrollBar();
+    const bool moved = std::exchange(m_linesMoved, false);
     if (m_back > 0) {
-        if (added != 0)
+        // Reading back: the screen's rows show only near the bottom, so all is drawn again.
+        if (moved || !damage.isEmpty())
             viewport()->update();
     } else if (!damage.isEmpty()) {
         const int h = m_look.cellHeight;

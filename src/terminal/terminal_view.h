@@ -83,6 +83,7 @@ private:
         {
             return a.line == b.line && a.column == b.column;
         }
+        friend bool operator!=(const Place &a, const Place &b) { return !(a == b); }
         friend bool operator<(const Place &a, const Place &b)
         {
             return a.line < b.line || (a.line == b.line && a.column < b.column);
@@ -114,5 +115,6 @@ private:
     QString m_preedit;
     QBasicTimer m_frame;
     bool m_pending = false;
+    bool m_linesMoved = false;
     bool m_syncingBar = false;
 };

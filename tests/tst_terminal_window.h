@@ -67,4 +67,6 @@ private slots:
     void scrollbackBounded();
     void badInput_data();
     void badInput();
+    void shrinkingTheWindow_data();
+    void shrinkingTheWindow();
 };

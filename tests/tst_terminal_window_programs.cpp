@@ -246,22 +246,31 @@ void TestTerminalWindow::badInput_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("gbk");
-    QTest::newRow("10 KB of CSI parameters")
-        << "\x1b[" + QByteArray(5120, '1').replace("1", "1;") + "m" << false;
-    QTest::newRow("10 KB OSC") << "\x1b]0;" + QByteArray(10240, 'A') + "\x07" << false;
-    QTest::newRow("10 KB DCS") << "\x1bP" + QByteArray(10240, 'q') + "\x1b\\" << false;
-    QTest::newRow("unterminated OSC") << QByteArray("\x1b]0;a title that never ends") << false;
-    QTest::newRow("unterminated DCS") << QByteArray("\x1bPq#0;2;0;0;0") << false;
-    QTest::newRow("NUL") << QByteArray("ab\0\0cd\0", 7) << false;
+    // What must not show: the parts of a sequence that were dropped.
+    QTest::addColumn<QString>("absent");
+    QByteArray separators;
+    for (int i = 0; i < 5120; ++i)
+        separators += "1;";
+    QTest::newRow("10 KB of CSI parameters") << "\x1b[" + separators + "m" << false << "1;1";
+    QTest::newRow("CSI after intermediates, 19 separators")
+        << QByteArray("\x1b((([;;;;;;;;;;;;;;;;;;;`") << false << ";;";
+    QTest::newRow("repeat before any text") << QByteArray("\x1b[4b") << false << "";
+    QTest::newRow("repeat after a combining mark") << QByteArray("\xcc\x81\x1b[4b") << false << "";
+    QTest::newRow("10 KB OSC") << "\x1b]0;" + QByteArray(10240, 'A') + "\x07" << false << "AAA";
+    QTest::newRow("10 KB DCS") << "\x1bP" + QByteArray(10240, 'q') + "\x1b\\" << false << "qqq";
+    QTest::newRow("unterminated OSC")
+        << QByteArray("\x1b]0;a title that never ends") << false << "title";
+    QTest::newRow("unterminated DCS") << QByteArray("\x1bPq#0;2;0;0;0") << false << "#0";
+    QTest::newRow("NUL") << QByteArray("ab\0\0cd\0", 7) << false << "";
     QTest::newRow("invalid UTF-8")
-        << QByteArray("\xff\xfe\xc3\x28\xe2\x82\xed\xa0\x80\xc0\x80\xf0\x9f\x98") << false;
-    QTest::newRow("10 KB of ESC") << QByteArray(10240, '\x1b') << false;
+        << QByteArray("\xff\xfe\xc3\x28\xe2\x82\xed\xa0\x80\xc0\x80\xf0\x9f\x98") << false << "";
+    QTest::newRow("10 KB of ESC") << QByteArray(10240, '\x1b') << false << "";
     QTest::newRow("huge numbers") << QByteArray("\x1b[99999999999999999999;99999999999H"
                                                 "\x1b[99999999999999999999@\x1b[9999999L")
-                                  << false;
-    QTest::newRow("invalid GBK") << QByteArray("\x81\x30\xff\xfe\x80\x81") << true;
-    QTest::newRow("random bytes") << pseudoRandomBytes(4096) << false;
-    QTest::newRow("random bytes as GBK") << pseudoRandomBytes(4096, 7) << true;
+                                  << false << "";
+    QTest::newRow("invalid GBK") << QByteArray("\x81\x30\xff\xfe\x80\x81") << true << "";
+    QTest::newRow("random bytes") << pseudoRandomBytes(4096) << false << "";
+    QTest::newRow("random bytes as GBK") << pseudoRandomBytes(4096, 7) << true << "";
 }
 
 // Whole, and again one byte at a time: no crash, no hang, and text after it shows.
@@ -269,6 +278,7 @@ void TestTerminalWindow::badInput()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(bool, gbk);
+    QFETCH(QString, absent);
     const QByteArray after("\r\nlater text\r\n");
     for (const bool bytewise : {false, true}) {
         TerminalFixture f;
@@ -282,6 +292,41 @@ void TestTerminalWindow::badInput()
             f.window->receive(after);
         }
         QVERIFY2(f.shows(QStringLiteral("later text")), qPrintable(f.screenText()));
+        if (!absent.isEmpty())
+            QVERIFY2(!f.shows(absent), qPrintable(f.screenText()));
         QVERIFY(f.view()->grab().width() > 0);
     }
+}
+
+void TestTerminalWindow::shrinkingTheWindow_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("text below the cursor")
+        << QByteArray("\x1b[30;1Hbottom line\x1b[H") << QByteArray("after");
+    QTest::newRow("saved cursor outside") << QByteArray("\x1b[30;70H\x1b"
+                                                        "7\x1b[H")
+                                          << QByteArray("\x1b"
+                                                        "8after");
+    QTest::newRow("alternate screen")
+        << QByteArray("\x1b[?1049h\x1b[30;70Hx\x1b[H") << QByteArray("after");
+}
+
+// A full-screen program drew near the bottom and the user makes the window smaller: what the
+// board prints next shows, inside the screen.
+void TestTerminalWindow::shrinkingTheWindow()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    TerminalFixture f;
+    const term::RowLook &look = f.view()->look();
+    f.window->resize(100 * look.cellWidth, 40 * look.cellHeight);
+    QTRY_VERIFY(f.screen().rows() >= 30);
+    f.window->receive(before);
+    f.window->resize(20 * look.cellWidth, 8 * look.cellHeight);
+    QTRY_VERIFY(f.screen().rows() < 8);
+    f.window->receive(after);
+    QVERIFY2(f.shows(QStringLiteral("after")), qPrintable(f.screenText()));
+    QVERIFY(f.screen().cursor().row < f.screen().rows());
+    QVERIFY(f.takeSent().isEmpty());
 }

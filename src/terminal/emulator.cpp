@@ -279,10 +279,27 @@ void Emulator::resize(int rows, int columns)
     columns = qMax(1, columns);
     if (rows == m_model.rows() && columns == m_model.columns())
         return;
+    const bool shrunk = rows < m_model.rows() || columns < m_model.columns();
     m_model.resize(rows, columns);
     vterm_set_size(m_vt, rows, columns);
+    // libvterm 0.1.4 can leave the cursor above the screen when a shrink pushes the lines below
+    // it off the top, and keeps a saved cursor (DECSC) that no longer fits: the next character
+    // written there lands outside its buffers. Such a cursor goes home, and the saved one
+    // becomes the cursor's place. A sequence the board had under way is lost with it.
     VTermPos pos;
     vterm_state_get_cursorpos(vterm_obtain_state(m_vt), &pos);
+    QByteArray repair;
+    if (pos.row < 0 || pos.row >= rows || pos.col < 0 || pos.col >= columns)
+        repair += "\x1b[H";
+    if (shrunk)
+        repair += "\x1b"
+                  "7";
+    if (!repair.isEmpty()) {
+        repair.prepend(SequenceGuard::Cancel);
+        vterm_input_write(m_vt, repair.constData(), size_t(repair.size()));
+        m_guard.reset();
+        vterm_state_get_cursorpos(vterm_obtain_state(m_vt), &pos);
+    }
     CursorState cursor = m_model.cursor();
     cursor.row = pos.row;
     cursor.column = pos.col;

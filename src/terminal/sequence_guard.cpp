@@ -20,7 +20,32 @@ bool isFinal(char c)
     return c >= 0x40 && c <= 0x7e;
 }
 
+bool hasPrintableAscii(const char *from, const char *to)
+{
+    for (; from < to; ++from) {
+        if (*from >= 0x20 && *from < 0x7f)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+// After ESC, as libvterm 0.1.4 reads it: intermediates, controls and bytes outside ASCII leave
+// the escape open, and [, ] and P begin a CSI, an OSC and a DCS even after intermediates.
+void SequenceGuard::escapeByte(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    m_state = State::Escape;
+    if (c == '[') {
+        m_state = State::Csi;
+        m_separators = 0;
+    } else if (c == ']' || c == 'P') {
+        m_state = State::String;
+    } else if (u >= 0x30 && u < 0x7f) {
+        m_state = State::Normal;
+    }
+}
 
 std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
 {
@@ -41,9 +66,12 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
         if (m_state == State::Normal) {
             // Most of a stream is text: on to the next ESC at once.
             const void *esc = std::memchr(data + i, Esc, size_t(size - i));
+            const char *text = esc ? static_cast<const char *>(esc) : data + size;
+            if (!m_printed)
+                m_printed = hasPrintableAscii(data + i, text);
             if (!esc)
                 break;
-            i = static_cast<const char *>(esc) - data;
+            i = text - data;
             m_state = State::Escape;
             continue;
         }
@@ -61,16 +89,7 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
         case State::Normal:
             break;
         case State::Escape:
-            // The emulator takes OSC (ESC ]) and DCS (ESC P) as strings; controls inside an
-            // escape do not end it.
-            if (c == '[') {
-                m_state = State::Csi;
-                m_separators = 0;
-            } else if (c == ']' || c == 'P') {
-                m_state = State::String;
-            } else if (c != Esc && static_cast<unsigned char>(c) >= 0x20) {
-                m_state = State::Normal;
-            }
+            escapeByte(c);
             break;
         case State::Csi:
             if (c == ';' || c == ':') {
@@ -82,6 +101,10 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
             } else if (c == Esc) {
                 m_state = State::Escape;
             } else if (isFinal(c)) {
+                if (c == 'b' && !m_printed) {
+                    edit(i).append(Cancel);
+                    copiedTo = i + 1;
+                }
                 m_state = State::Normal;
             }
             break;
@@ -104,14 +127,11 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
                 m_state = State::StringEscape;
             break;
         case State::StringEscape:
-            // ESC \ ends the string; anything else ends it too and begins an escape.
-            m_state = c == '\\' ? State::Normal : State::Escape;
-            if (c == '[') {
-                m_state = State::Csi;
-                m_separators = 0;
-            } else if (c == ']' || c == 'P') {
-                m_state = State::String;
-            }
+            // ESC \ ends the string; anything else ends it too, and the ESC begins a sequence.
+            if (c == '\\')
+                m_state = State::Normal;
+            else
+                escapeByte(c);
             break;
         }
     }

@@ -3,19 +3,46 @@
 #include <vterm.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace term {
 
 namespace {
 
-Rgb toRgb(const VTermScreen *screen, VTermColor color)
+// Converts libvterm's colours, remembering the last of each: neighbouring cells mostly share
+// theirs.
+class Colors
 {
-    vterm_screen_convert_color_to_rgb(screen, &color);
-    return Rgb(color.rgb.red) << 16 | Rgb(color.rgb.green) << 8 | color.rgb.blue;
-}
+public:
+    explicit Colors(const VTermScreen *screen) : m_screen(screen) {}
 
-Cell toCell(const VTermScreen *screen, const VTermScreenCell &in, QString &marks)
+    Rgb fg(const VTermColor &color) { return convert(color, m_fg); }
+    Rgb bg(const VTermColor &color) { return convert(color, m_bg); }
+
+private:
+    struct Last
+    {
+        VTermColor color{};
+        Rgb rgb = 0;
+        bool known = false;
+    };
+    Rgb convert(const VTermColor &color, Last &last)
+    {
+        if (last.known && std::memcmp(&color, &last.color, sizeof color) == 0)
+            return last.rgb;
+        VTermColor rgb = color;
+        vterm_screen_convert_color_to_rgb(m_screen, &rgb);
+        last = {color, Rgb(rgb.rgb.red) << 16 | Rgb(rgb.rgb.green) << 8 | rgb.rgb.blue, true};
+        return last.rgb;
+    }
+
+    const VTermScreen *m_screen;
+    Last m_fg;
+    Last m_bg;
+};
+
+Cell toCell(Colors &colors, const VTermScreenCell &in, QString &marks)
 {
     Cell cell;
     marks.clear();
@@ -49,8 +76,8 @@ Cell toCell(const VTermScreen *screen, const VTermScreenCell &in, QString &marks
     if (VTERM_COLOR_IS_DEFAULT_BG(&in.bg))
         flags |= Cell::DefaultBg;
     cell.flags = flags;
-    cell.fg = toRgb(screen, in.fg);
-    cell.bg = toRgb(screen, in.bg);
+    cell.fg = colors.fg(in.fg);
+    cell.bg = colors.bg(in.bg);
     return cell;
 }
 
@@ -89,6 +116,13 @@ VTermScreenCell fromCell(const Cell &cell, const QString &marks)
     out.fg = fromRgb(cell.fg, cell.flags & Cell::DefaultFg, VTERM_COLOR_DEFAULT_FG);
     out.bg = fromRgb(cell.bg, cell.flags & Cell::DefaultBg, VTERM_COLOR_DEFAULT_BG);
     return out;
+}
+
+// Erased or a space, with no background, reverse, underline or strike: what Cell::isBlank is.
+bool isBlank(const VTermScreenCell &cell)
+{
+    return (cell.chars[0] == 0 || cell.chars[0] == ' ') && VTERM_COLOR_IS_DEFAULT_BG(&cell.bg) &&
+           !cell.attrs.reverse && !cell.attrs.underline && !cell.attrs.strike;
 }
 
 VTermKey vtermKey(Key key)
@@ -141,7 +175,7 @@ struct Emulator::Callbacks
 
     static int damage(VTermRect rect, void *user)
     {
-        self(user)->readRect(rect.start_row, rect.end_row, rect.start_col, rect.end_col);
+        self(user)->changed({rect.start_row, rect.end_row, rect.start_col, rect.end_col});
         return 1;
     }
 
@@ -191,14 +225,20 @@ struct Emulator::Callbacks
         return 1;
     }
 
+    // Cells past the last one with anything to show are not converted: the model reads a line
+    // as blank past its end.
     static int pushLine(int columns, const VTermScreenCell *cells, void *user)
     {
         Emulator *e = self(user);
-        Line line;
-        line.cells.resize(size_t(qMax(0, columns)));
+        int used = qMax(0, columns);
+        while (used > 0 && isBlank(cells[used - 1]))
+            --used;
+        Line line = e->m_model.recycledLine();
+        line.cells.resize(size_t(used));
         QString marks;
-        for (int c = 0; c < columns; ++c) {
-            line.cells[size_t(c)] = toCell(e->m_screen, cells[c], marks);
+        Colors colors(e->m_screen);
+        for (int c = 0; c < used; ++c) {
+            line.cells[size_t(c)] = toCell(colors, cells[c], marks);
             if (!marks.isEmpty())
                 line.marks.insert(c, marks);
         }
@@ -305,7 +345,7 @@ void Emulator::resize(int rows, int columns)
     cursor.column = pos.col;
     m_model.setCursor(cursor);
     // Everything is read again, whatever libvterm reported.
-    readRect(0, rows, 0, columns);
+    changed({0, rows, 0, columns});
     afterInput();
 }
 
@@ -322,23 +362,51 @@ void Emulator::afterInput()
         emit bell();
 }
 
-void Emulator::readRect(int top, int bottom, int left, int right)
+void Emulator::changed(const Rect &rect)
 {
-    top = std::clamp(top, 0, m_model.rows());
-    bottom = std::clamp(bottom, top, m_model.rows());
-    left = std::clamp(left, 0, m_model.columns());
-    right = std::clamp(right, left, m_model.columns());
+    if (m_changed.top >= m_changed.bottom || m_changed.left >= m_changed.right) {
+        m_changed = rect;
+        return;
+    }
+    m_changed.top = qMin(m_changed.top, rect.top);
+    m_changed.bottom = qMax(m_changed.bottom, rect.bottom);
+    m_changed.left = qMin(m_changed.left, rect.left);
+    m_changed.right = qMax(m_changed.right, rect.right);
+}
+
+void Emulator::readChanged() const
+{
+    const int top = std::clamp(m_changed.top, 0, m_model.rows());
+    const int bottom = std::clamp(m_changed.bottom, top, m_model.rows());
+    const int left = std::clamp(m_changed.left, 0, m_model.columns());
+    const int right = std::clamp(m_changed.right, left, m_model.columns());
+    m_changed = {};
+    if (top >= bottom || left >= right)
+        return;
     VTermScreenCell in;
     QString marks;
+    Colors colors(m_screen);
     for (int r = top; r < bottom; ++r) {
         for (int c = left; c < right; ++c) {
             if (!vterm_screen_get_cell(m_screen, VTermPos{r, c}, &in))
                 continue;
-            const Cell cell = toCell(m_screen, in, marks);
+            const Cell cell = toCell(colors, in, marks);
             m_model.setCell(r, c, cell, marks);
         }
     }
     m_model.markDirty(top, bottom);
+}
+
+const ScreenModel &Emulator::screen() const
+{
+    readChanged();
+    return m_model;
+}
+
+Damage Emulator::takeDamage()
+{
+    readChanged();
+    return m_model.takeDamage();
 }
 
 QByteArray Emulator::keyBytes(Key key, int modifiers)

@@ -26,9 +26,19 @@ public:
     Emulator(const Emulator &) = delete;
     Emulator &operator=(const Emulator &) = delete;
 
-    [[nodiscard]] const ScreenModel &screen() const { return m_model; }
+    // The screen, its cells read from libvterm where they changed since the last look: a stream
+    // scrolling the screen hundreds of times between two frames is read once.
+    [[nodiscard]] const ScreenModel &screen() const;
     // The rows changed since the last call (a view takes them once a frame).
-    [[nodiscard]] Damage takeDamage() { return m_model.takeDamage(); }
+    [[nodiscard]] Damage takeDamage();
+    // What is known without reading cells: the screen's rows, and the lines pushed into the
+    // scrollback, ever and kept now.
+    [[nodiscard]] int rows() const { return m_model.rows(); }
+    [[nodiscard]] qsizetype scrollbackCount() const { return m_model.scrollbackCount(); }
+    [[nodiscard]] qint64 linesPushed() const
+    {
+        return m_model.droppedLines() + m_model.scrollbackCount();
+    }
     void setLineLimit(int lines);
     void clearScrollback();
 
@@ -56,12 +66,24 @@ private:
 
     // Runs f with libvterm's output collected, and returns it.
     template <typename F> QByteArray capture(F f);
-    void readRect(int top, int bottom, int left, int right);
+    // Reads the changed rectangle into the model.
+    void readChanged() const;
     void afterInput();
+
+    // Changed cells are read when the screen is looked at.
+    struct Rect
+    {
+        int top = 0;
+        int bottom = 0;
+        int left = 0;
+        int right = 0;
+    };
+    void changed(const Rect &rect);
 
     VTerm *m_vt;
     VTermScreen *m_screen;
-    ScreenModel m_model;
+    mutable ScreenModel m_model;
+    mutable Rect m_changed;
     SequenceGuard m_guard;
     QByteArray m_output;
     bool m_bell = false;

@@ -1,6 +1,7 @@
 #include "terminal/row_painter.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QPainter>
 
 #include <cmath>
@@ -31,9 +32,11 @@ Colors cellColors(const Cell &cell, const RowLook &look, bool selected, bool rev
     return c;
 }
 
-bool isAsciiGraphic(char32_t c)
+// The glyph of an ASCII character in face, or 0 where the character is not plain ASCII or the
+// font lacks it.
+quint32 asciiGlyph(const RowLook::Face &face, char32_t c)
 {
-    return c >= 0x20 && c < 0x7f;
+    return c >= 0x20 && c < 0x7f ? face.ascii[c - 0x20] : 0;
 }
 
 // Cells drawn by the same call share colours and attributes.
@@ -48,16 +51,23 @@ bool sameStyle(const Cell &a, const Cell &b)
 RowLook RowLook::forFont(const QFont &font)
 {
     RowLook look;
-    look.font = font;
-    look.bold = font;
-    look.bold.setBold(true);
+    for (int i = 0; i < int(look.faces.size()); ++i) {
+        Face &face = look.faces[size_t(i)];
+        face.font = font;
+        face.font.setBold(i & 1);
+        face.font.setItalic(i & 2);
+        face.raw = QRawFont::fromFont(face.font);
+        QString ascii;
+        for (char16_t c = 0x20; c < 0x7f; ++c)
+            ascii += QChar(c);
+        const QList<quint32> glyphs = face.raw.glyphIndexesForString(ascii);
+        for (qsizetype c = 0; c < glyphs.size() && c < qsizetype(face.ascii.size()); ++c)
+            face.ascii[size_t(c)] = glyphs[c];
+    }
     const QFontMetricsF metrics(font);
-    const qreal advance = metrics.horizontalAdvance(QLatin1Char('M'));
-    look.cellWidth = qMax(1, int(std::ceil(advance)));
+    look.cellWidth = qMax(1, int(std::ceil(metrics.horizontalAdvance(QLatin1Char('M')))));
     look.cellHeight = qMax(1, int(std::ceil(metrics.height())));
     look.ascent = int(std::ceil(metrics.ascent()));
-    look.runsFit = advance == look.cellWidth;
-    look.boldRunsFit = QFontMetricsF(look.bold).horizontalAdvance(QLatin1Char('M')) == advance;
     return look;
 }
 
@@ -80,6 +90,8 @@ void paintRow(QPainter &painter, int y, const Line &line, int columns, const Row
     }
 
     const int lastCell = qMin(columns, int(line.cells.size()));
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
     for (int c = 0; c < lastCell;) {
         const Cell &cell = line.cells[size_t(c)];
         if (cell.ch == Cell::Continuation ||
@@ -88,34 +100,35 @@ void paintRow(QPainter &painter, int y, const Line &line, int columns, const Row
             continue;
         }
         const Colors colors = cellColors(cell, look, selected(c), marks.reverseScreen);
-        const bool bold = cell.flags & Cell::Bold;
-        QFont font = bold ? look.bold : look.font;
-        font.setItalic(cell.flags & Cell::Italic);
+        const RowLook::Face &face = look.face(cell.flags);
+        painter.setPen(colors.fg);
         int end = c + 1;
-        QString text;
-        const bool fits = bold ? look.boldRunsFit : look.runsFit;
-        if (fits && isAsciiGraphic(cell.ch) && !line.marks.contains(c)) {
-            text += QChar(char16_t(cell.ch));
+        if (asciiGlyph(face, cell.ch) != 0 && !line.marks.contains(c)) {
+            // A run of ASCII in one style and colour, each glyph on its cell.
+            glyphs = {asciiGlyph(face, cell.ch)};
+            positions = {QPointF(0, 0)};
             while (end < lastCell) {
                 const Cell &next = line.cells[size_t(end)];
-                if (!isAsciiGraphic(next.ch) || !sameStyle(cell, next) ||
-                    line.marks.contains(end) ||
+                const quint32 glyph = asciiGlyph(face, next.ch);
+                if (glyph == 0 || !sameStyle(cell, next) || line.marks.contains(end) ||
                     cellColors(next, look, selected(end), marks.reverseScreen).fg != colors.fg)
                     break;
-                text += QChar(char16_t(next.ch));
+                glyphs.append(glyph);
+                positions.append(QPointF((end - c) * w, 0));
                 ++end;
             }
+            QGlyphRun run;
+            run.setRawFont(face.raw);
+            run.setGlyphIndexes(glyphs);
+            run.setPositions(positions);
+            painter.drawGlyphRun(QPointF(c * w, y + look.ascent), run);
         } else {
-            text = line.text(c, c + 1);
+            // Anything else one character at a time, in the font with its fallbacks; a wide
+            // character centred on its two cells whatever its advance.
             end = c + qMax(1, int(cell.width));
-        }
-        painter.setFont(font);
-        painter.setPen(colors.fg);
-        if (cell.width == 2) {
-            // A wide character, centred on its two cells whatever its font's advance.
-            painter.drawText(QRect(c * w, y, 2 * w, h), Qt::AlignCenter, text);
-        } else {
-            painter.drawText(c * w, y + look.ascent, text);
+            painter.setFont(face.font);
+            painter.drawText(QRect(c * w, y, (end - c) * w, h), Qt::AlignCenter,
+                             line.text(c, c + 1));
         }
         const int x0 = c * w;
         const int x1 = qMin(end, columns) * w;
@@ -151,8 +164,7 @@ void paintRow(QPainter &painter, int y, const Line &line, int columns, const Row
     }
     painter.fillRect(box, colors.fg);
     if (cell.ch != U' ' && cell.ch != Cell::Continuation) {
-        QFont font = cell.flags & Cell::Bold ? look.bold : look.font;
-        painter.setFont(font);
+        painter.setFont(look.face(cell.flags).font);
         painter.setPen(colors.bg);
         painter.drawText(box, Qt::AlignCenter, line.text(c, c + 1));
     }

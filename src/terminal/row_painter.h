@@ -4,6 +4,9 @@
 
 #include <QColor>
 #include <QFont>
+#include <QRawFont>
+
+#include <array>
 
 class QPainter;
 
@@ -12,20 +15,29 @@ namespace term {
 // How rows are drawn: the font, the cell it fills, and the colours where the board set none.
 struct RowLook
 {
-    QFont font;
-    QFont bold;
+    // One of the font's four styles, with the glyphs of printable ASCII looked up once: a run of
+    // them is drawn as glyphs placed on the grid, without laying text out.
+    struct Face
+    {
+        QFont font;
+        QRawFont raw;
+        std::array<quint32, 95> ascii{}; // glyph of ' ' + i; 0 where the font has none
+    };
+
+    std::array<Face, 4> faces; // by Cell::Bold | Cell::Italic bits: plain, bold, italic, both
     int cellWidth = 8;
     int cellHeight = 16;
     int ascent = 12;
-    // A run of plain ASCII lands on the grid when drawn in one go only where the font's advance
-    // is the cell's width exactly (and so for bold); else every cell is drawn on its own.
-    bool runsFit = false;
-    bool boldRunsFit = false;
     QColor foreground;
     QColor background;
     QColor selectionForeground;
     QColor selectionBackground;
 
+    [[nodiscard]] const QFont &font() const { return faces[0].font; }
+    [[nodiscard]] const Face &face(quint8 flags) const
+    {
+        return faces[(flags & Cell::Bold ? 1 : 0) | (flags & Cell::Italic ? 2 : 0)];
+    }
     // Measures the font; the cell is at least 1 pixel each way.
     static RowLook forFont(const QFont &font);
 };

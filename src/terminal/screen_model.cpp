@@ -32,7 +32,6 @@ void Line::trimTrailingBlanks()
     while (kept > 0 && cells[kept - 1].isBlank() && !marks.contains(int(kept - 1)))
         --kept;
     cells.resize(kept);
-    cells.shrink_to_fit();
 }
 
 ScreenModel::ScreenModel(int rows, int columns, int lineLimit)
@@ -65,10 +64,10 @@ void ScreenModel::setCell(int r, int column, const Cell &cell, const QString &ma
         return;
     Line &line = m_screen[size_t(r)];
     line.cells[size_t(column)] = cell;
-    if (marks.isEmpty())
-        line.marks.remove(column);
-    else
+    if (!marks.isEmpty())
         line.marks.insert(column, marks);
+    else if (!line.marks.isEmpty())
+        line.marks.remove(column);
 }
 
 void ScreenModel::setLineLimit(int lines)
@@ -100,6 +99,19 @@ void ScreenModel::pushScrollback(Line line)
     line.trimTrailingBlanks();
     m_scrollback.push_back(std::move(line));
     boundScrollback();
+}
+
+Line ScreenModel::recycledLine()
+{
+    Line line;
+    if (!m_scrollback.empty() && m_scrollback.size() >= size_t(scrollbackCapacity())) {
+        line = std::move(m_scrollback.front());
+        m_scrollback.pop_front();
+        ++m_dropped;
+        line.cells.clear();
+        line.marks.clear();
+    }
+    return line;
 }
 
 bool ScreenModel::popScrollback(Line &line)

@@ -103,6 +103,9 @@ public:
     [[nodiscard]] qint64 droppedLines() const { return m_dropped; }
     // A line that scrolled off the screen's top; the oldest goes when the limit is reached.
     void pushScrollback(Line line);
+    // An empty line to fill for pushScrollback: the oldest one's storage when the scrollback is
+    // full, so that a long stream does not allocate a line for each line it prints.
+    [[nodiscard]] Line recycledLine();
     // The newest scrollback line back onto the screen (the screen grew); false when none.
     bool popScrollback(Line &line);
     void clearScrollback();

@@ -80,14 +80,14 @@ void TerminalView::resizeEvent(QResizeEvent *event)
 // the scroll bar and the user's next step start from where the text is.
 void TerminalView::screenChanged()
 {
-    const term::ScreenModel &screen = m_session->screen();
-    const qint64 pushed = screen.droppedLines() + screen.scrollbackCount();
+    const term::Emulator &emulator = m_session->emulator();
+    const qint64 pushed = emulator.linesPushed();
     const qint64 added = pushed - m_seenLines;
     m_seenLines = pushed;
     if (added != 0) {
         m_linesMoved = true;
         if (m_back > 0)
-            m_back = int(qMin<qint64>(m_back + added, screen.scrollbackCount()));
+            m_back = int(qMin<qint64>(m_back + added, emulator.scrollbackCount()));
     }
     syncScrollBar();
     if (m_frame.isActive()) {
@@ -130,12 +130,12 @@ void TerminalView::showChanges()
 
 void TerminalView::syncScrollBar()
 {
-    const int count = int(m_session->screen().scrollbackCount());
+    const int count = int(m_session->emulator().scrollbackCount());
     m_back = qBound(0, m_back, count);
     m_syncingBar = true;
     QScrollBar *bar = verticalScrollBar();
     bar->setRange(0, count);
-    bar->setPageStep(m_session->screen().rows());
+    bar->setPageStep(m_session->emulator().rows());
     bar->setValue(count - m_back);
     m_syncingBar = false;
 }
@@ -154,7 +154,7 @@ void TerminalView::scrollContentsBy(int, int)
 
 void TerminalView::setScrolledBack(int lines)
 {
-    m_back = qBound(0, lines, int(m_session->screen().scrollbackCount()));
+    m_back = qBound(0, lines, int(m_session->emulator().scrollbackCount()));
     syncScrollBar();
     viewport()->update();
     m_notes->changed();
@@ -168,7 +168,7 @@ void TerminalView::followBoard()
 
 qint64 TerminalView::firstVisibleLine() const
 {
-    return m_session->screen().scrollbackCount() - m_back;
+    return m_session->emulator().scrollbackCount() - m_back;
 }
 
 void TerminalView::paintEvent(QPaintEvent *event)
@@ -211,7 +211,7 @@ void TerminalView::paintEvent(QPaintEvent *event)
         const QRect at = cellRect(cursor.row, cursor.column);
         const int textWidth = painter.fontMetrics().horizontalAdvance(m_preedit);
         QRect box(at.topLeft(), QSize(textWidth, h));
-        painter.setFont(m_look.font);
+        painter.setFont(m_look.font());
         painter.fillRect(box, m_look.background);
         painter.setPen(m_look.foreground);
         painter.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, m_preedit);
@@ -328,7 +328,7 @@ QVariant TerminalView::inputMethodQuery(Qt::InputMethodQuery query) const
         return cellRect(qMax(0, cell.y()), cell.x());
     }
     case Qt::ImFont:
-        return m_look.font;
+        return m_look.font();
     case Qt::ImHints:
         return int(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase);
     default:

@@ -56,6 +56,7 @@ private slots:
     void paintsOnceForManyWrites();
     void resizeSendsNothing();
     void scrollbackViewing();
+    void selectionAndCopy();
     void accessibleText();
 
     // Real programs and what a board may send (tst_terminal_window_programs.cpp)

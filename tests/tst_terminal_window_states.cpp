@@ -302,6 +302,26 @@ void TestTerminalWindow::scrollbackViewing()
     QCOMPARE(f.view()->visibleLines().at(rows - 2), QStringLiteral("line 129"));
 }
 
+// A double click takes a word, a drag any stretch across lines; Ctrl+Shift+C copies it and sends
+// nothing.
+void TestTerminalWindow::selectionAndCopy()
+{
+    TerminalFixture f;
+    f.window->receive("temp=21.5 ok\r\nsecond line\r\n");
+    QWidget *grid = f.view()->viewport();
+    auto at = [&](int row, int column) { return f.view()->cellRect(row, column).center(); };
+    QTest::mouseDClick(grid, Qt::LeftButton, {}, at(1, 8));
+    QTest::keyClick(f.view(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("line"));
+    QTest::mousePress(grid, Qt::LeftButton, {}, f.view()->cellRect(0, 5).topLeft());
+    QTest::mouseMove(grid, f.view()->cellRect(1, 6).topLeft());
+    QTest::mouseRelease(grid, Qt::LeftButton, {}, f.view()->cellRect(1, 6).topLeft());
+    QCOMPARE(f.view()->selectedText(), QStringLiteral("21.5 ok\nsecond"));
+    QTest::keyClick(f.view(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("21.5 ok\nsecond"));
+    QVERIFY(f.takeSent().isEmpty());
+}
+
 void TestTerminalWindow::accessibleText()
 {
     TerminalFixture f;

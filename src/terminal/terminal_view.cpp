@@ -41,7 +41,16 @@ TerminalView::TerminalView(term::Session *session, QWidget *parent)
     setTerminalFont(font());
     connect(&m_session->emulator(), &term::Emulator::screenChanged, this,
             &TerminalView::screenChanged);
-    connect(&m_session->emulator(), &term::Emulator::bell, this, [] { QApplication::beep(); });
+    connect(&m_session->emulator(), &term::Emulator::bell, this, &TerminalView::ring);
+}
+
+// A board printing BEL in a loop rings a few times a second, not at every byte.
+void TerminalView::ring()
+{
+    if (m_lastBell.isValid() && m_lastBell.elapsed() < BellIntervalMs)
+        return;
+    m_lastBell.start();
+    QApplication::beep();
 }
 
 void TerminalView::setTerminalFont(const QFont &font)

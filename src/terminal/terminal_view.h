@@ -23,6 +23,7 @@ class TerminalView : public QAbstractScrollArea
     Q_OBJECT
 public:
     static constexpr int FrameMs = 33;
+    static constexpr int BellIntervalMs = 200;
 
     explicit TerminalView(term::Session *session, QWidget *parent = nullptr);
 
@@ -94,6 +95,7 @@ private:
     // the frame's end with whatever else changed meanwhile.
     void screenChanged();
     void showChanges();
+    void ring();
     void fitTerminal();
     void syncScrollBar();
     [[nodiscard]] bool handleViewKey(QKeyEvent *event);
@@ -117,4 +119,5 @@ private:
     bool m_pending = false;
     bool m_linesMoved = false;
     bool m_syncingBar = false;
+    QElapsedTimer m_lastBell;
 };

@@ -295,7 +295,7 @@ void TestTerminalWindow::scrollbackViewing()
 
     // What the board prints meanwhile does not move the text being read.
     f.window->receive(numberedLines(100, 130));
-    QCOMPARE(f.view()->verticalScrollBar()->maximum(), int(f.screen().scrollbackCount()));
+    QTRY_COMPARE(f.view()->verticalScrollBar()->maximum(), int(f.screen().scrollbackCount()));
     QCOMPARE(f.view()->visibleLines().at(0), wheeled);
     QTest::keyClick(f.view(), Qt::Key_A);
     QCOMPARE(f.view()->scrolledBack(), 0);

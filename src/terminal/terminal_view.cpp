@@ -85,20 +85,15 @@ void TerminalView::resizeEvent(QResizeEvent *event)
     viewport()->update();
 }
 
-// Lines pushed into the scrollback keep a view that reads back on its text, at once, so that
-// the scroll bar and the user's next step start from where the text is.
+// Painted now when nothing was painted for a frame, else at the frame's end with whatever else
+// changed meanwhile; the scroll bar follows at the same pace.
 void TerminalView::screenChanged()
 {
-    const term::Emulator &emulator = m_session->emulator();
-    const qint64 pushed = emulator.linesPushed();
-    const qint64 added = pushed - m_seenLines;
-    m_seenLines = pushed;
-    if (added != 0) {
+    const qint64 pushed = m_session->emulator().linesPushed();
+    if (pushed != m_seenLines) {
+        m_seenLines = pushed;
         m_linesMoved = true;
-        if (m_back > 0)
-            m_back = int(qMin<qint64>(m_back + added, emulator.scrollbackCount()));
     }
-    syncScrollBar();
     if (m_frame.isActive()) {
         m_pending = true;
         return;
@@ -125,8 +120,9 @@ void TerminalView::showChanges()
 {
     const term::Damage damage = m_session->emulator().takeDamage();
     const bool moved = std::exchange(m_linesMoved, false);
-    if (m_back > 0) {
-        // Reading back: the screen's rows show only near the bottom, so all is drawn again.
+    syncScrollBar();
+    if (!m_following) {
+        // Reading back: the screen's rows show only near the bottom, if at all.
         if (moved || !damage.isEmpty())
             viewport()->update();
     } else if (!damage.isEmpty()) {
@@ -137,15 +133,16 @@ void TerminalView::showChanges()
     m_notes->changed();
 }
 
+// The bar's value is the first visible line counted from the oldest kept when it was set.
 void TerminalView::syncScrollBar()
 {
-    const int count = int(m_session->emulator().scrollbackCount());
-    m_back = qBound(0, m_back, count);
+    const term::Emulator &emulator = m_session->emulator();
+    m_barBase = emulator.linesPushed() - emulator.scrollbackCount();
     m_syncingBar = true;
     QScrollBar *bar = verticalScrollBar();
-    bar->setRange(0, count);
-    bar->setPageStep(m_session->emulator().rows());
-    bar->setValue(count - m_back);
+    bar->setRange(0, int(emulator.scrollbackCount()));
+    bar->setPageStep(emulator.rows());
+    bar->setValue(int(firstVisibleLine()));
     m_syncingBar = false;
 }
 
@@ -153,17 +150,23 @@ void TerminalView::scrollContentsBy(int, int)
 {
     if (m_syncingBar)
         return;
-    const int back = verticalScrollBar()->maximum() - verticalScrollBar()->value();
-    if (back == m_back)
-        return;
-    m_back = back;
+    const QScrollBar *bar = verticalScrollBar();
+    m_following = bar->value() >= bar->maximum();
+    m_top = m_barBase + bar->value();
     viewport()->update();
     m_notes->changed();
 }
 
+int TerminalView::scrolledBack() const
+{
+    return int(m_session->emulator().scrollbackCount() - firstVisibleLine());
+}
+
 void TerminalView::setScrolledBack(int lines)
 {
-    m_back = qBound(0, lines, int(m_session->emulator().scrollbackCount()));
+    const term::Emulator &emulator = m_session->emulator();
+    m_following = lines <= 0;
+    m_top = emulator.linesPushed() - qBound<qint64>(0, qint64(lines), emulator.scrollbackCount());
     syncScrollBar();
     viewport()->update();
     m_notes->changed();
@@ -171,13 +174,19 @@ void TerminalView::setScrolledBack(int lines)
 
 void TerminalView::followBoard()
 {
-    if (m_back != 0)
+    if (!m_following)
         setScrolledBack(0);
 }
 
+// Reading back, the view stays on its line while the board prints, until that line leaves the
+// scrollback.
 qint64 TerminalView::firstVisibleLine() const
 {
-    return m_session->emulator().scrollbackCount() - m_back;
+    const term::Emulator &emulator = m_session->emulator();
+    if (m_following)
+        return emulator.scrollbackCount();
+    const qint64 oldest = emulator.linesPushed() - emulator.scrollbackCount();
+    return qBound<qint64>(0, m_top - oldest, emulator.scrollbackCount());
 }
 
 void TerminalView::paintEvent(QPaintEvent *event)
@@ -216,7 +225,7 @@ void TerminalView::paintEvent(QPaintEvent *event)
     const QRect grid(0, 0, columns * m_look.cellWidth, rows * h);
     painter.fillRect(QRect(grid.right() + 1, 0, width(), height()), m_look.background);
     painter.fillRect(QRect(0, grid.bottom() + 1, width(), height()), m_look.background);
-    if (!m_preedit.isEmpty() && m_back == 0) {
+    if (!m_preedit.isEmpty() && m_following) {
         const QRect at = cellRect(cursor.row, cursor.column);
         const int textWidth = painter.fontMetrics().horizontalAdvance(m_preedit);
         QRect box(at.topLeft(), QSize(textWidth, h));
@@ -238,7 +247,7 @@ QRect TerminalView::cellRect(int row, int column) const
 QPoint TerminalView::cursorCell() const
 {
     const term::CursorState &cursor = m_session->screen().cursor();
-    const int row = cursor.row + m_back;
+    const int row = cursor.row + scrolledBack();
     return {cursor.column, row < m_session->screen().rows() ? row : -1};
 }
 
@@ -294,7 +303,7 @@ bool TerminalView::handleViewKey(QKeyEvent *event)
     }
     if (mods == Qt::ShiftModifier && (key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
         const int page = qMax(1, m_session->screen().rows() - 1);
-        setScrolledBack(m_back + (key == Qt::Key_PageUp ? page : -page));
+        setScrolledBack(scrolledBack() + (key == Qt::Key_PageUp ? page : -page));
         return true;
     }
     return false;

@@ -34,7 +34,7 @@ public:
     [[nodiscard]] QSize viewportSizeFor(int rows, int columns) const;
 
     // Lines scrolled back from the live screen; 0 follows the board.
-    [[nodiscard]] int scrolledBack() const { return m_back; }
+    [[nodiscard]] int scrolledBack() const;
     void setScrolledBack(int lines);
 
     [[nodiscard]] bool hasSelection() const { return m_anchor != m_caret; }
@@ -109,7 +109,9 @@ private:
     term::Session *m_session;
     term::RowLook m_look;
     TerminalAccessibleNotes *m_notes;
-    int m_back = 0;
+    bool m_following = true;
+    qint64 m_top = 0;       // reading back: the first visible line, numbered from the first ever
+    qint64 m_barBase = 0;   // the line the scroll bar's 0 stood for when last set
     qint64 m_seenLines = 0; // scrollback lines ever pushed, when last looked
     Place m_anchor;
     Place m_caret;

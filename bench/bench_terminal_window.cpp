@@ -1,0 +1,249 @@
+// The terminal window beside a board. The board is a pseudo-terminal fed from a thread of its
+// own; the program's side reads it as the port does and hands each read to the window, or drops
+// it where the window is not open. Prints:
+// - the process's CPU share (the feeding thread's own time taken off) with a board printing log
+//   lines at 115 kB/s (115200 baud), the window closed and open;
+// - at 1.2 MB/s (a native-USB board flooding), the CPU share, the largest backlog of unread bytes
+//   and how long after the stream stops the screen shows its last line;
+// - the time from a key press in the window to its byte at the board, as median and worst.
+// Run under Xvfb (xvfb-run) or QT_QPA_PLATFORM=offscreen.
+//   bench_terminal_window [seconds per run, default 8]
+#include "app/window_font.h"
+#include "paced_feed.h"
+#include "support/pseudo_terminal.h"
+#include "terminal/terminal_view.h"
+#include "terminal/terminal_window.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSocketNotifier>
+#include <QTest>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr qsizetype WriteSize = 512;
+
+double cpuSeconds(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Lines as boards print them: plain sensor values and ESP-IDF's coloured log lines.
+QByteArray logText()
+{
+    QByteArray text;
+    for (int n = 0; text.size() < 1 << 20; ++n) {
+        if (n % 3 == 0)
+            text += "\x1b[0;32mI (" + QByteArray::number(n * 17) + ") wifi: rssi=-" +
+                    QByteArray::number(40 + n % 30) + " channel 6\x1b[0m\r\n";
+        else
+            text += "temp=" + QByteArray::number(20 + (n % 100) / 10.0, 'f', 1) +
+                    " hum=" + QByteArray::number(40 + n % 17) +
+                    " light=" + QByteArray::number(n % 1024) + " n=" + QByteArray::number(n) +
+                    "\r\n";
+    }
+    return text;
+}
+
+// The program's side of the line: reads what the board wrote, as the port does, and hands it
+// to the window when there is one.
+class Port : public QObject
+{
+public:
+    explicit Port(const QString &device)
+    {
+        m_fd = ::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &Port::readAll);
+    }
+    ~Port() override { ::close(m_fd); }
+
+    void readAll()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n <= 0)
+                return;
+            received += n;
+            if (window)
+                window->receive(QByteArrayView(buffer, qsizetype(n)));
+        }
+    }
+    void write(const QByteArray &bytes) { feed::writeAll(m_fd, bytes.constData(), bytes.size()); }
+
+    TerminalWindow *window = nullptr;
+    std::atomic<qint64> received{0};
+
+private:
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+struct Run
+{
+    double cpuShare = 0;
+    qint64 maxBacklog = 0;
+    double lastLineMs = -1; // from the stream's end to the last line painted
+};
+
+// Feeds text at bytesPerSecond for seconds and reads it on the event loop meanwhile.
+Run stream(PseudoTerminal &board, Port &port, const QByteArray &text, double bytesPerSecond,
+           double seconds)
+{
+    std::atomic<bool> done{false};
+    std::atomic<qint64> written{0};
+    double feederCpu = 0;
+    const qint64 receivedBefore = port.received;
+    const double before = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    QElapsedTimer wall;
+    wall.start();
+    std::thread feeder([&] {
+        const double period = double(WriteSize) / bytesPerSecond;
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        qsizetype at = 0;
+        for (qint64 i = 0; i < qint64(seconds / period); ++i) {
+            if (at + WriteSize > text.size())
+                at = 0;
+            feed::writeAll(board.masterFd(), text.constData() + at, WriteSize);
+            at += WriteSize;
+            written += WriteSize;
+            feed::waitNext(next, qint64(period * 1e9));
+        }
+        feed::writeAll(board.masterFd(), "\r\nEND-OF-STREAM\r\n", 17);
+        written += 17;
+        feederCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        done = true;
+    });
+    Run run;
+    while (!done) {
+        QTest::qWait(10);
+        run.maxBacklog = std::max(run.maxBacklog, written - (port.received - receivedBefore));
+    }
+    feeder.join();
+    QElapsedTimer tail;
+    tail.start();
+    if (port.window) {
+        const TerminalView *view = port.window->view();
+        bool painted = false;
+        const QMetaObject::Connection c =
+            QObject::connect(view, &TerminalView::framePainted, view, [&] {
+                painted = view->visibleLines().contains(QStringLiteral("END-OF-STREAM"));
+            });
+        while (!painted && tail.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QObject::disconnect(c);
+        run.lastLineMs = painted ? double(tail.nsecsElapsed()) / 1e6 : -1;
+    }
+    const double elapsed = double(wall.nsecsElapsed()) / 1e9;
+    run.cpuShare = 100.0 * (cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - before - feederCpu) / elapsed;
+    return run;
+}
+
+// A key pressed in the window until its byte is readable at the board.
+std::vector<double> keyLatencies(PseudoTerminal &board, TerminalWindow &window, int presses)
+{
+    std::vector<double> out;
+    for (int i = 0; i < presses; ++i) {
+        (void)board.readAvailable();
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(window.view(), Qt::Key_A);
+        pollfd p{board.masterFd(), POLLIN, 0};
+        if (::poll(&p, 1, 1000) != 1)
+            continue;
+        out.push_back(double(timer.nsecsElapsed()) / 1e6);
+        QTest::qWait(2);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 8.0;
+    const QByteArray text = logText();
+    // The emulation alone: libvterm, the guard and the model, without a window.
+    {
+        term::Session session;
+        QElapsedTimer timer;
+        timer.start();
+        qint64 fed = 0;
+        while (fed < 32 << 20) {
+            for (qsizetype at = 0; at + WriteSize <= text.size(); at += WriteSize)
+                session.receive(QByteArrayView(text.constData() + at, WriteSize));
+            fed += text.size();
+            (void)session.screen();
+        }
+        std::printf("emulation alone           %.1f MB/s\n",
+                    double(fed) / 1e6 / (double(timer.nsecsElapsed()) / 1e9));
+    }
+
+    PseudoTerminal board;
+    Port port(board.slavePath());
+    if (!board.isValid())
+        return 1;
+
+    const Run closed = stream(board, port, text, 115200, seconds);
+    std::printf("115 kB/s, window closed   %.1f %% of a core\n", closed.cpuShare);
+
+    TerminalWindow window;
+    window.setTerminalFont(windowFont(QApplication::font()));
+    window.setPortName(QStringLiteral("COM5"));
+    window.setPortOpen(true);
+    QObject::connect(&window, &TerminalWindow::sendRequested, &port, &Port::write);
+    window.show();
+    window.activateWindow();
+    (void)QTest::qWaitForWindowActive(&window);
+    port.window = &window;
+
+    // A frame of a full screen of log lines, painted on the spot.
+    {
+        window.receive(text.left(8192));
+        std::vector<double> frames;
+        for (int i = 0; i < 50; ++i) {
+            window.receive(text.mid(8192 + i * 200, 200));
+            QElapsedTimer frame;
+            frame.start();
+            window.view()->viewport()->repaint();
+            frames.push_back(double(frame.nsecsElapsed()) / 1e6);
+        }
+        std::sort(frames.begin(), frames.end());
+        std::printf("a full frame              %.2f ms (median of %zu)\n",
+                    frames[frames.size() / 2], frames.size());
+    }
+
+    const Run open = stream(board, port, text, 115200, seconds);
+    std::printf("115 kB/s, window open     %.1f %% of a core (%+.1f points), last line %.0f ms "
+                "after the end\n",
+                open.cpuShare, open.cpuShare - closed.cpuShare, open.lastLineMs);
+
+    const Run flood = stream(board, port, text, 1.2e6, seconds);
+    std::printf("1.2 MB/s, window open     %.1f %% of a core, backlog at most %lld bytes, last "
+                "line %.0f ms after the end\n",
+                flood.cpuShare, static_cast<long long>(flood.maxBacklog), flood.lastLineMs);
+
+    const std::vector<double> keys = keyLatencies(board, window, 200);
+    if (!keys.empty())
+        std::printf("key to board              median %.3f ms, worst %.3f ms (%zu presses)\n",
+                    keys[keys.size() / 2], keys.back(), keys.size());
+    return 0;
+}

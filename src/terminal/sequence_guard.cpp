@@ -1,0 +1,143 @@
+#include "terminal/sequence_guard.h"
+
+#include <cstring>
+
+namespace term {
+
+namespace {
+
+constexpr char Esc = 0x1b;
+constexpr char Bel = 0x07;
+constexpr char Sub = 0x1a;
+
+bool isLineBreak(char c)
+{
+    return c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool isFinal(char c)
+{
+    return c >= 0x40 && c <= 0x7e;
+}
+
+bool hasPrintableAscii(const char *from, const char *to)
+{
+    for (; from < to; ++from) {
+        if (*from >= 0x20 && *from < 0x7f)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// After ESC, as libvterm 0.1.4 reads it: intermediates, controls and bytes outside ASCII leave
+// the escape open, and [, ] and P begin a CSI, an OSC and a DCS even after intermediates.
+void SequenceGuard::escapeByte(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    m_state = State::Escape;
+    if (c == '[') {
+        m_state = State::Csi;
+        m_separators = 0;
+    } else if (c == ']' || c == 'P') {
+        m_state = State::String;
+    } else if (u >= 0x30 && u < 0x7f) {
+        m_state = State::Normal;
+    }
+}
+
+std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
+{
+    const char *data = bytes.data();
+    const qsizetype size = bytes.size();
+    std::optional<QByteArray> out;
+    // Everything before i that is not in out yet goes as it came.
+    qsizetype copiedTo = 0;
+    auto edit = [&](qsizetype i) -> QByteArray & {
+        if (!out)
+            out.emplace().reserve(size + 16);
+        out->append(data + copiedTo, i - copiedTo);
+        copiedTo = i;
+        return *out;
+    };
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (m_state == State::Normal) {
+            // Most of a stream is text: on to the next ESC at once.
+            const void *esc = std::memchr(data + i, Esc, size_t(size - i));
+            const char *text = esc ? static_cast<const char *>(esc) : data + size;
+            if (!m_printed)
+                m_printed = hasPrintableAscii(data + i, text);
+            if (!esc)
+                break;
+            i = text - data;
+            m_state = State::Escape;
+            continue;
+        }
+        if (c == Cancel || c == Sub) {
+            m_state = State::Normal;
+            continue;
+        }
+        if (isLineBreak(c)) {
+            if (m_state != State::CsiDropped)
+                edit(i).append(Cancel);
+            m_state = State::Normal;
+            continue;
+        }
+        switch (m_state) {
+        case State::Normal:
+            break;
+        case State::Escape:
+            escapeByte(c);
+            break;
+        case State::Csi:
+            if (c == ';' || c == ':') {
+                if (++m_separators > MaxSeparators) {
+                    edit(i).append(Cancel);
+                    copiedTo = i + 1;
+                    m_state = State::CsiDropped;
+                }
+            } else if (c == Esc) {
+                m_state = State::Escape;
+            } else if (isFinal(c)) {
+                if (c == 'b' && !m_printed) {
+                    edit(i).append(Cancel);
+                    copiedTo = i + 1;
+                }
+                m_state = State::Normal;
+            }
+            break;
+        case State::CsiDropped:
+            // Up to its final byte. Controls inside act, as they would have, and an ESC begins
+            // the next sequence.
+            if (c == Esc) {
+                m_state = State::Escape;
+            } else if (static_cast<unsigned char>(c) >= 0x20) {
+                edit(i);
+                copiedTo = i + 1;
+                if (isFinal(c))
+                    m_state = State::Normal;
+            }
+            break;
+        case State::String:
+            if (c == Bel)
+                m_state = State::Normal;
+            else if (c == Esc)
+                m_state = State::StringEscape;
+            break;
+        case State::StringEscape:
+            // ESC \ ends the string; anything else ends it too, and the ESC begins a sequence.
+            if (c == '\\')
+                m_state = State::Normal;
+            else
+                escapeByte(c);
+            break;
+        }
+    }
+    if (out)
+        out->append(data + copiedTo, size - copiedTo);
+    return out;
+}
+
+} // namespace term

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <optional>
+
+namespace term {
+
+// Sits in front of the emulator and keeps what a board sends by accident (line noise, a wrong
+// baud rate, a crashing firmware) from hiding or breaking the screen:
+// - An escape sequence or control string (OSC, DCS) still open at a line break is cancelled
+//   (CAN) before it: libvterm would swallow everything up to a terminator that may never come.
+//   No program's sequence spans a line break.
+// - A CSI with more than MaxSeparators parameter separators is cancelled and the rest of it
+//   dropped: libvterm 0.1.4 writes past its 16 parameters and crashes.
+// - A repeat (CSI b) before anything was printed is cancelled: libvterm 0.1.4 repeats a
+//   character of no width and never ends.
+class SequenceGuard
+{
+public:
+    static constexpr int MaxSeparators = 15;
+    static constexpr char Cancel = 0x18;
+
+    // The bytes for the emulator in place of bytes, or nothing when they go as they are (the
+    // common case, without a copy). The state carries over to the next call.
+    [[nodiscard]] std::optional<QByteArray> filter(QByteArrayView bytes);
+    // The emulator was put back to its ground state (a CAN went in).
+    void reset() { m_state = State::Normal; }
+
+private:
+    enum class State { Normal, Escape, Csi, CsiDropped, String, StringEscape };
+
+    void escapeByte(char c);
+
+    State m_state = State::Normal;
+    int m_separators = 0;
+    // A character of some width went to the emulator (only ASCII is taken for sure).
+    bool m_printed = false;
+};
+
+} // namespace term

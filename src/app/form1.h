@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
 #include <QWidget>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CaptureLog;
 class LineBox;
@@ -175,6 +177,7 @@ private:
     // Who sends: a panel or the program, or the send box itself (by hand or periodically),
     // whose text gets the line ending.
     enum class SendFrom { Program, SendBox, Periodic };
+    [[nodiscard]] bool sendToLine(const std::function<std::optional<QVariant>()> &compose);
     void ManSend_Click(SendFrom from = SendFrom::Program);
     void ClearSendText_Click();
     void SendText_Change();
@@ -220,6 +223,9 @@ private:
     QTimer *Timer1;
     QTimer *AutoSendTimer;
     bool m_keyPreview = false;
+    // While not empty, every sender is refused with this text (the port is lent to a file
+    // transfer): sendToLine is the one place that checks it.
+    QString m_sendRefusal;
     // What follows each text sent from the send box.
     QString m_lineEnding;
     std::unique_ptr<SendHistory> m_history;

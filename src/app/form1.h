@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QVariant>
 #include <QWidget>
@@ -25,6 +26,15 @@ class SettingsFile;
 namespace settingkeys {
 struct Setting;
 }
+
+namespace quicksend {
+struct Entry;
+struct Page;
+struct Rule;
+class QuickSendWindow;
+class SequenceRunner;
+} // namespace quicksend
+struct QuickSendState;
 
 namespace Ui {
 class Form1;
@@ -168,6 +178,37 @@ private:
     void RecordHistory_Click();
     void ClearHistory_Click();
 
+    // send/quick_send.cpp
+    void connectQuickSend();
+    void QuickSend_Click();
+    void QuickSendWindow_Closed();
+    void QuickSend_PagesEdited(const QList<quicksend::Page> &pages);
+    void QuickSendEntry_Send(int page, int entry);
+    void QuickSendFrame_Send(const quicksend::Entry &frame);
+    void QuickSendImport_Click();
+    void QuickSendExport_Click();
+    [[nodiscard]] QString sendQuickEntry(const quicksend::Entry &entry, bool quiet);
+    void applyQuickSendHotkeys();
+    void updateQuickSendWindow();
+    void storeQuickSend();
+
+    // send/quick_send_sequence.cpp
+    void connectQuickSendSequence();
+    void Sequence_Start(int page, int rounds);
+    [[nodiscard]] QString sequenceStep(int index);
+    void Sequence_StepStarted(int index, int round);
+    void Sequence_Finished(const QString &why);
+    void stopSequenceIfClosed(const QString &why);
+
+    // send/auto_reply.cpp
+    void connectAutoReply();
+    void autoReplyReceived(const QVariant &block);
+    void AutoReply_RulesEdited(const QList<quicksend::Rule> &rules);
+    void AutoReply_Switched(bool on);
+    void autoReplyFired(int rule);
+    void applyAutoReplyRules();
+    void storeAutoReplies();
+
     // send/line_ending.cpp
     void connectLineEndingMenu();
     void LineEnding_Click(QAction *choice);
@@ -239,6 +280,9 @@ private:
     PortWatch *m_portWatch;
     QTimer *m_retryTimer;
     PlotWindow *m_plot = nullptr;
+    std::unique_ptr<QuickSendState> m_quick;
+    quicksend::QuickSendWindow *m_quickWindow = nullptr;
+    quicksend::SequenceRunner *m_sequence = nullptr;
     bool m_dtr = true;
     bool m_rts = true;
 };

@@ -34,4 +34,5 @@ void Form1::applyLineEnding(const QString &name)
     const send::LineEnding &ending = send::lineEnding(name);
     m_lineEnding = ending.chars;
     ui->ManSend->setToolTip(QStringLiteral("发送行尾：%1").arg(ending.name));
+    updateQuickSendWindow();
 }

@@ -165,6 +165,8 @@ int main(int argc, char *argv[])
     window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
     auto *received = window.findChild<ReceiveBox *>(QStringLiteral("RevText"));
     window.activateWindow();
+    // The plot's key answers only in the active window.
+    ok = QTest::qWaitForWindowActive(&window) && ok;
     received->setFocus();
     QTest::keyClick(received, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
     auto *plot = window.findChild<QWidget *>(QStringLiteral("PlotWindow"));

@@ -40,13 +40,18 @@ void Form1::autoReplyFired(int index)
     quicksend::Rule &rule = m_quick->rules[index];
     ++rule.hits;
     // The entry is looked up when the reply goes, so an edit meanwhile counts.
-    const QString page = rule.page;
-    const QString name = rule.entry;
-    QTimer::singleShot(rule.delayMs, Qt::PreciseTimer, this, [this, page, name] {
+    QTimer::singleShot(rule.delayMs, Qt::PreciseTimer, this, [this, rule] {
         const std::optional<quicksend::EntryPlace> place =
-            quicksend::findEntry(m_quick->pages, page, name);
-        if (m_quick->repliesOn && place)
-            (void)sendQuickEntry(m_quick->pages.at(place->page).entries.at(place->entry), true);
+            quicksend::findEntry(m_quick->pages, rule.page, rule.entry);
+        if (!m_quick->repliesOn || !place)
+            return;
+        const QString failure =
+            sendQuickEntry(m_quick->pages.at(place->page).entries.at(place->entry), true);
+        if (m_quickWindow)
+            m_quickWindow->setStatus(
+                failure.isEmpty()
+                    ? QStringLiteral("自动应答“%1”：已发送“%2”").arg(rule.pattern, rule.entry)
+                    : QStringLiteral("自动应答“%1”：%2").arg(rule.pattern, failure));
     });
     if (rule.done())
         applyAutoReplyRules();

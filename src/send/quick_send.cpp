@@ -170,6 +170,7 @@ QString Form1::sendQuickEntry(const quicksend::Entry &entry, bool quiet)
         return QStringLiteral("串口未打开");
     QString failure;
     qsizetype count = 0;
+    qsizetype bytes = 0;
     const bool sent = sendToLine([&]() -> std::optional<QVariant> {
         const quicksend::Frame frame =
             quicksend::buildFrame(entry,
@@ -186,11 +187,15 @@ QString Form1::sendQuickEntry(const quicksend::Entry &entry, bool quiet)
         if (frame.bytes.isEmpty())
             return std::nullopt;
         count = frame.count;
+        bytes = frame.bytes.size();
         return frame.bytes;
     });
-    if (sent)
+    if (sent) {
         ui->SendNum->add(double(count));
-    else if (failure.isEmpty() && !MSComm1->PortOpen())
+        if (!quiet && m_quickWindow)
+            m_quickWindow->setStatus(
+                QStringLiteral("已发送“%1”，%2 字节").arg(entry.name).arg(bytes));
+    } else if (failure.isEmpty() && !MSComm1->PortOpen())
         failure = QStringLiteral("串口已关闭");
     return failure;
 }

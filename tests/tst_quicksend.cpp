@@ -325,7 +325,7 @@ void TestQuickSend::sequenceCutByLostDevice()
     QCOMPARE(f->board.readExactly(8, 5000), threeStepBytes.left(8));
     f->board.closeMaster();
     QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(window, "QuickSendStatus")->text(),
-                              QStringLiteral("按顺序发送设备已断开，已停止"), 10000);
+                              QStringLiteral("按顺序发送已停止：设备已断开"), 10000);
     QVERIFY(part<QPushButton>(window, "SequenceRun")->isEnabled());
     QVERIFY(f->platform->messages.isEmpty());
 }
@@ -421,6 +421,19 @@ void TestQuickSend::keptAcrossStarts()
     QCOMPARE(window->pages()[1].entries.value(0).content, QStringLiteral("M1\\r"));
     QVERIFY(window->pages()[1].entries.value(0).ticked);
     QCOMPARE(window->pos(), QPoint(123, 45));
+
+    // Keys given by hand in the file that the program takes, or that another entry has, go.
+    QList<Page> pages = window->pages();
+    pages[1].entries[0].hotkey = QStringLiteral("F3");
+    pages[1].entries << entry("a", Format::Text, "a") << entry("b", Format::Text, "b");
+    pages[1].entries[1].hotkey = QStringLiteral("F6");
+    pages[1].entries[2].hotkey = QStringLiteral("F6");
+    restartWith(*f, pages);
+    window = open(*f);
+    QVERIFY(window);
+    QCOMPARE(window->pages()[1].entries[0].hotkey, QString());
+    QCOMPARE(window->pages()[1].entries[1].hotkey, QStringLiteral("F6"));
+    QCOMPARE(window->pages()[1].entries[2].hotkey, QString());
 }
 
 // The new entries go through the settings file's atomic section write; one that fails halfway

@@ -351,6 +351,11 @@ void TestQuickSendModel::matcher_data()
         << QStringList{"包含:50%"} << QStringList{"0|50%\r", "1000|50%\r"} << QStringList{"0", "0"};
     QTest::newRow("disabled rule")
         << QStringList{"-包含:x"} << QStringList{"0|x"} << QStringList{""};
+    QTest::newRow("backreferences do not mix across rules")
+        << QStringList{"正则:(x)y", "正则:(a)\\1"} << QStringList{"0|aa\r\n"} << QStringList{"1"};
+    QTest::newRow("the same group name in two rules")
+        << QStringList{"正则:(?<v>\\d+)V", "正则:(?<v>\\d+)A"} << QStringList{"0|12A 5V\n"}
+        << QStringList{"0,1"};
     QTest::newRow("Chinese") << QStringList{"包含:请输入密码"}
                              << QStringList{"0|请输入", "1|密码："} << QStringList{"", "0"};
     QTest::newRow("a long line without a break")

@@ -69,6 +69,8 @@ QString ruleProblem(const Rule &rule, const QList<Page> &pages, bool hex)
 {
     if (rule.pattern.isEmpty())
         return QStringLiteral("内容为空");
+    if (rule.pattern.size() > ReplyMatcher::MaxPatternChars)
+        return QStringLiteral("内容超过 %1 个字符").arg(ReplyMatcher::MaxPatternChars);
     if (rule.regex) {
         if (hex)
             return QStringLiteral("十六进制显示时按字节匹配，不用正则表达式");
@@ -120,11 +122,13 @@ void ReplyMatcher::setRules(const QList<Rule> &rules, const QList<Page> &pages, 
     }
     m_literals.build(literals);
     m_hasExpressions = !expressions.isEmpty();
-    m_anyExpression = QRegularExpression(expressions.join(QLatin1Char('|')));
-    if (m_hasExpressions && !m_anyExpression.isValid()) {
-        // Valid one by one but not together (a backreference by number): ask each.
-        m_anyExpression = QRegularExpression(QStringLiteral("(?s).?"));
-    }
+    // One expression for all, unless they cannot be joined: a backreference would point at
+    // another rule's group, a name could be taken twice. Then every line asks each.
+    static const QRegularExpression references(QStringLiteral("\\\\[1-9gk]|\\(\\?P?[=<'](?!=|!)"));
+    const bool joinable =
+        expressions.size() < 2 || !expressions.join(QString()).contains(references);
+    m_anyExpression = QRegularExpression(joinable ? expressions.join(QLatin1Char('|'))
+                                                  : QStringLiteral("(?s).?"));
     m_anyExpression.optimize();
     rescanLine();
 }

@@ -61,6 +61,8 @@ public:
     static constexpr int MinGapMs = 100;
     // Kept of a line that never ends, for the expressions.
     static constexpr qsizetype MaxLineChars = 4096;
+    // The longest pattern: each character is a state of the automaton.
+    static constexpr qsizetype MaxPatternChars = 1024;
 
     // The rules to watch for; those disabled, done or with a problem (ruleProblem) stay quiet.
     // What a rule has seen of the line under way and when it last fired are kept.

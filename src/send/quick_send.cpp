@@ -45,6 +45,18 @@ void Form1::connectQuickSend()
     const quicksendstore::Book book = quicksendstore::loadBook(*m_settings);
     m_quick->pages = book.pages;
     m_quick->place = book.place;
+    // A hand-edited file may give a key the program answers already, or one key twice: the
+    // first entry keeps it.
+    QStringList kept;
+    for (quicksend::Page &page : m_quick->pages) {
+        for (quicksend::Entry &entry : page.entries) {
+            if (kept.contains(entry.hotkey) ||
+                !quicksend::hotkeyRefusal(entry.hotkey, windowkeys::taken, {}, std::nullopt)
+                     .isEmpty())
+                entry.hotkey.clear();
+            kept << entry.hotkey;
+        }
+    }
     applyQuickSendHotkeys();
 }
 

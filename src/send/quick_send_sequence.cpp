@@ -46,7 +46,8 @@ void Form1::Sequence_Start(int page, int rounds)
 
 QString Form1::sequenceStep(int index)
 {
-    return sendQuickEntry(m_quick->sequence.at(index), true);
+    const QString failure = sendQuickEntry(m_quick->sequence.at(index), true);
+    return failure.isEmpty() ? failure : QStringLiteral("已停止：") + failure;
 }
 
 void Form1::Sequence_StepStarted(int index, int round)
@@ -70,5 +71,5 @@ void Form1::Sequence_Finished(const QString &why)
 void Form1::stopSequenceIfClosed(const QString &why)
 {
     if (!MSComm1->PortOpen())
-        m_sequence->stop(why + QStringLiteral("，已停止"));
+        m_sequence->stop(QStringLiteral("已停止：") + why);
 }

@@ -3,20 +3,32 @@
 // pseudo-terminal, telnet with RFC 2217 and raw TCP: the throughput of a board writing as fast as
 // it can (checked byte for byte), the program's CPU time per MB and ser2net's, the blocks the
 // component handed out per MB, and the program's CPU share at 115200 baud's 11.5 kB/s in 32-byte
-// writes.
-//   bench_network [megabytes, default 16] [seconds at 115200 baud, default 8]
+// writes. Last, a peer on 127.0.0.1 flooding a raw TCP port as fast as loopback carries it, read
+// by the window with its receive box kept to 16 MB: what the program holds meanwhile (its
+// resident memory, and the bytes waiting in the link).
+//   bench_network [megabytes, default 16] [seconds at 115200 baud, default 8] [flood seconds, 12]
+#include "app/controls.h"
+#include "app/form1.h"
+#include "app/settings_keys.h"
+#include "bench_platform.h"
 #include "paced_feed.h"
+#include "resident.h"
 #include "serial/mscomm.h"
 #include "support/board_port.h"
 #include "support/byte_patterns.h"
 #include "support/network_servers.h"
+#include "support/test_platform.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -132,7 +144,10 @@ Result run(BoardPort &board, qint64 serverPid, const QByteArray &bytes, qsizetyp
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    // The flood at the end is read by the window itself.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     const qsizetype megabytes = argc > 1 ? std::atoi(argv[1]) : 16;
     const double rateSeconds = argc > 2 ? std::atof(argv[2]) : 8.0;
     if (!Ser2net::installed()) {
@@ -177,5 +192,40 @@ int main(int argc, char *argv[])
                     100.0 * steady.programCpu / steady.seconds);
         std::fflush(stdout);
     }
+
+    // The window, its receive box kept to 16 MB, reading a COM number mapped to the peer.
+    const double floodSeconds = argc > 3 ? std::atof(argv[3]) : 12.0;
+    FloodingServer flood;
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("bench.ini"));
+    mapPorts(ini, {{5, flood.address()}});
+    settingkeys::maxKeptMB.write(SettingsFile(ini), QStringLiteral("16"));
+    const qint64 residentBefore = residentBytes();
+    Form1 window(std::make_unique<BenchPlatform>(ini));
+    window.show();
+    window.findChild<ListBox *>(QStringLiteral("ComPort"))->select(4);
+    window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
+    auto *comm = window.findChild<MSComm *>(QStringLiteral("MSComm1"));
+    if (!flood.isListening() || !comm->PortOpen())
+        return 1;
+    qint64 largestWaiting = 0;
+    qint64 largestResident = 0;
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, &window, [&] {
+        largestWaiting = std::max<qint64>(largestWaiting, comm->InBufferCount());
+        largestResident = std::max(largestResident, residentBytes());
+    });
+    sample.start(50);
+    QEventLoop loop;
+    QTimer::singleShot(int(floodSeconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+    const qint64 read = window.findChild<QLabel *>(QStringLiteral("RevNum"))->text().toLongLong();
+    flood.stop();
+    std::printf("\n%-26s %10s %10s %16s %16s\n", "flood for 12 s", "sent MB", "shown MB",
+                "largest waiting", "resident growth");
+    std::printf("%-26s %10.1f %10.1f %13.0f KB %13.1f MB\n", "window, 最大保留MB=16",
+                double(flood.sent()) / (1 << 20), double(read) / (1 << 20),
+                double(largestWaiting) / 1024,
+                double(largestResident - residentBefore) / (1 << 20));
     return 0;
 }

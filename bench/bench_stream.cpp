@@ -1,10 +1,11 @@
 // Feeds the shown window through a pseudo-terminal at the rates real boards send, in the write
 // sizes a USB adapter hands to the tty layer, and prints the window process's CPU share for
 // each, and how often the kernel woke it: what keeping the program open beside a printing board
-// costs. The feeding thread's own CPU time and wake-ups are taken off. Run under Xvfb
+// costs, and the largest backlog the board left in the tty's 4 KB buffer. The feeding thread's own
+// CPU time and wake-ups are taken off. Run under Xvfb
 // (xvfb-run) or QT_QPA_PLATFORM=offscreen. The last two rows stream 80-character lines at
 // 1.2 MB/s with the auto-reply rules off and then with 20 rules on, in the same run.
-//   bench_stream [seconds per rate, default 8] [only these rows, counted from 0: "4" or "5,6"]
+//   bench_stream [seconds per rate, default 8] [only these rows, counted from 0: "4" or "6,7"]
 #include "app/controls.h"
 #include "app/form1.h"
 #include "bench_platform.h"
@@ -25,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -62,6 +64,10 @@ struct Rate
     const char *name;
     qint64 bytesPerSecond; // 0: nothing arrives
     qsizetype writeSize;
+    // From half time on, when set: a stream that speeds up, as when a board switches its UART to
+    // 2 Mbaud and a USB adapter hands over a 64-byte packet at a time.
+    qint64 laterBytesPerSecond = 0;
+    qsizetype laterWriteSize = 0;
     bool longLines = false; // 80-character lines instead of the short sensor lines
     bool rules = false;     // the 20 auto-reply rules on
 };
@@ -72,8 +78,9 @@ const Rate rates[] = {
     {"11.5 kB/s in 256-byte writes", 11520, 256},
     {"115 kB/s in 512-byte writes", 115200, 512},
     {"1.2 MB/s in 4096-byte writes", 1200000, 4096},
-    {"1.2 MB/s, 80-char lines", 1200000, 4096, true, false},
-    {"1.2 MB/s, 80-char lines, 20 rules", 1200000, 4096, true, true},
+    {"11.5 kB/s, then 200 kB/s in 64", 11520, 32, 200000, 64},
+    {"1.2 MB/s, 80-char lines", 1200000, 4096, 0, 0, true, false},
+    {"1.2 MB/s, 80-char lines, 20 rules", 1200000, 4096, 0, 0, true, true},
 };
 
 // Twenty rules as a user collects them for boot loaders, shells and modems: literals and
@@ -138,25 +145,31 @@ QByteArray sensorText(qsizetype bytes)
 class Feeder
 {
 public:
-    Feeder(int master, const Rate &rate, double seconds)
+    Feeder(const PseudoTerminal &board, const Rate &rate, double seconds)
     {
         if (rate.bytesPerSecond == 0)
             return;
-        m_thread = std::thread([=] {
-            const QByteArray text = rate.longLines ? longLines(rate.writeSize * 4096)
-                                                   : sensorText(rate.writeSize * 4096);
-            const double period = double(rate.writeSize) / double(rate.bytesPerSecond);
-            const qint64 writes = qint64(seconds / period);
+        m_thread = std::thread([=, &board] {
+            const QByteArray text = rate.longLines ? longLines(4096 * 64) : sensorText(4096 * 64);
+            const bool jumps = rate.laterBytesPerSecond > 0;
             timespec next{};
             clock_gettime(CLOCK_MONOTONIC, &next);
             qsizetype at = 0;
-            for (qint64 i = 0; i < writes; ++i) {
-                if (at + rate.writeSize > text.size())
-                    at = 0;
-                feed::writeAll(master, text.constData() + at, rate.writeSize, &m_stop);
-                at += rate.writeSize;
-                m_sent += rate.writeSize;
-                feed::waitNext(next, qint64(period * 1e9));
+            for (int phase = 0; phase < (jumps ? 2 : 1); ++phase) {
+                const qsizetype size = phase ? rate.laterWriteSize : rate.writeSize;
+                const double period =
+                    double(size) / double(phase ? rate.laterBytesPerSecond : rate.bytesPerSecond);
+                const qint64 writes = qint64((jumps ? seconds / 2 : seconds) / period);
+                for (qint64 i = 0; i < writes; ++i) {
+                    if (at + size > text.size())
+                        at = 0;
+                    feed::writeAll(board.masterFd(), text.constData() + at, size, &m_stop);
+                    at += size;
+                    m_sent += size;
+                    // What waits for the program right after a write: the tty's backlog.
+                    m_backlog = std::max(m_backlog.load(), board.backlog());
+                    feed::waitNext(next, qint64(period * 1e9));
+                }
             }
             m_cpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
             m_times = usage(RUSAGE_THREAD);
@@ -172,12 +185,14 @@ public:
             m_thread.join();
     }
     [[nodiscard]] qint64 sent() const { return m_sent; }
+    [[nodiscard]] int largestBacklog() const { return m_backlog; }
     [[nodiscard]] double cpu() const { return m_cpu; }
     [[nodiscard]] Times times() const { return m_times; }
 
 private:
     std::thread m_thread;
     std::atomic<qint64> m_sent{0};
+    std::atomic<int> m_backlog{0};
     std::atomic<bool> m_done{false};
     std::atomic<bool> m_stop{false};
     double m_cpu = 0;
@@ -236,8 +251,8 @@ int main(int argc, char *argv[])
         loop.exec();
     };
 
-    std::printf("%-32s %10s %10s %10s %10s %10s %10s\n", "feed", "CPU", "user", "kernel",
-                "wakeups/s", "received", "took");
+    std::printf("%-32s %10s %10s %10s %10s %10s %10s %10s\n", "feed", "CPU", "user", "kernel",
+                "wakeups/s", "backlog", "received", "took");
     for (int row = 0; row < int(std::size(rates)); ++row) {
         if (!only.isEmpty() && !only.contains(row))
             continue;
@@ -253,7 +268,7 @@ int main(int argc, char *argv[])
         const Times timesBefore = usage(RUSAGE_SELF);
         QElapsedTimer wall;
         wall.start();
-        Feeder feeder(board.masterFd(), rate, seconds);
+        Feeder feeder(board, rate, seconds);
         // A window that cannot keep up makes the board wait, and the run longer.
         runFor(int(seconds * 1000), {});
         if (!feeder.done())
@@ -268,9 +283,10 @@ int main(int argc, char *argv[])
         // What is still on its way arrives and is counted, outside the measured time.
         runFor(5000, [&] { return counter->text().toLongLong() >= feeder.sent(); });
         const bool whole = counter->text().toLongLong() == feeder.sent();
-        std::printf("%-32s %9.1f%% %9.1f%% %9.1f%% %10.0f %10s %9.1fs\n", rate.name,
+        std::printf("%-32s %9.1f%% %9.1f%% %9.1f%% %10.0f %10d %10s %9.1fs\n", rate.name,
                     100.0 * cpu / elapsed, 100.0 * user / elapsed, 100.0 * system / elapsed,
-                    double(wakeups) / elapsed, whole ? "all" : "BYTES LOST", elapsed);
+                    double(wakeups) / elapsed, feeder.largestBacklog(),
+                    whole ? "all" : "BYTES LOST", elapsed);
         std::fflush(stdout);
     }
     return 0;

@@ -53,6 +53,8 @@ private slots:
     void cleanup();
     void textAtOffset_data();
     void textAtOffset();
+    void longRangesAreCut_data();
+    void longRangesAreCut();
     void caretSelectionAndPlaces();
     void streamIsToldInFewEvents();
     void nothingIsToldWithoutAReader();
@@ -137,6 +139,49 @@ void TestAccessibility::textAtOffset()
     if (!after.isEmpty())
         QCOMPARE(sample.mid(start, end - start), after);
     QCOMPARE(text->text(3, 9), sample.mid(3, 6));
+}
+
+void TestAccessibility::longRangesAreCut_data()
+{
+    using Cut = ReceiveBoxAccessible;
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<int>("length");
+    QTest::newRow("the whole text") << 0 << -1 << int(Cut::MaxAnswerChars);
+    QTest::newRow("from the middle to the end") << 100000 << -1 << int(Cut::MaxAnswerChars);
+    QTest::newRow("a range past the limit") << 7 << 150000 << int(Cut::MaxAnswerChars);
+    QTest::newRow("the tail, shorter than the limit") << 190000 << -1 << 10000;
+    QTest::newRow("a cut that would split a surrogate pair")
+        << 120000 << -1 << int(Cut::MaxAnswerChars) - 1;
+    QTest::newRow("a short range") << 10 << 20 << 10;
+}
+
+// A range answers from where it was asked, at most MaxAnswerChars long: a reader asking for
+// "everything" does not make the program copy the whole box, and its offsets stay right.
+void TestAccessibility::longRangesAreCut()
+{
+    QFETCH(int, start);
+    QFETCH(int, end);
+    QFETCH(int, length);
+    QString sample;
+    while (sample.size() < 200000)
+        sample += QStringLiteral("line %1 of a board's log\r\n").arg(sample.size());
+    sample.truncate(200000);
+    // A character outside the BMP where the cut of the fifth row would fall.
+    sample.replace(120000 + ReceiveBoxAccessible::MaxAnswerChars - 1, 2,
+                   QStringLiteral("\U0001F600"));
+    ReceiveBox box;
+    box.setText(sample);
+    QAccessibleTextInterface *text = textOf(&box);
+    QVERIFY(text);
+    QCOMPARE(text->text(start, end), sample.mid(start, length));
+    if (start != 0 || end != -1)
+        return;
+    int from = -2;
+    int to = -2;
+    QCOMPARE(text->textAtOffset(5, QAccessible::NoBoundary, &from, &to), sample.left(length));
+    QCOMPARE(from, 0);
+    QCOMPARE(to, length);
 }
 
 // The caret and the selection are the box's both ways, and each character's place on screen

@@ -108,12 +108,16 @@ private slots:
     void settingsOnTheWire();
     void brokenServer_data();
     void brokenServer();
+    void floodIsHeldBack();
 
     void windowUsesANetworkPort();
     void windowListsButNeverProbesNetworkPorts();
     void windowTellsWhyAnOpenFailed_data();
     void windowTellsWhyAnOpenFailed();
     void windowReconnectsWhenTheServerIsBack();
+    void windowBacksOffFromAServerThatCloses_data();
+    void windowBacksOffFromAServerThatCloses();
+    void windowClosedWhileConnecting();
     void windowSendsControlLines();
 };
 
@@ -484,6 +488,41 @@ void TestNetwork::brokenServer()
     QCOMPARE(reader.received, QByteArray("data"));
 }
 
+// A peer sending faster than anyone reads: the link holds a bounded amount and TCP slows the
+// peer; once read, every byte comes in order.
+void TestNetwork::floodIsHeldBack()
+{
+    FloodingServer server;
+    QVERIFY(server.isListening());
+    MSComm comm;
+    comm.setPortResolver(ptyResolver({{1, server.address()}}));
+    comm.setInputMode(MSComm::comInputModeBinary);
+    QCOMPARE(comm.setPortOpen(true), int(MSComm::NoError));
+    constexpr qint64 bound = NetLink::HeldBytes + NetLink::SocketBufferBytes;
+    QTRY_VERIFY(comm.InBufferCount() >= NetLink::HeldBytes);
+    QTest::qWait(500);
+    QVERIFY2(comm.InBufferCount() <= bound, qPrintable(QString::number(comm.InBufferCount())));
+
+    QByteArray chunk;
+    qint64 received = 0;
+    qint64 largest = 0;
+    bool inOrder = true;
+    const auto readBlock = [&] {
+        largest = std::max<qint64>(largest, comm.InBufferCount());
+        comm.setInputLen(0);
+        chunk = comm.Input().toByteArray();
+        inOrder = inOrder && FloodingServer::isPattern(chunk, received);
+        received += chunk.size();
+    };
+    QObject context;
+    QObject::connect(&comm, &MSComm::OnComm, &context, readBlock);
+    // The announcement of what waits went unheard: the first read starts the flow.
+    readBlock();
+    QTRY_VERIFY_WITH_TIMEOUT(received >= 16 << 20, 60000);
+    QVERIFY(inOrder);
+    QVERIFY2(largest <= bound, qPrintable(QString::number(largest)));
+}
+
 namespace {
 
 // A window whose COM5 is a network port, and the board's pseudo-terminal behind ser2net.
@@ -622,8 +661,15 @@ void TestNetwork::windowReconnectsWhenTheServerIsBack()
     server.kill();
     QTRY_VERIFY(!f.isOpen());
     QTRY_VERIFY(f.window->windowTitle().contains(QStringLiteral("等待 COM5 (") + server.address()));
-    // The user can still work the window while it waits.
-    f.control<MemoBox>("SendText")->setText(QStringLiteral("typed"));
+    // The user can still work the window while it waits: typing, and a send that finds the port
+    // closed.
+    auto *sendText = f.control<MemoBox>("SendText");
+    sendText->setText(QString());
+    QTest::keyClicks(sendText, QStringLiteral("typed"));
+    QCOMPARE(sendText->text(), QStringLiteral("typed"));
+    f.control<QPushButton>("ManSend")->click();
+    QCOMPARE(f.platform->messages.size(), 1);
+    QCOMPARE(f.platform->messages.takeFirst().text, QStringLiteral("请打开串口"));
     QTest::qWait(600);
     QVERIFY(server.start());
     QTRY_VERIFY_WITH_TIMEOUT(f.isOpen(), 10000);
@@ -633,7 +679,73 @@ void TestNetwork::windowReconnectsWhenTheServerIsBack()
     QVERIFY(f.platform->messages.isEmpty());
 }
 
-// "控制线" reaches the remote port as SET-CONTROL.
+void TestNetwork::windowBacksOffFromAServerThatCloses_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::newRow("ser2net whose port another client holds") << "ser2net";
+    QTest::newRow("a server that accepts and closes at once") << "closing";
+}
+
+// A server that takes the connection and drops it at once, telling why: every attempt adds its
+// line to the box and the log, so the attempts come after pauses that keep doubling, and the title
+// quotes the line. Once the port is free, the window is back within the last pause.
+void TestNetwork::windowBacksOffFromAServerThatCloses()
+{
+    QFETCH(QString, server);
+    PseudoTerminal board;
+    std::unique_ptr<Ser2net> ser2net;
+    std::unique_ptr<ClosingServer> closing;
+    QTcpSocket holder;
+    QString address;
+    QString line;
+    if (server == QLatin1String("ser2net")) {
+        SKIP_WITHOUT_SER2NET();
+        ser2net = std::make_unique<Ser2net>(board.slavePath(), Ser2net::Mode::Rfc2217, false);
+        QVERIFY(ser2net->start());
+        holder.connectToHost(QHostAddress::LocalHost, ser2net->port());
+        QVERIFY(holder.waitForConnected());
+        QVERIFY(QTest::qWaitFor([&] { return holder.waitForReadyRead(100); }, 5000));
+        address = ser2net->address();
+        line = QStringLiteral("Port already in use");
+    } else {
+        line = QStringLiteral("Device open failure: No such file or directory");
+        closing = std::make_unique<ClosingServer>(line.toLatin1() + "\r\n");
+        address = closing->address();
+    }
+    NetworkWindow f(address);
+    f.open();
+    QTRY_VERIFY(f.window->windowTitle().contains(QStringLiteral("等待 COM5 (") + address));
+    auto *box = f.control<ReceiveBox>("RevText");
+    QTest::qWait(8000);
+    const qsizetype attempts = box->text().count(line);
+    QVERIFY2(attempts >= 3 && attempts <= 9, qPrintable(QString::number(attempts)));
+    QVERIFY2(f.window->windowTitle().endsWith(QStringLiteral("“%1”").arg(line)),
+             qPrintable(f.window->windowTitle()));
+    QVERIFY(f.platform->messages.isEmpty());
+    if (!ser2net)
+        return;
+    holder.abort();
+    QTRY_VERIFY_WITH_TIMEOUT(f.isOpen(), 10000);
+    QVERIFY(!f.window->windowTitle().contains(QStringLiteral("等待")));
+    QVERIFY(board.write("free\r\n"));
+    QTRY_VERIFY(box->text().endsWith(QStringLiteral("free\r\n")));
+}
+
+// The window closed while a user's open waits for a server that does not answer: the attempt
+// stops, and no message comes after the window is gone.
+void TestNetwork::windowClosedWhileConnecting()
+{
+    RecordingServer server(RecordingServer::Answer::Silent);
+    NetworkWindow f(server.address());
+    QTimer::singleShot(200, f.window.get(), [&f] { f.window->close(); });
+    f.open();
+    QVERIFY(!f.isOpen());
+    QVERIFY(!f.control<MSComm>("MSComm1")->opening());
+    QTest::qWait(100);
+    QVERIFY(f.platform->messages.isEmpty());
+}
+
+// "控制线" reaches the remote port as SET-CONTROL, even after the number was mapped elsewhere.
 void TestNetwork::windowSendsControlLines()
 {
     RecordingServer server;
@@ -642,6 +754,8 @@ void TestNetwork::windowSendsControlLines()
     QVERIFY(f.isOpen());
     QTRY_VERIFY(!server.commands.isEmpty());
     server.commands.clear();
+    // The open connection decides, not the mapping edited meanwhile.
+    mapPorts(f.iniPath(), {{WindowFixture::boardPort, QStringLiteral("/dev/ttyS0")}});
     QVERIFY(!useContextMenu(f.control<QWidget>("RevText"),
                             {QStringLiteral("控制线"), QStringLiteral("DTR")})
                  .isEmpty());

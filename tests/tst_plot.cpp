@@ -49,6 +49,10 @@ private slots:
     void ringAndDecimation_data();
     void ringAndDecimation();
     void frameStructure();
+    void rangeSkipsValuesBeyondFloats();
+    void csvQuotesFormulaLabels();
+    void overlongLineIsNoSample();
+    void wallClockStepsBack();
     void scrolledEqualsRedrawn();
     void windowEndToEnd();
     void controlsAsAUserUsesThem();
@@ -74,6 +78,12 @@ void TestPlot::parse_data()
                                   << Values{{"1", 3}, {"2", 4}};
     QTest::newRow("no number") << "Booting... done" << Values{};
     QTest::newRow("not finite") << "inf nan 1e999" << Values{};
+    QTest::newRow("a time of day begins the line")
+        << "12:34 temp:21.5 7" << Values{{"temp", 21.5}, {"1", 7}};
+    QTest::newRow("a stamped line") << "[09:05:59.123] 3, 4" << Values{{"1", 3}, {"2", 4}};
+    QTest::newRow("a time in parentheses") << "(23:59:01.5) x=1" << Values{{"x", 1}};
+    QTest::newRow("a label and a number are no time")
+        << "ch1:34 5" << Values{{"ch1", 34}, {"1", 5}};
     QStringList many;
     Values first16;
     for (int i = 1; i <= 20; ++i) {
@@ -213,6 +223,87 @@ void TestPlot::frameStructure()
     QVERIFY(automatic.y0 < 25 && automatic.y1 > 500);
 }
 
+// A value a float cannot hold is no sample: the automatic range stays finite and the curve is
+// drawn.
+void TestPlot::rangeSkipsValuesBeyondFloats()
+{
+    PlotView view;
+    view.resize(600, 300);
+    plot::ParsedLine line;
+    const double values[] = {1, 1e39, -1e39, 3};
+    for (int i = 0; i < 4; ++i) {
+        line.count = 1;
+        line.items[0] = {QStringView(u"x"), 0, values[i]};
+        view.recorder().add(100 + i * 0.5, line);
+    }
+    QVERIFY(std::isnan(view.recorder().value(0, 1)));
+    QVERIFY(std::isnan(view.recorder().value(0, 2)));
+    const PlotView::Frame frame = view.frame();
+    QVERIFY(std::isfinite(frame.y0) && std::isfinite(frame.y1));
+    QVERIFY2(frame.y0 < 1 && frame.y1 > 3 && frame.y1 < 10,
+             qPrintable(QStringLiteral("%1 %2").arg(frame.y0).arg(frame.y1)));
+    QCOMPARE(frame.series.size(), 1);
+    QVERIFY(!frame.series[0].second.isEmpty());
+}
+
+// A label a spreadsheet would run as a formula becomes text; the rest stays as it was.
+void TestPlot::csvQuotesFormulaLabels()
+{
+    plot::Recorder recorder;
+    plot::ParsedLine line;
+    const char16_t *labels[] = {u"=SUM(A1)", u"@x", u"ok", u"-x", u"+y", u"温度"};
+    line.count = 6;
+    for (int i = 0; i < line.count; ++i)
+        line.items[i] = {QStringView(labels[i]), 0, double(i)};
+    recorder.add(10, line, 0);
+    QVERIFY(plot::toCsv(recorder).startsWith(
+        QStringLiteral("time,\"'=SUM(A1)\",\"'@x\",ok,\"'-x\",\"'+y\",温度\r\n").toUtf8()));
+}
+
+// A line without a break for longer than any printed sample is dropped up to its break instead of
+// growing without end.
+void TestPlot::overlongLineIsNoSample()
+{
+    PlotWindow window;
+    window.addText(u"\r\n", 0, 0);
+    window.addText(QString(PlotWindow::MaxLineChars, u'x') + QStringLiteral(" 7"), 10, 10);
+    window.addText(u" 8\r\n9\r\n", 20, 20);
+    QCOMPARE(window.view()->recorder().rows(), 1);
+    QCOMPARE(window.view()->recorder().value(0, 0), 9.0f);
+}
+
+// The wall clock steps back an hour (NTP, the end of daylight saving) while a board prints: the
+// samples stay in order and in the picture; the export gives each the wall time it came at.
+void TestPlot::wallClockStepsBack()
+{
+    f = std::make_unique<WindowFixture>();
+    QVERIFY(f->isValid());
+    QVERIFY(f->openBoard());
+    QVERIFY(!f->useMenu("RevText", {QStringLiteral("波形图…")}).isEmpty());
+    auto *window = f->window->findChild<PlotWindow *>(QStringLiteral("PlotWindow"));
+    const plot::Recorder &recorder = window->view()->recorder();
+    const QDate day(2026, 10, 25);
+    f->platform->monotonic = 7000000;
+    f->platform->moment = QDateTime(day, QTime(3, 0, 0, 0));
+    QVERIFY(f->board.write("\r\nv:1\r\n"));
+    QTRY_COMPARE(recorder.rows(), 1);
+    f->platform->monotonic = 7001000;
+    f->platform->moment = QDateTime(day, QTime(2, 0, 1, 0));
+    QVERIFY(f->board.write("v:2\r\n"));
+    QTRY_COMPARE(recorder.rows(), 2);
+
+    QVERIFY(recorder.time(0) < recorder.time(1));
+    const PlotView::Frame frame = window->view()->frame();
+    QVERIFY(frame.t0 <= recorder.time(0) && recorder.time(1) <= frame.t1);
+    QCOMPARE(frame.series.size(), 1);
+    QVERIFY(!frame.series[0].second.isEmpty());
+    const QString csv = f->dir.filePath(QStringLiteral("plot.csv"));
+    f->platform->saveAnswers = {csv};
+    window->findChild<QPushButton *>(QStringLiteral("PlotExportCsv"))->click();
+    QCOMPARE(readBytes(csv), QByteArray("time,v\r\n2026-10-25 03:00:00.000,1\r\n"
+                                        "2026-10-25 02:00:01.000,2\r\n"));
+}
+
 // While streaming, the picture scrolls and draws only its newest columns: after many such frames
 // it is the very picture a full redraw makes.
 void PlotView_feed(PlotView &view, int from, int to)
@@ -340,6 +431,13 @@ void TestPlot::controlsAsAUserUsesThem()
     QTest::keyClicks(max, QStringLiteral("60"));
     view->setFocus();
     QCOMPARE(view->frame().y0, -5.0);
+    QCOMPARE(view->frame().y1, 60.0);
+    // A bound beyond any number is not taken: the last good one comes back.
+    max->setFocus();
+    max->selectAll();
+    QTest::keyClicks(max, QStringLiteral("1e400"));
+    QTest::keyClick(max, Qt::Key_Return);
+    QCOMPARE(max->text(), QStringLiteral("60"));
     QCOMPARE(view->frame().y1, 60.0);
     QCOMPARE(SettingsFile(f->iniPath()).read("波形图", "自动范围", "?"), QStringLiteral("0"));
     QCOMPARE(SettingsFile(f->iniPath()).read("波形图", "最大", "?"), QStringLiteral("60"));

@@ -34,6 +34,8 @@ private slots:
     void recordingFails();
     void encodingStored_data();
     void encodingStored();
+    void keptLimitFromSettings_data();
+    void keptLimitFromSettings();
 
 private:
     std::unique_ptr<WindowFixture> f;
@@ -310,6 +312,32 @@ void TestReceive::recordingFails()
     QVERIFY(f->useMenu("RevText", {QStringLiteral("记录到文件…")})
                 .contains(QStringLiteral("记录到文件…")));
     QVERIFY(f->control<ReceiveBox>("RevText")->toolTip().isEmpty());
+}
+
+void TestReceive::keptLimitFromSettings_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<qint64>("megabytes"); // 0: the machine's default, 16 to 2048
+    QTest::newRow("one megabyte") << "1" << qint64(1);
+    QTest::newRow("more than a terabyte is a terabyte") << "9223372036854775807" << qint64(1 << 20);
+    QTest::newRow("beyond 64 bits") << "99999999999999999999" << qint64(0);
+    QTest::newRow("negative") << "-5" << qint64(0);
+    QTest::newRow("not a number") << "viel" << qint64(0);
+}
+
+// 最大保留MB as the window reads it: any number is safe to multiply out.
+void TestReceive::keptLimitFromSettings()
+{
+    QFETCH(QString, stored);
+    QFETCH(qint64, megabytes);
+    SettingsFile(f->iniPath())
+        .write(QStringLiteral("接收区"), QStringLiteral("最大保留MB"), stored);
+    f->window = std::make_unique<Form1>(testPlatform(f->platform, f->iniPath()));
+    const qint64 kept = f->control<ReceiveBox>("RevText")->maxBytes();
+    if (megabytes > 0)
+        QCOMPARE(kept, megabytes << 20);
+    else
+        QVERIFY(kept >= qint64(16) << 20 && kept <= qint64(2048) << 20);
 }
 
 void TestReceive::encodingStored_data()

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QWheelEvent>
 
+#include <malloc.h>
+
 class TestReceiveBox : public QObject, private ReceiveBoxView
 {
     Q_OBJECT
@@ -31,6 +33,8 @@ private slots:
     void caretToEnd_scrollsToLastLine();
     void wheel_andPageKeysScroll();
     void scrollBar_stepsByLinesInLongText();
+    void limit_countsWhatIsAllocated();
+    void limit_carriesNoTimeOntoAnUntimedLine();
 };
 
 void TestReceiveBox::setText_emitsChangeOnlyWhenTextDiffers()
@@ -416,6 +420,48 @@ void TestReceiveBox::scrollBar_stepsByLinesInLongText()
     QCOMPARE(firstShown(), atEnd);
     bar->setSliderPosition(0);
     QCOMPARE(firstShown(), 0);
+}
+
+// Short lines, the width changed now and then (a resize, the gutter shown and hidden): what the
+// box allocates for its text, its line index with its spare room and the index kept for the other
+// width stays near the limit, as malloc counts it.
+void TestReceiveBox::limit_countsWhatIsAllocated()
+{
+    if (mallinfo2().uordblks == 0)
+        QSKIP("malloc does not count here (a sanitizer's allocator)");
+    constexpr qint64 limit = 8 << 20;
+    QString block;
+    while (block.size() < 30000)
+        block += QStringLiteral("a\r\n");
+    const size_t before = mallinfo2().uordblks;
+    {
+        ReceiveBox box;
+        ReceiveBoxView::show(box, QSize(400, 300));
+        box.setMaxBytes(limit);
+        for (int round = 0; round < 1500; ++round) {
+            box.appendText(block);
+            if (round % 100 == 0)
+                box.resize(round % 200 == 0 ? QSize(380, 300) : QSize(400, 300));
+        }
+        QVERIFY(box.droppedBytes() > 0);
+        const qint64 held = qint64(mallinfo2().uordblks) - qint64(before);
+        QVERIFY2(held <= limit + limit / 4,
+                 qPrintable(QStringLiteral("%1 MB held").arg(double(held) / (1 << 20))));
+    }
+}
+
+// Old lines went, and the first line kept has no time of its own (it was not received, or
+// came before timestamps mattered): it gets none of the dropped line's.
+void TestReceiveBox::limit_carriesNoTimeOntoAnUntimedLine()
+{
+    ReceiveBox box;
+    box.setMaxBytes(256 << 10);
+    box.appendReceived(u"stamped\r\n", 5000);
+    for (int i = 0; i < 20000; ++i)
+        box.appendText(QStringLiteral("plain line %1\r\n").arg(i));
+    QVERIFY(box.droppedBytes() > 0);
+    QVERIFY(box.text().startsWith(QStringLiteral("plain line ")));
+    QVERIFY(!box.arrivalTimes().firstIn(0, box.length()));
 }
 
 QTEST_MAIN(TestReceiveBox)

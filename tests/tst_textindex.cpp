@@ -639,36 +639,45 @@ void TestTextIndex::times_edits()
 
 void TestTextIndex::times_dropFront_data()
 {
+    QTest::addColumn<qint64>("marks");
     QTest::addColumn<qint64>("n");
-    QTest::addColumn<QList<qint64>>("positions");
-    QTest::addColumn<QList<qint64>>("times");
-    // Lines begin at 0, 10 and 20, at 1000, 1010 and 1020.
-    QTest::newRow("at a line start")
-        << qint64(10) << QList<qint64>{0, 10} << QList<qint64>{1010, 1020};
-    QTest::newRow("inside a line: it keeps its time")
-        << qint64(15) << QList<qint64>{0, 5} << QList<qint64>{1010, 1020};
-    QTest::newRow("past the last mark") << qint64(25) << QList<qint64>{0} << QList<qint64>{1020};
+    QTest::addColumn<bool>("inside"); // the cut lies inside a line or burst
+    // Lines begin every 10 characters, at 1000 plus their position.
+    QTest::newRow("at a line start") << qint64(3) << qint64(10) << false;
+    QTest::newRow("inside a line: it keeps its time") << qint64(3) << qint64(15) << true;
+    QTest::newRow("a line without a time of its own: none carried onto it")
+        << qint64(3) << qint64(15) << false;
+    QTest::newRow("past the last mark") << qint64(3) << qint64(25) << true;
+    QTest::newRow("across several segments, at a line start")
+        << qint64(20000) << qint64(123450) << false;
+    QTest::newRow("across several segments, inside a line")
+        << qint64(20000) << qint64(123455) << true;
+    QTest::newRow("everything but the last segment's end")
+        << qint64(20000) << qint64(199995) << true;
 }
 
+// What stays is the marks past the cut, moved to the front; a line or burst cut in two keeps its
+// time at position 0, and nothing else gets one.
 void TestTextIndex::times_dropFront()
 {
+    QFETCH(qint64, marks);
     QFETCH(qint64, n);
-    QFETCH(QList<qint64>, positions);
-    QFETCH(QList<qint64>, times);
+    QFETCH(bool, inside);
     ArrivalTimes arrival;
-    for (const qint64 p : {0, 10, 20})
+    for (qint64 p = 0; p < marks * 10; p += 10)
         arrival.append(p, 1000 + p);
-    arrival.dropFront(n);
-    QList<qint64> keptPositions;
-    QList<qint64> keptTimes;
-    for (std::optional<ArrivalTimes::Mark> m = arrival.firstIn(0, 1000); m;
-         m = arrival.firstIn(m->pos + 1, 1000)) {
-        keptPositions << m->pos;
-        keptTimes << m->msecs;
-    }
-    QCOMPARE(keptPositions, positions);
-    QCOMPARE(keptTimes, times);
-    QCOMPARE(arrival.count(), positions.size());
+    arrival.dropFront(n, inside);
+    QList<std::pair<qint64, qint64>> expected;
+    if (inside && n % 10 != 0)
+        expected.append({0, 1000 + n / 10 * 10});
+    for (qint64 p = (n + 9) / 10 * 10; p < marks * 10; p += 10)
+        expected.append({p - n, 1000 + p});
+    QList<std::pair<qint64, qint64>> kept;
+    for (std::optional<ArrivalTimes::Mark> m = arrival.firstIn(0, marks * 10); m;
+         m = arrival.firstIn(m->pos + 1, marks * 10))
+        kept.append({m->pos, m->msecs});
+    QCOMPARE(kept, expected);
+    QCOMPARE(arrival.count(), expected.size());
 }
 
 // A byte a character in one-byte chunks, two in UTF-16 ones, through appends and edits.

@@ -16,6 +16,7 @@
 #include "ui_form1.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QTimer>
 
@@ -93,14 +94,31 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+// A network open under way stops; its failure is not shown once the window is gone.
+void Form1::closeEvent(QCloseEvent *event)
+{
+    m_closed = true;
+    if (MSComm1->opening())
+        (void)MSComm1->setPortOpen(false);
+    QWidget::closeEvent(event);
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    m_closed = false;
+    QWidget::showEvent(event);
+}
+
 void Form1::message(const QString &text, const QString &title)
 {
-    m_platform->messageBox(this, text, title, QMessageBox::NoIcon);
+    if (!m_closed)
+        m_platform->messageBox(this, text, title, QMessageBox::NoIcon);
 }
 
 void Form1::warning(const QString &text, const QString &title)
 {
-    m_platform->messageBox(this, text, title, QMessageBox::Warning);
+    if (!m_closed)
+        m_platform->messageBox(this, text, title, QMessageBox::Warning);
 }
 
 QString Form1::portDevice(int commPort) const

@@ -55,6 +55,8 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     // app/form1.cpp
@@ -157,6 +159,11 @@ private:
     void reopened();
     void reconnectNetwork();
     void MSComm1_OpenFinished(int error);
+    void forgetQuickLosses();
+    void noteLastWords(const QByteArray &bytes);
+    [[nodiscard]] QString lastLine() const;
+    [[nodiscard]] bool lostSoonAfterReopen() const;
+    int nextBackOff();
 
     // serial/text_encoding.cpp
     void connectEncodingMenu();
@@ -167,6 +174,7 @@ private:
     void connectAutoSend();
     void AutoSend_Click();
     void AutoSendTimer_Timer();
+    [[nodiscard]] bool periodicSendOn() const;
 
     // send/history.cpp
     void connectSendHistory();
@@ -267,6 +275,8 @@ private:
     // While not empty, every sender is refused with this text (the port is lent to a file
     // transfer): sendToLine is the one place that checks it.
     QString m_sendRefusal;
+    // The window was closed: nothing more is shown, an open that was under way included.
+    bool m_closed = false;
     // What follows each text sent from the send box.
     QString m_lineEnding;
     std::unique_ptr<SendHistory> m_history;

@@ -2,6 +2,7 @@
 
 #include "settings/settings_file.h"
 
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
@@ -39,6 +40,11 @@ QDateTime Platform::now() const
 qint64 Platform::nowMsecs() const
 {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+qint64 Platform::monotonicMsecs() const
+{
+    return QDeadlineTimer::current().deadline();
 }
 
 QString Platform::settingsPath() const
@@ -79,6 +85,11 @@ int Platform::setControlLines(int fd, bool dtr, bool rts)
     if (wanted == lines)
         return 0;
     return ::ioctl(fd, TIOCMSET, &wanted) == 0 ? 0 : errno;
+}
+
+QList<identity::PortRecord> Platform::presentPorts()
+{
+    return identity::presentPorts();
 }
 
 QTcpSocket *Platform::tcpSocket()

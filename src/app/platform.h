@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/device_identity.h"
+
 #include <QDateTime>
 #include <QMessageBox>
 #include <QString>
@@ -25,6 +27,8 @@ public:
     // The same moment as milliseconds since the epoch, for every received block: without the
     // conversion to local time that now() makes.
     [[nodiscard]] virtual qint64 nowMsecs() const;
+    // Milliseconds of a clock that never steps, whatever the wall clock does.
+    [[nodiscard]] virtual qint64 monotonicMsecs() const;
     // The settings file; it also maps port numbers to devices.
     [[nodiscard]] virtual QString settingsPath() const;
     // Asks where to save, starting from suggested; empty when the user cancelled.
@@ -39,6 +43,8 @@ public:
     // Sets the DTR and RTS lines of an open tty together, with one TIOCMSET and only when they
     // differ from what they are: 0, or the errno (ENOTTY for a device without modem lines).
     [[nodiscard]] virtual int setControlLines(int fd, bool dtr, bool rts);
+    // The serial ports the system lists now, with what udev knows of each.
+    [[nodiscard]] virtual QList<identity::PortRecord> presentPorts();
     // A socket for a port on another machine, not yet connected (tests fail name lookups and
     // routes with it: this machine has neither a name server nor a route out).
     [[nodiscard]] virtual QTcpSocket *tcpSocket();

@@ -65,8 +65,8 @@ inline const Setting autoManual{carSection, QStringLiteral("自动/手动"), QSt
 inline const Setting captureFolder{receiveSection, QStringLiteral("保存位置"), QString()};
 // Points; empty or anything but a number reads as the designed size.
 inline const Setting fontSize{receiveSection, QStringLiteral("字号"), QString()};
-// Megabytes of text the receive box keeps; empty or not a positive number: a quarter of the
-// machine's memory, from 16 to 2048.
+// Megabytes of text the receive box keeps, at most 1048576; empty or not a positive number: a
+// quarter of the machine's memory, from 16 to 2048.
 inline const Setting maxKeptMB{receiveSection, QStringLiteral("最大保留MB"), QString()};
 // "1": the time gutter is shown.
 inline const Setting timestamps{receiveSection, QStringLiteral("时间戳"), QStringLiteral("0")};

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace plot {
 
@@ -48,11 +49,44 @@ bool parseNumber(QStringView part, double &value)
     return true;
 }
 
+// "12:34", "12:34:56", "12:34:56.789", in brackets or parentheses or not.
+bool isTimeOfDay(QStringView part)
+{
+    if (!part.isEmpty() && (part.front() == u'[' || part.front() == u'('))
+        part = part.sliced(1);
+    if (!part.isEmpty() && (part.back() == u']' || part.back() == u')'))
+        part.chop(1);
+    const auto digits = [&part](qsizetype at, qsizetype n) {
+        if (at + n > part.size())
+            return false;
+        for (qsizetype i = at; i < at + n; ++i) {
+            if (part[i] < u'0' || part[i] > u'9')
+                return false;
+        }
+        return true;
+    };
+    const qsizetype hour = part.size() > 1 && part[1] == u':' ? 1 : 2;
+    if (!digits(0, hour) || part.size() < hour + 3 || part[hour] != u':' || !digits(hour + 1, 2))
+        return false;
+    qsizetype at = hour + 3;
+    if (at == part.size())
+        return true;
+    if (part[at] != u':' || !digits(at + 1, 2))
+        return false;
+    at += 3;
+    if (at == part.size())
+        return true;
+    if (part[at] != u'.' || at + 1 == part.size())
+        return false;
+    return digits(at + 1, part.size() - at - 1);
+}
+
 } // namespace
 
 bool parseLine(QStringView line, ParsedLine &out)
 {
     out.count = 0;
+    bool first = true;
     int position = 0;
     QStringView pendingLabel;
     qsizetype i = 0;
@@ -66,6 +100,9 @@ bool parseLine(QStringView line, ParsedLine &out)
         if (begin == i)
             break;
         const QStringView part = line.sliced(begin, i - begin);
+        const bool atStart = std::exchange(first, false);
+        if (atStart && isTimeOfDay(part))
+            continue;
         qsizetype named = -1;
         for (qsizetype k = 0; k < part.size(); ++k) {
             if (part[k] == u':' || part[k] == u'=') {
@@ -108,6 +145,32 @@ void Recorder::clear()
     m_labels.clear();
     m_start = 0;
     m_count = 0;
+    m_wallOffsets.clear();
+}
+
+void Recorder::noteWallOffset(double t, double offset)
+{
+    // Only a step counts: the two clocks drift apart by far less as NTP slews.
+    constexpr double StepSeconds = 0.5;
+    if (m_wallOffsets.empty() || std::abs(offset - m_wallOffsets.back().second) > StepSeconds)
+        m_wallOffsets.emplace_back(t, offset);
+    // Steps before the oldest kept line are no longer needed, but the one in force then.
+    const double oldest = time(0);
+    size_t stale = 0;
+    while (stale + 1 < m_wallOffsets.size() && m_wallOffsets[stale + 1].first <= oldest)
+        ++stale;
+    if (stale > 0)
+        m_wallOffsets.erase(m_wallOffsets.begin(), m_wallOffsets.begin() + qsizetype(stale));
+}
+
+double Recorder::wallTime(double t) const
+{
+    const auto after =
+        std::upper_bound(m_wallOffsets.begin(), m_wallOffsets.end(), t,
+                         [](double v, const std::pair<double, double> &e) { return v < e.first; });
+    if (after == m_wallOffsets.begin())
+        return m_wallOffsets.empty() ? t : t + m_wallOffsets.front().second;
+    return t + std::prev(after)->second;
 }
 
 int Recorder::seriesFor(const ParsedLine::Item &item)
@@ -124,7 +187,7 @@ int Recorder::seriesFor(const ParsedLine::Item &item)
     return int(m_labels.size() - 1);
 }
 
-void Recorder::add(double t, const ParsedLine &line)
+void Recorder::add(double t, const ParsedLine &line, double wallOffset)
 {
     int series[MaxSeries];
     for (int k = 0; k < line.count; ++k)
@@ -146,9 +209,12 @@ void Recorder::add(double t, const ParsedLine &line)
             column[slot] = nan;
     }
     for (int k = 0; k < line.count; ++k) {
-        if (series[k] >= 0)
-            m_columns[size_t(series[k])][slot] = float(line.items[k].value);
+        // A value a float cannot hold would make the automatic range infinite.
+        const double value = line.items[k].value;
+        if (series[k] >= 0 && std::abs(value) <= double(std::numeric_limits<float>::max()))
+            m_columns[size_t(series[k])][slot] = float(value);
     }
+    noteWallOffset(t, wallOffset);
 }
 
 qint64 Recorder::rowAt(double t) const
@@ -204,15 +270,21 @@ QByteArray toCsv(const Recorder &recorder)
     QByteArray out = "time";
     for (const QString &label : recorder.labels()) {
         QString cell = label;
+        // A spreadsheet runs a cell beginning with one of these as a formula: a leading
+        // apostrophe makes it text.
+        const bool formula = !cell.isEmpty() && QStringView(u"=+-@\t\r").contains(cell.front());
+        if (formula)
+            cell.prepend(QLatin1Char('\''));
         // A label with a comma or a quote is quoted, as CSV readers expect.
-        if (cell.contains(QLatin1Char(',')) || cell.contains(QLatin1Char('"')))
+        if (formula || cell.contains(QLatin1Char(',')) || cell.contains(QLatin1Char('"')))
             cell = QLatin1Char('"') + cell.replace(QLatin1String("\""), QLatin1String("\"\"")) +
                    QLatin1Char('"');
         out += ',' + cell.toUtf8();
     }
     out += "\r\n";
     for (qint64 row = 0; row < recorder.rows(); ++row) {
-        out += QDateTime::fromMSecsSinceEpoch(qint64(std::llround(recorder.time(row) * 1000)))
+        out += QDateTime::fromMSecsSinceEpoch(
+                   qint64(std::llround(recorder.wallTime(recorder.time(row)) * 1000)))
                    .toString(u"yyyy-MM-dd HH:mm:ss.zzz")
                    .toLatin1();
         for (int s = 0; s < recorder.seriesCount(); ++s) {

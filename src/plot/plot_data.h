@@ -16,7 +16,8 @@ constexpr int MaxSeries = 16;
 // blanks, tabs or commas; "label:value" or "label=value" names its series (so does "label:"
 // before a bare number); a bare number is series 1, 2, 3 … by its place among the bare numbers.
 // Decimal, negative and exponent forms count; a unit right after the number ("21.5℃", "40%")
-// is allowed. At most MaxSeries values are taken.
+// is allowed. A time of day that begins the line ("12:34", "[12:34:56.789]") is not a value.
+// At most MaxSeries values are taken.
 struct ParsedLine
 {
     struct Item
@@ -32,7 +33,10 @@ struct ParsedLine
 bool parseLine(QStringView line, ParsedLine &out);
 
 // The samples of every series, oldest first, in a ring that keeps the newest `capacity` lines:
-// one time per line and one float per series and line (NaN where a line had no value for it).
+// one time per line and one float per series and line (NaN where a line had no value for it, or
+// a value beyond the range of a float). Times are seconds of a monotonic clock, so that the wall
+// clock stepping back (NTP, a manual change, the end of daylight saving) neither reorders the
+// samples nor blanks the picture; the wall clock is kept as an offset, noted where it stepped.
 class Recorder
 {
 public:
@@ -41,9 +45,11 @@ public:
 
     explicit Recorder(qint64 capacity = DefaultCapacity);
     void clear();
-    // Records a parsed line that arrived at t (seconds since the epoch); series are made as labels
-    // first appear.
-    void add(double t, const ParsedLine &line);
+    // Records a parsed line that arrived at t, when the wall clock read t + wallOffset (seconds
+    // since the epoch); series are made as labels first appear.
+    void add(double t, const ParsedLine &line, double wallOffset = 0);
+    // The wall clock's reading, in seconds since the epoch, at time t.
+    [[nodiscard]] double wallTime(double t) const;
 
     [[nodiscard]] int seriesCount() const { return int(m_labels.size()); }
     [[nodiscard]] const QStringList &labels() const { return m_labels; }
@@ -63,6 +69,7 @@ private:
         return size_t((m_start + row) % qint64(m_times.size()));
     }
     int seriesFor(const ParsedLine::Item &item);
+    void noteWallOffset(double t, double offset);
 
     qint64 m_capacity;
     std::vector<double> m_times;
@@ -70,6 +77,8 @@ private:
     QStringList m_labels;
     qint64 m_start = 0;
     qint64 m_count = 0;
+    // (from time, wall offset), ascending: one entry per step of the wall clock.
+    std::vector<std::pair<double, double>> m_wallOffsets;
 };
 
 // One pixel column of one series: the smallest and largest sample in it, and the first and
@@ -89,7 +98,8 @@ void decimate(const Recorder &recorder, int series, qint64 firstColumn, double s
               int width, std::vector<Column> &out);
 
 // The recorded values as CSV: a header of "time" and the labels, then one row per line, its local
-// time to the millisecond and an empty cell where a line had no value for a series.
+// wall-clock time to the millisecond and an empty cell where a line had no value for a series. A
+// label that a spreadsheet would take for a formula (= + - @) is quoted as text.
 [[nodiscard]] QByteArray toCsv(const Recorder &recorder);
 
 } // namespace plot

@@ -108,7 +108,7 @@ void PlotView::setAutoRange(bool on)
 
 void PlotView::setFixedRange(double min, double max)
 {
-    if (!(min < max))
+    if (!(min < max) || !std::isfinite(min) || !std::isfinite(max))
         return;
     m_fixedLow = min;
     m_fixedHigh = max;
@@ -410,11 +410,13 @@ void PlotView::drawAxes(QPainter &painter, const Frame &f) const
         painter.drawStaticText(
             QPointF(LeftMargin - 6 - label.size().width(), y - label.size().height() / 2), label);
     }
-    // X: clock times about every 110 pixels.
+    // X: clock times about every 110 pixels, at round times of the wall clock.
     const double xStep = niceStep(f.t1 - f.t0, int(f.area.width() / 110));
-    for (double t = std::ceil(f.t0 / xStep) * xStep; t <= f.t1; t += xStep) {
+    const double wallOffset = m_recorder.wallTime(f.t0) - f.t0;
+    for (double t = std::ceil((f.t0 + wallOffset) / xStep) * xStep - wallOffset; t <= f.t1;
+         t += xStep) {
         const double x = f.area.left() + (t - f.t0) / (f.t1 - f.t0) * f.area.width();
-        const QStaticText &label = staticText(timeLabel(t, xStep < 1));
+        const QStaticText &label = staticText(timeLabel(m_recorder.wallTime(t), xStep < 1));
         // Kept inside the widget at the right edge.
         const double left = qMin(x - label.size().width() / 2, width() - label.size().width());
         painter.drawStaticText(QPointF(left, f.area.bottom() + 2), label);
@@ -476,7 +478,7 @@ void PlotView::drawHover(QPainter &painter, const Frame &f) const
     const double t = f.t0 + (m_hoverX - f.area.left()) / f.area.width() * (f.t1 - f.t0);
     painter.setPen(QPen(pal.color(QPalette::Text), 1, Qt::DashLine));
     painter.drawLine(QPointF(m_hoverX, f.area.top()), QPointF(m_hoverX, f.area.bottom()));
-    QStringList lines = {timeLabel(t, true)};
+    QStringList lines = {timeLabel(m_recorder.wallTime(t), true)};
     const qint64 at = m_recorder.rowAt(t);
     for (const auto &[series, segments] : f.series) {
         for (qint64 row = qMin(at, m_recorder.rows() - 1); row >= 0 && row > at - HoverLookBack;

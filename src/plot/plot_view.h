@@ -45,6 +45,7 @@ public:
     [[nodiscard]] double windowSeconds() const { return m_window; }
     void setWindowSeconds(double seconds);
     void setAutoRange(bool on);
+    // Ignored unless both are finite and min < max.
     void setFixedRange(double min, double max);
     [[nodiscard]] bool isFrozen() const { return m_frozen; }
     void setFrozen(bool frozen);

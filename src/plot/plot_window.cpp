@@ -12,6 +12,29 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A bound of the range: any number a sample can be. What is left unfinished (too large, "1e",
+// empty) gives way to the bound in force when Return is pressed or the focus leaves.
+class BoundValidator : public QDoubleValidator
+{
+public:
+    BoundValidator(const double &inForce, QObject *parent)
+        : QDoubleValidator(-double(std::numeric_limits<float>::max()),
+                           double(std::numeric_limits<float>::max()), 1000, parent),
+          m_inForce(inForce)
+    {}
+    void fixup(QString &input) const override { input = QString::number(m_inForce, 'g', 10); }
+
+private:
+    const double &m_inForce;
+};
+
+} // namespace
+
 PlotWindow::PlotWindow(QWidget *parent)
     : QWidget(parent, Qt::Window), m_view(new PlotView(this)), m_seconds(new QSpinBox(this)),
       m_auto(new QCheckBox(QStringLiteral("自动范围"), this)), m_min(new QLineEdit(this)),
@@ -26,10 +49,10 @@ PlotWindow::PlotWindow(QWidget *parent)
     m_seconds->setSuffix(QStringLiteral(" 秒"));
     m_auto->setObjectName(QStringLiteral("PlotAutoRange"));
     m_auto->setChecked(true);
-    for (QLineEdit *edit : {m_min, m_max}) {
-        edit->setValidator(new QDoubleValidator(edit));
+    m_min->setValidator(new BoundValidator(m_fixedMin, m_min));
+    m_max->setValidator(new BoundValidator(m_fixedMax, m_max));
+    for (QLineEdit *edit : {m_min, m_max})
         edit->setMaximumWidth(90);
-    }
     m_min->setObjectName(QStringLiteral("PlotMin"));
     m_max->setObjectName(QStringLiteral("PlotMax"));
     m_min->setText(QStringLiteral("0"));
@@ -94,11 +117,12 @@ PlotWindow::PlotWindow(QWidget *parent)
     connect(image, &QPushButton::clicked, this, &PlotWindow::exportImageRequested);
 }
 
-void PlotWindow::addText(QStringView text, qint64 msecs)
+void PlotWindow::addText(QStringView text, qint64 msecs, qint64 wallMsecs)
 {
     if (m_paused)
         return;
     const double t = double(msecs) / 1000;
+    const double wallOffset = double(wallMsecs - msecs) / 1000;
     plot::ParsedLine parsed;
     bool added = false;
     qsizetype begin = 0;
@@ -112,15 +136,20 @@ void PlotWindow::addText(QStringView text, qint64 msecs)
             line = m_partial;
         }
         if (m_lineStarted && plot::parseLine(line, parsed)) {
-            m_view->recorder().add(t, parsed);
+            m_view->recorder().add(t, parsed, wallOffset);
             added = true;
         }
         m_partial.clear();
         m_lineStarted = true;
         begin = i + 1;
     }
-    if (begin < text.size())
+    if (begin < text.size() && m_lineStarted)
         m_partial += text.sliced(begin);
+    if (m_partial.size() > MaxLineChars) {
+        // Skipped up to its break.
+        m_partial.clear();
+        m_lineStarted = false;
+    }
     if (added)
         m_view->dataAdded();
 }
@@ -165,6 +194,14 @@ void PlotWindow::applyRange()
 {
     m_min->setEnabled(!m_auto->isChecked());
     m_max->setEnabled(!m_auto->isChecked());
+    // A bound the view cannot take (inf, or one not below the other) gives way to the last good
+    // ones, so that neither the picture nor the settings file holds it.
+    if (!std::isfinite(rangeMin()) || !std::isfinite(rangeMax()) || !(rangeMin() < rangeMax())) {
+        m_min->setText(QString::number(m_fixedMin, 'g', 10));
+        m_max->setText(QString::number(m_fixedMax, 'g', 10));
+    }
+    m_fixedMin = rangeMin();
+    m_fixedMax = rangeMax();
     m_view->setFixedRange(rangeMin(), rangeMax());
     m_view->setAutoRange(m_auto->isChecked());
 }

@@ -19,9 +19,11 @@ public:
     explicit PlotWindow(QWidget *parent = nullptr);
 
     [[nodiscard]] PlotView *view() const { return m_view; }
-    // Received text, arrived at msecs since the epoch. The line under way when plotting starts
-    // is dropped: its beginning was not seen.
-    void addText(QStringView text, qint64 msecs);
+    // Received text, arrived at msecs of a monotonic clock, when the wall clock read wallMsecs
+    // since the epoch. The line under way when plotting starts is dropped: its beginning was not
+    // seen; so is a line longer than MaxLineChars, which holds no sample anyone prints.
+    static constexpr qsizetype MaxLineChars = 4096;
+    void addText(QStringView text, qint64 msecs, qint64 wallMsecs);
     // Forgets the line under way, as when plotting starts afresh.
     void restartLines();
     // Plotting paused with a reason shown instead (hex display), or going on (empty).
@@ -53,5 +55,8 @@ private:
     QPushButton *m_freeze;
     QString m_partial;
     bool m_lineStarted = false;
+    // The last fixed bounds the view took, put back over a bound it cannot take (inf).
+    double m_fixedMin = 0;
+    double m_fixedMax = 100;
     bool m_paused = false;
 };

@@ -3,6 +3,7 @@
 #include "app/captions.h"
 #include "send/send_rules.h"
 #include "serial/mscomm.h"
+#include "serial/reconnect_state.h"
 #include "ui_form1.h"
 
 #include <QTimer>
@@ -21,8 +22,15 @@ void Form1::connectAutoSend()
     connect(AutoSendTimer, &QTimer::timeout, this, &Form1::AutoSendTimer_Timer);
 }
 
+bool Form1::periodicSendOn() const
+{
+    return ui->AutoSend->text() == autoSendOn;
+}
+
 void Form1::AutoSend_Click()
 {
+    // The user's own choice; a port lost meanwhile does not turn it back on.
+    m_reconnect->resumeAutoSend = false;
     CheckBit_Change();
     if (ui->AutoSend->text() != autoSendOff) {
         ui->AutoSend->setText(autoSendOff);

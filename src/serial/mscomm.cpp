@@ -202,8 +202,8 @@ int MSComm::beginOpen()
     } else {
         link = new TtyLink(device, this);
     }
-    // Each connection starts afresh: nothing left over from a lost one, no half character.
-    clearReceived();
+    // What a lost connection left unread stays, to be read before the new one's bytes; only a
+    // close throws it away.
     m_link = link;
     m_device = device;
     m_opening = true;
@@ -221,6 +221,9 @@ int MSComm::beginOpen()
 
 bool MSComm::isNetwork() const
 {
+    // The open link, not the mapping, which the settings file may have changed meanwhile.
+    if (m_link)
+        return qobject_cast<NetLink *>(m_link.data()) != nullptr;
     return netport::isNetwork(m_resolver(m_commPort));
 }
 

@@ -62,10 +62,10 @@ public:
     [[nodiscard]] int setSettings(const QString &s);
 
     [[nodiscard]] bool PortOpen() const;
-    // Closing an open port throws away whatever was received and not yet read, and opening
-    // starts afresh (what a lost device left unread goes then). Closing a closed port is 0, and
-    // so is closing one that is still connecting: that stops the attempt, which then finishes
-    // with DeviceUnavailable.
+    // Closing an open port throws away whatever was received and not yet read. What a lost
+    // device left unread stays readable until the next close, an open in between included.
+    // Closing a closed port is 0, and so is closing one that is still connecting: that stops the
+    // attempt, which then finishes with DeviceUnavailable.
     // Opening a network port waits for the connection (at most NetLink::OpenTimeoutMs) with the
     // event loop running, without user input: the window keeps painting and receiving.
     [[nodiscard]] int setPortOpen(bool open);
@@ -73,7 +73,8 @@ public:
     // open or still connecting; a port that was connecting then announces openFinished().
     [[nodiscard]] int beginOpen();
     [[nodiscard]] bool opening() const { return m_opening; }
-    // Whether the port's number maps to a network address.
+    // Whether the open (or opening) port is on the network; while closed, whether the port's
+    // number maps to a network address.
     [[nodiscard]] bool isNetwork() const;
     // Why the last network open failed, or the open network port went away.
     [[nodiscard]] netport::Failure networkFailure() const { return m_netFailure; }

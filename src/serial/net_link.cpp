@@ -111,6 +111,7 @@ NetLink::NetLink(const netport::Address &address, QTcpSocket *socket, QObject *p
     : Link(parent), m_address(address), m_socket(socket), m_timeout(new QTimer(this))
 {
     m_socket->setParent(this);
+    m_socket->setReadBufferSize(SocketBufferBytes);
     m_timeout->setSingleShot(true);
     connect(m_timeout, &QTimer::timeout, this, [this] { fail(Failure::NoAnswer); });
     connect(m_socket, &QTcpSocket::connected, this, &NetLink::onConnected);
@@ -177,6 +178,11 @@ QByteArray NetLink::read(qint64 maxBytes)
         m_in.remove(0, m_inRead);
         m_inRead = 0;
     }
+    // What the socket held back while the link was full follows; the socket reads on once
+    // emptied, so no further readyRead would come for it.
+    if (m_state == State::Open && bytesAvailable() < HeldBytes / 2 &&
+        m_socket->bytesAvailable() > 0 && !takeFromSocket(false))
+        fail(Failure::Protocol);
     return bytes;
 }
 
@@ -235,21 +241,28 @@ void NetLink::onConnected()
         onReceived();
 }
 
+bool NetLink::takeFromSocket(bool everything)
+{
+    const qint64 room = everything ? m_socket->bytesAvailable() : HeldBytes - bytesAvailable();
+    if (room <= 0)
+        return true;
+    const QByteArray received = m_socket->read(room);
+    if (m_address.protocol == netport::Protocol::Rfc2217) {
+        QByteArray replies;
+        m_in += m_telnet.decode(received, &replies);
+        send(replies);
+    } else {
+        m_in += received;
+    }
+    return !m_telnet.broken();
+}
+
 void NetLink::onReceived()
 {
     if (m_state == State::Closed)
         return;
-    const QByteArray received = m_socket->readAll();
-    QByteArray data;
-    if (m_address.protocol == netport::Protocol::Rfc2217) {
-        QByteArray replies;
-        data = m_telnet.decode(received, &replies);
-        send(replies);
-    } else {
-        data = received;
-    }
-    m_in += data;
-    if (m_telnet.broken()) {
+    const qint64 before = bytesAvailable();
+    if (!takeFromSocket(false)) {
         fail(Failure::Protocol);
         return;
     }
@@ -269,7 +282,7 @@ void NetLink::onReceived()
             emit readyRead();
         return;
     }
-    if (!data.isEmpty())
+    if (bytesAvailable() > before)
         emit readyRead();
 }
 
@@ -277,9 +290,16 @@ void NetLink::onSocketError(QAbstractSocket::SocketError error)
 {
     if (m_state == State::Closed)
         return;
-    // A closing server's last bytes are data like any other.
-    if (m_state == State::Open && m_socket->bytesAvailable() > 0)
-        onReceived();
+    // A closing server's last bytes are data like any other, all of them.
+    if (m_state == State::Open && m_socket->bytesAvailable() > 0) {
+        const qint64 before = bytesAvailable();
+        if (!takeFromSocket(true)) {
+            fail(Failure::Protocol);
+            return;
+        }
+        if (bytesAvailable() > before)
+            emit readyRead();
+    }
     fail(failureOf(error));
     if (m_failure == Failure::Other)
         m_failureText = m_socket->errorString();

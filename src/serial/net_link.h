@@ -57,6 +57,11 @@ class NetLink : public Link
 public:
     // Connecting, name lookup and the telnet answer together take at most this long.
     static constexpr int OpenTimeoutMs = 5000;
+    // A serial line is bounded by its baud rate, a socket is not: the socket reads at most this
+    // much ahead, and the link holds at most HeldBytes that the component has not taken, so
+    // that a peer sending faster than the window takes its data is slowed by TCP itself.
+    static constexpr qint64 SocketBufferBytes = 64 * 1024;
+    static constexpr qint64 HeldBytes = 256 * 1024;
 
     // The link takes over the socket, which the platform makes (tests fail lookups with it).
     NetLink(const netport::Address &address, QTcpSocket *socket, QObject *parent);
@@ -81,6 +86,9 @@ private:
 
     void onConnected();
     void onReceived();
+    // Takes what the socket holds, up to the link's bound unless everything must go (the
+    // connection is ending): whether the telnet stream stayed sound.
+    [[nodiscard]] bool takeFromSocket(bool everything);
     void onSocketError(QAbstractSocket::SocketError error);
     void fail(netport::Failure failure);
     void send(const QByteArray &bytes);

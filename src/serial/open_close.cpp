@@ -37,6 +37,7 @@ void Form1::OpenCom_Click()
     };
     // The user's own attempt ends any wait for a lost port.
     stopWaiting();
+    forgetQuickLosses();
     if (ui->OpenCom->text() != captions::closePort) {
         CheckBit_Change();
         const int error = MSComm1->setPortOpen(true);
@@ -128,6 +129,8 @@ QString Form1::refusedSettingText() const
 void Form1::MSComm1_DeviceLost()
 {
     showPortClosed();
-    if (m_autoReconnect && !m_reconnect->opened.mapping.isEmpty())
+    if (m_autoReconnect && !m_reconnect->opened.mapping.isEmpty()) {
         startWaiting();
+        m_reconnect->resumeAutoSend = periodicSendOn();
+    }
 }

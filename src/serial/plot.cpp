@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/platform.h"
 #include "app/settings_keys.h"
 #include "app/window_keys.h"
 #include "plot/plot_data.h"
@@ -56,11 +57,12 @@ void Form1::Plot_Click()
     m_plot->activateWindow();
 }
 
-// Text as the receive box got it; nothing is done while no plot is open.
+// Text as the receive box got it; nothing is done while no plot is open. The plot runs on a
+// clock that never steps; its labels and CSV give the wall clock's time.
 void Form1::plotReceived(QStringView text, qint64 msecs)
 {
     if (m_plot)
-        m_plot->addText(text, msecs);
+        m_plot->addText(text, m_platform->monotonicMsecs(), msecs);
 }
 
 void Form1::plotDisplayMode()

@@ -112,6 +112,14 @@ Problem diagnoseOpen(const QString &device, int openErrno)
     return findHolder(device, lockFolders());
 }
 
+Problem diagnoseUnopened(const QString &device)
+{
+    const Cause cause = diagnose(device);
+    if (cause != Cause::Busy)
+        return {cause, {}, 0};
+    return findHolder(device, lockFolders());
+}
+
 QString explain(const QString &device, const Problem &problem)
 {
     if (problem.cause == Cause::Busy && !problem.holder.isEmpty())

@@ -23,6 +23,9 @@ struct Problem
     qint64 pid = 0;
 };
 [[nodiscard]] Problem diagnoseOpen(const QString &device, int openErrno);
+// The same without opening the device again (every open pulses DTR): what its file, the lock
+// files and the other processes' descriptors tell.
+[[nodiscard]] Problem diagnoseUnopened(const QString &device);
 // The program holding device, if one can be found; lockFolders are searched for its lock file.
 [[nodiscard]] Problem findHolder(const QString &device, const QStringList &lockFolders);
 // The folders the serial library keeps its lock files in.

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr qint64 MB = 1024 * 1024;
+// More than any machine this runs on has; larger settings are taken as this.
+constexpr qint64 MaxKeptMB = 1024 * 1024;
 
 // Each byte as two upper-case hexadecimal digits and a blank.
 QString hexText(const QByteArray &bytes)
@@ -93,6 +95,8 @@ void Form1::connectReceiveBox()
 void Form1::applyKeptLimit()
 {
     qint64 megabytes = settingkeys::maxKeptMB.read(*m_settings).toLongLong();
+    if (megabytes > MaxKeptMB)
+        megabytes = MaxKeptMB;
     if (megabytes <= 0) {
         const qint64 physical = qint64(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
         megabytes = qBound(qint64(16), physical / 4 / MB, qint64(2048));

@@ -12,7 +12,9 @@
 
 #include <QFileInfo>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QScopedValueRollback>
+#include <QStringDecoder>
 #include <QTimer>
 
 namespace {
@@ -24,6 +26,18 @@ constexpr int PatientMs = 10000;
 constexpr int LatePauseMs = 2000;
 // A server leaves no trace in the file system when it comes back: it is asked again.
 constexpr int NetFirstPauseMs = 250;
+// A reopened link that fails within this long, its device still there, was not really back.
+constexpr int QuickLossMs = 3000;
+// Such losses are retried after pauses doubling up to BackOffMs, and after a minute of them up to
+// LateBackOffMs.
+constexpr int FirstBackOffMs = 250;
+constexpr int BackOffMs = 2000;
+constexpr int BackOffLongMs = 60000;
+constexpr int LateBackOffMs = 30000;
+// How long after a folder changed the system's port list is read at each look.
+constexpr int ListSettleMs = 3000;
+// The end of the far end's words kept for the title.
+constexpr int LastWordsBytes = 256;
 
 QString canonical(const QString &path)
 {
@@ -38,6 +52,7 @@ void Form1::connectReconnect()
     connect(m_portWatch, &PortWatch::look, this, &Form1::PortWatch_Look);
     connect(m_retryTimer, &QTimer::timeout, this, [this] { reopen(m_reconnect->returned); });
     connect(MSComm1, &MSComm::openFinished, this, &Form1::MSComm1_OpenFinished);
+    connect(MSComm1, &MSComm::bytesTaken, this, &Form1::noteLastWords);
     m_retryTimer->setSingleShot(true);
     connect(ui->RevText, &ReceiveBox::contextMenuAboutToShow, this, [this](QMenu *menu) {
         QAction *entry =
@@ -52,8 +67,17 @@ void Form1::AutoReconnect_Click()
     m_autoReconnect = !m_autoReconnect;
     settingkeys::autoReconnect.write(*m_settings,
                                      m_autoReconnect ? QStringLiteral("1") : QStringLiteral("0"));
-    if (!m_autoReconnect)
+    if (!m_autoReconnect) {
         stopWaiting();
+        forgetQuickLosses();
+    }
+}
+
+void Form1::forgetQuickLosses()
+{
+    m_reconnect->reopenedAt.invalidate();
+    m_reconnect->backingOffSince.invalidate();
+    m_reconnect->backingOff = false;
 }
 
 // Who the device is, for knowing it again should it go away. Pseudo-terminals are known by
@@ -68,7 +92,58 @@ void Form1::rememberDevice()
     }
     const bool pseudo = canonical(mapping).startsWith(QStringLiteral("/dev/pts/"));
     m_reconnect->opened = identity::identify(mapping, pseudo ? QList<identity::PortRecord>()
-                                                             : identity::presentPorts());
+                                                             : m_platform->presentPorts());
+    m_reconnect->lastWords.clear();
+}
+
+// The far end's last words: ser2net says why it closes ("Port already in use").
+void Form1::noteLastWords(const QByteArray &bytes)
+{
+    QByteArray &words = m_reconnect->lastWords;
+    words += bytes.right(LastWordsBytes);
+    words = words.right(LastWordsBytes);
+    if (m_reconnect->waiting && m_reconnect->backingOff)
+        showWaiting(lastLine());
+}
+
+QString Form1::lastLine() const
+{
+    const QByteArray &words = m_reconnect->lastWords;
+    const QString text = MSComm1->textEncoding() == MSComm::TextEncoding::Utf8
+                             ? QString::fromUtf8(words)
+                             : QStringDecoder("GB18030").decode(words);
+    const QStringList lines =
+        text.split(QRegularExpression(QStringLiteral("[\\r\\n]+")), Qt::SkipEmptyParts);
+    QString line = lines.isEmpty() ? QString() : lines.last().simplified();
+    line.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    if (line.isEmpty())
+        return {};
+    if (line.size() > 60)
+        line = QStringLiteral("…") + line.right(59);
+    return QStringLiteral("“%1”").arg(line);
+}
+
+// A link reopened a moment ago failed again while its device is still there: the next attempt
+// waits, longer each time.
+bool Form1::lostSoonAfterReopen() const
+{
+    const ReconnectState &state = *m_reconnect;
+    if (!state.reopenedAt.isValid() || state.reopenedAt.elapsed() >= QuickLossMs)
+        return false;
+    return netport::isNetwork(state.opened.mapping) || QFileInfo::exists(state.opened.resolved);
+}
+
+int Form1::nextBackOff()
+{
+    ReconnectState &state = *m_reconnect;
+    if (!state.backingOffSince.isValid()) {
+        state.backingOffSince.start();
+        state.backOffMs = FirstBackOffMs;
+        return state.backOffMs;
+    }
+    const int cap = state.backingOffSince.elapsed() >= BackOffLongMs ? LateBackOffMs : BackOffMs;
+    state.backOffMs = qMin(state.backOffMs * 2, cap);
+    return state.backOffMs;
 }
 
 void Form1::startWaiting()
@@ -78,12 +153,18 @@ void Form1::startWaiting()
     state.commPort = MSComm1->CommPort();
     state.lost = state.opened;
     state.returned.clear();
+    state.backingOff = lostSoonAfterReopen();
+    state.reopenedAt.invalidate();
+    if (!state.backingOff)
+        state.backingOffSince.invalidate();
+    const int backOff = state.backingOff ? nextBackOff() : 0;
+    const QString reason = state.backingOff ? lastLine() : QString();
     if (netport::isNetwork(state.lost.mapping)) {
         state.returned = state.lost.mapping;
         state.returnedFor.start();
-        state.pauseMs = NetFirstPauseMs;
+        state.pauseMs = state.backingOff ? backOff : NetFirstPauseMs;
         m_retryTimer->start(state.pauseMs);
-        showWaiting(QString());
+        showWaiting(reason);
         return;
     }
     // A mapped link lives in a folder of its own choosing; a pseudo-terminal under /dev/pts.
@@ -91,12 +172,18 @@ void Form1::startWaiting()
     if (QFileInfo(state.lost.mapping).isSymLink())
         folders << QFileInfo(state.lost.mapping).absolutePath();
     m_portWatch->start(folders);
-    showWaiting(QString());
+    // The device is still there: tried again after the pause, unless it goes away meanwhile.
+    if (state.backingOff) {
+        state.returned = state.lost.mapping;
+        m_retryTimer->start(backOff);
+    }
+    showWaiting(reason);
 }
 
 void Form1::stopWaiting()
 {
     m_reconnect->waiting = false;
+    m_reconnect->resumeAutoSend = false;
     if (m_reconnect->attempting) {
         m_reconnect->attempting = false;
         (void)MSComm1->setPortOpen(false);
@@ -119,10 +206,22 @@ void Form1::showWaiting(const QString &reason)
 void Form1::PortWatch_Look(bool foldersChanged)
 {
     ReconnectState &state = *m_reconnect;
-    if (!state.waiting || m_retryTimer->isActive())
+    if (!state.waiting)
         return;
-    if (foldersChanged && state.lost.record.hasIds)
-        state.present = identity::presentPorts();
+    // A device that went away while the wait backed off is reopened as soon as it is back.
+    if (state.backingOff && m_retryTimer->isActive() && !QFileInfo::exists(state.lost.resolved)) {
+        m_retryTimer->stop();
+        state.backingOff = false;
+        state.returned.clear();
+    }
+    if (m_retryTimer->isActive())
+        return;
+    if (foldersChanged)
+        state.folderChanged.start();
+    const bool settling =
+        state.folderChanged.isValid() && state.folderChanged.elapsed() < ListSettleMs;
+    if (settling && state.lost.record.hasIds)
+        state.present = m_platform->presentPorts();
     const std::optional<QString> device =
         identity::returnedDevice(state.lost, portDevice(state.commPort), &state.present);
     if (device)
@@ -166,8 +265,8 @@ void Form1::reopen(const QString &device)
     if (error == MSComm::SetCommStateFailed) {
         reason = refusedSettingText();
     } else {
-        const portproblem::Problem problem =
-            portproblem::diagnoseOpen(device, m_platform->openError(device));
+        // Asked without opening the device again: every open pulses DTR.
+        const portproblem::Problem problem = portproblem::diagnoseUnopened(device);
         // Gone again before it could be opened: back to watching.
         if (problem.cause == portproblem::Cause::Missing) {
             state.returned.clear();
@@ -191,10 +290,14 @@ void Form1::reopen(const QString &device)
 
 void Form1::reopened()
 {
+    const bool resume = m_reconnect->resumeAutoSend;
     stopWaiting();
     showPortOpen();
     applyControlLines(false);
     rememberDevice();
+    m_reconnect->reopenedAt.start();
+    if (resume && !periodicSendOn())
+        AutoSend_Click();
 }
 
 // Connecting takes a while: the attempt runs in the background and MSComm1_OpenFinished takes

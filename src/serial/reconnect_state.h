@@ -21,4 +21,19 @@ struct ReconnectState
     int pauseMs = 0;
     // A network port is being connected in the background.
     bool attempting = false;
+
+    // When the port last reopened by itself. A reopened link that fails again soon, its device
+    // still there (a server that accepts and closes, a tty that hangs up at every open), was not
+    // really back: the wait goes on, its pauses doubling since the first such loss.
+    QElapsedTimer reopenedAt;
+    bool backingOff = false;
+    QElapsedTimer backingOffSince;
+    int backOffMs = 0;
+    // The end of what the far end sent last, quoted in the title while backing off.
+    QByteArray lastWords;
+    // The system's port list is read again for a while after the last change of a watched folder:
+    // udev fills in a device's properties after its node and links appear.
+    QElapsedTimer folderChanged;
+    // Periodic send was on when the port was lost, and is turned on again once it is back.
+    bool resumeAutoSend = false;
 };

@@ -3,12 +3,12 @@
 #include "serial/mscomm.h"
 
 #include <QFile>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -89,6 +89,9 @@ RefusedSetting TtyLink::apply(const LineSettings &settings)
         refused = RefusedSetting::StopBits;
     if (refused != RefusedSetting::None)
         m_port->clearError();
+    // QSerialPort writes its own termios, with VMIN 0.
+    if (m_gathering)
+        (void)setWakeMark(WakeBytes);
     return refused;
 }
 
@@ -122,43 +125,109 @@ QByteArray TtyLink::read(qint64 maxBytes)
     const qint64 held = std::min(maxBytes - bytes.size(), m_port->bytesAvailable());
     if (held > 0)
         bytes += m_port->read(held);
-    m_windowBytes += bytes.size();
+    m_portHeld = m_port->bytesAvailable();
     return bytes;
 }
 
-void TtyLink::measureRate()
+qint64 TtyLink::newlyRead()
 {
+    const qint64 held = m_port->bytesAvailable();
+    const qint64 arrived = std::max<qint64>(0, held - m_portHeld);
+    m_portHeld = held;
+    return arrived;
+}
+
+void TtyLink::countArrived(qint64 bytes)
+{
+    m_tickArrived += bytes;
     if (!m_window.isValid()) {
         m_window.start();
-        return;
+        m_windowArrived = 0;
     }
+    m_windowArrived += bytes;
     const qint64 elapsed = m_window.elapsed();
-    if (elapsed < RateWindowMs)
-        return;
-    m_bytesPerTick = m_windowBytes * GatherMs / elapsed;
-    m_windowBytes = 0;
-    m_window.restart();
+    if (elapsed >= RateWindowMs) {
+        m_ratePerTick = m_windowArrived * GatherMs / elapsed;
+        m_windowArrived = 0;
+        m_window.restart();
+    }
 }
 
 void TtyLink::onReadyRead()
 {
-    measureRate();
+    countArrived(newlyRead());
+    if (m_gathering) {
+        // The kernel woke the program: WakeBytes waited, or the line hung up. All of it is read
+        // now, as a read returns at most 64 bytes while VMIN is above that.
+        const qint64 taken = takeWaiting();
+        if (taken < 0) {
+            setGathering(false);
+            emit failed();
+            return;
+        }
+        countArrived(taken);
+        if (m_tickArrived > FastTickBytes)
+            setGathering(false);
+        emit readyRead();
+        return;
+    }
+    // Half the rate that ends a gathering starts one, so that a stream near it does not switch
+    // back and forth.
     const bool stream = m_lastRead.isValid() && m_lastRead.elapsed() < StreamGapMs &&
-                        m_bytesPerTick < FastTickBytes;
+                        m_ratePerTick < FastTickBytes / 2;
     m_lastRead.start();
     if (stream)
         setGathering(true);
     emit readyRead();
 }
 
+qint64 TtyLink::takeWaiting()
+{
+    const int fd = handle();
+    int waiting = 0;
+    // A hung-up tty fails the question.
+    if (fd < 0 || ::ioctl(fd, FIONREAD, &waiting) != 0)
+        return -1;
+    if (waiting <= 0)
+        return 0;
+    QByteArray bytes(waiting, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < waiting) {
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(waiting - got));
+        if (n > 0) {
+            got += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            break;
+        return -1;
+    }
+    bytes.truncate(got);
+    // What QSerialPort took when the kernel last woke it came first.
+    if (m_port->bytesAvailable() > 0) {
+        m_gathered += m_port->readAll();
+        m_portHeld = 0;
+    }
+    m_gathered += bytes;
+    return got;
+}
+
 void TtyLink::gatherTick()
 {
     const int fd = handle();
     int waiting = 0;
-    // A hung-up tty fails the question: the device is gone.
     if (fd < 0 || ::ioctl(fd, FIONREAD, &waiting) != 0) {
         setGathering(false);
         emit failed();
+        return;
+    }
+    const qint64 arrived = m_tickArrived + waiting;
+    m_tickArrived = 0;
+    if (arrived > FastTickBytes) {
+        // Too fast to leave for a tick: QSerialPort's watch takes what waits at once.
+        setGathering(false);
         return;
     }
     if (waiting <= 0) {
@@ -168,22 +237,14 @@ void TtyLink::gatherTick()
         return;
     }
     m_quietTicks = 0;
-    QByteArray bytes(waiting, Qt::Uninitialized);
-    ssize_t n;
-    do {
-        n = ::read(fd, bytes.data(), size_t(waiting));
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) {
+    const qint64 taken = takeWaiting();
+    if (taken < 0) {
         setGathering(false);
-        if (n == 0 || errno != EAGAIN)
-            emit failed();
+        emit failed();
         return;
     }
-    bytes.truncate(n);
-    m_gathered += bytes;
-    measureRate();
-    if (n >= FastTickBytes || m_bytesPerTick >= FastTickBytes)
-        setGathering(false);
+    countArrived(taken);
+    m_tickArrived = 0;
     emit readyRead();
 }
 
@@ -191,26 +252,28 @@ void TtyLink::setGathering(bool on)
 {
     if (on == m_gathering)
         return;
-    if (on && !m_portNotifier) {
-        for (QSocketNotifier *notifier : m_port->findChildren<QSocketNotifier *>()) {
-            if (notifier->type() == QSocketNotifier::Read)
-                m_portNotifier = notifier;
-        }
-        if (!m_portNotifier)
-            return;
-    }
+    if (!setWakeMark(on ? WakeBytes : 0) && on)
+        return;
     m_gathering = on;
     m_quietTicks = 0;
-    // QSerialPort watches the device again whenever a read empties its buffer: what it holds
-    // moves over first, and it is not read from while the stream lasts.
-    if (on)
-        m_gathered += m_port->readAll();
-    if (m_portNotifier)
-        m_portNotifier->setEnabled(!on);
+    m_tickArrived = 0;
     if (on)
         m_gatherTimer->start();
     else
         m_gatherTimer->stop();
+}
+
+bool TtyLink::setWakeMark(int bytes)
+{
+    const int fd = handle();
+    termios settings{};
+    if (fd < 0 || ::tcgetattr(fd, &settings) != 0)
+        return false;
+    if (settings.c_cc[VMIN] == cc_t(bytes) && settings.c_cc[VTIME] == 0)
+        return true;
+    settings.c_cc[VMIN] = cc_t(bytes);
+    settings.c_cc[VTIME] = 0;
+    return ::tcsetattr(fd, TCSANOW, &settings) == 0;
 }
 
 // Qt 6.4 does not report a pulled USB adapter as a ResourceError: the hung-up tty makes every

@@ -83,11 +83,11 @@ void ArrivalTimes::replaced(qint64 pos, qint64 removed, qint64 inserted, qint64 
     removeAndShift(from, qMax(from, end), inserted - removed);
 }
 
-void ArrivalTimes::dropFront(qint64 n)
+void ArrivalTimes::dropFront(qint64 n, bool insideLine)
 {
     if (n <= 0)
         return;
-    const std::optional<Mark> carried = lastAtOrBefore(n);
+    const std::optional<Mark> carried = insideLine ? lastAtOrBefore(n) : std::nullopt;
     removeAndShift(0, n, -n);
     if (!carried || carried->pos == n || firstIn(0, 1))
         return;

@@ -32,9 +32,10 @@ public:
     // the mark just after the range moves onto pos.
     void replaced(qint64 pos, qint64 removed, qint64 inserted, qint64 size);
 
-    // The text's first n characters are gone. A line or burst that began before them and goes on
-    // past them keeps its time, at position 0.
-    void dropFront(qint64 n);
+    // The text's first n characters are gone. When the cut lay inside a line or burst, that line
+    // or burst keeps its time, at position 0; a line that began right at the cut has none carried
+    // onto it.
+    void dropFront(qint64 n, bool insideLine);
 
     // The first mark at or after pos, if it lies before `before`.
     [[nodiscard]] std::optional<Mark> firstIn(qint64 pos, qint64 before) const;

@@ -260,11 +260,12 @@ void ReceiveBox::setMaxBytes(qint64 bytes)
 
 // Down to nine tenths of the limit, cut where a line begins (in hexadecimal, where a row
 // begins), so that the line index meets its old lines at once and the cost stays flat.
-// Asked on every append, so from counts alone: the marks at their 8 bytes each rather than
-// the segments' own tally, which walks every segment.
+// What is allocated counts: the line index with its spare room, and the one kept for the last
+// width. Asked on every append, so the marks count at their 8 bytes each rather than by the
+// segments' own tally, which walks every segment.
 qint64 ReceiveBox::keptBytes() const
 {
-    return m_store.memoryBytes() + m_index.lineCount() * qint64(sizeof(quint64)) +
+    return m_store.memoryBytes() + m_index.memoryBytes() + m_spare.memoryBytes() +
            m_times.count() * 8;
 }
 
@@ -274,8 +275,9 @@ void ReceiveBox::dropOldest(bool follow)
     const qint64 memory = keptBytes();
     const qint64 size = m_store.size();
     const qint64 target = m_maxBytes - m_maxBytes / 10;
-    const qint64 chars =
-        qBound<qint64>(1, (memory - target) * size / qMax<qint64>(1, memory), size);
+    // In floating point: the product of two large counts does not fit in 64 bits.
+    const double share = double(memory - target) / double(qMax<qint64>(1, memory));
+    const qint64 chars = qBound<qint64>(1, qint64(share * double(size)), size);
     const qint64 count = m_index.lineCount();
     qint64 line = m_index.lineAt(chars);
     if (m_index.lineStart(line) < chars)
@@ -291,10 +293,14 @@ void ReceiveBox::dropOldest(bool follow)
         return;
     const qint64 topStart = m_index.lineStart(qMin(m_top, count - 1));
     const qint64 textBytes = m_store.memoryBytes();
+    // A burst in hex, or a line that had to be cut mid-way, keeps its time.
+    const bool insideLine = cut < size && !isBreak(m_store.at(cut - 1));
     m_store.replace(0, cut, {});
     m_index.replaced(m_store, 0, cut, 0);
+    m_index.squeeze();
+    m_spare.clear();
     m_spareValid = false;
-    m_times.dropFront(cut);
+    m_times.dropFront(cut, insideLine);
     m_droppedBytes += textBytes - m_store.memoryBytes();
     // A selection reaching into what went is cleared; otherwise caret and selection move along.
     if (qMin(m_anchor, m_caret) < cut) {

@@ -105,12 +105,23 @@ void ReceiveBoxAccessible::setCursorPosition(int position)
     box()->setSelStart(position);
 }
 
+// [start, end) cut to MaxAnswerChars, never between the halves of a surrogate pair.
+qint64 ReceiveBoxAccessible::cutEnd(qint64 start, qint64 end) const
+{
+    if (end - start <= MaxAnswerChars)
+        return end;
+    end = start + MaxAnswerChars;
+    if (QChar::isHighSurrogate(box()->m_store.at(end - 1)))
+        --end;
+    return end;
+}
+
 QString ReceiveBoxAccessible::text(int startOffset, int endOffset) const
 {
     const qint64 size = box()->m_store.size();
     const qint64 start = std::clamp<qint64>(startOffset, 0, size);
     const qint64 end = endOffset < 0 ? size : qBound<qint64>(start, endOffset, size);
-    return box()->m_store.mid(start, end - start);
+    return box()->m_store.mid(start, cutEnd(start, end) - start);
 }
 
 // Characters are whole (a surrogate pair is one); words are runs of letters and digits, and the
@@ -166,6 +177,7 @@ void ReceiveBoxAccessible::unitAt(qint64 offset, QAccessible::TextBoundaryType t
 QString ReceiveBoxAccessible::unitText(qint64 start, qint64 end, int *startOffset,
                                        int *endOffset) const
 {
+    end = cutEnd(start, end);
     *startOffset = clampToInt(start);
     *endOffset = clampToInt(end);
     return box()->m_store.mid(start, end - start);

@@ -13,6 +13,11 @@ class ReceiveBox;
 class ReceiveBoxAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
+    // The longest answer to a range: one from offset 0 to -1 (the whole text) would otherwise copy
+    // everything a board printed, up to the memory limit. A longer range is answered from its
+    // start, shorter; the reader asks on from where the answer ended.
+    static constexpr qint64 MaxAnswerChars = 65536;
+
     explicit ReceiveBoxAccessible(ReceiveBox *box);
 
     // For QAccessible::installFactory.
@@ -47,9 +52,10 @@ private:
     // The unit of the given kind around offset, as [start, end).
     void unitAt(qint64 offset, QAccessible::TextBoundaryType type, qint64 *start,
                 qint64 *end) const;
-    // The text of [start, end), with its offsets handed back.
+    // The text of [start, end) cut to MaxAnswerChars, with its offsets handed back.
     [[nodiscard]] QString unitText(qint64 start, qint64 end, int *startOffset,
                                    int *endOffset) const;
+    [[nodiscard]] qint64 cutEnd(qint64 start, qint64 end) const;
 };
 
 // Tells an assistive technology what changed in the box, only while one listens: new text and

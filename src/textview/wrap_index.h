@@ -49,6 +49,14 @@ public:
     }
     [[nodiscard]] qint64 lineAt(qint64 pos) const;
 
+    // Bytes allocated for the lines, spare room included; it grows by a quarter at a time.
+    [[nodiscard]] qint64 memoryBytes() const
+    {
+        return qint64(m_lines.capacity() * sizeof(quint64));
+    }
+    // Gives back the spare room, as after old lines went.
+    void squeeze() { m_lines.shrink_to_fit(); }
+
 private:
     struct Tail
     {

@@ -6,7 +6,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 quint16 freeLoopbackPort()
 {
@@ -32,8 +37,8 @@ bool listensOnLoopback(quint16 port)
     return false;
 }
 
-Ser2net::Ser2net(const QString &device, Mode mode)
-    : m_device(device), m_mode(mode), m_port(freeLoopbackPort())
+Ser2net::Ser2net(const QString &device, Mode mode, bool kickOldUser)
+    : m_device(device), m_mode(mode), m_kickOldUser(kickOldUser), m_port(freeLoopbackPort())
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
@@ -60,10 +65,11 @@ bool Ser2net::start()
                                         "  accepter: %1,127.0.0.1,%2\n"
                                         "  connector: serialdev,%3,9600n81,local\n"
                                         "  options:\n"
-                                        "    kickolduser: true\n")
+                                        "    kickolduser: %4\n")
                              .arg(accepter)
                              .arg(m_port)
-                             .arg(m_device);
+                             .arg(m_device)
+                             .arg(m_kickOldUser ? QStringLiteral("true") : QStringLiteral("false"));
     QFile config(m_dir.filePath(QStringLiteral("ser2net.yaml")));
     if (!config.open(QIODevice::WriteOnly) || config.write(yaml.toUtf8()) < 0)
         return false;
@@ -206,4 +212,96 @@ void FailingSocket::connectToHost(const QString &, quint16, OpenMode, NetworkLay
         setErrorString(QStringLiteral("failed by the test"));
         emit errorOccurred(m_error);
     });
+}
+
+FloodingServer::FloodingServer()
+{
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+        ::listen(m_listener, 1) != 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        if (m_listener >= 0)
+            ::close(m_listener);
+        m_listener = -1;
+        return;
+    }
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] {
+        pollfd waiting{m_listener, POLLIN, 0};
+        while (!m_stop && ::poll(&waiting, 1, 50) <= 0) {
+        }
+        const int client = m_stop ? -1 : ::accept(m_listener, nullptr, nullptr);
+        if (client < 0)
+            return;
+        QByteArray block(64 * 1024, Qt::Uninitialized);
+        qint64 next = 0;
+        while (!m_stop) {
+            for (char &c : block)
+                c = char(next++ % 251);
+            for (qsizetype done = 0; done < block.size() && !m_stop;) {
+                pollfd writable{client, POLLOUT, 0};
+                if (::poll(&writable, 1, 50) <= 0)
+                    continue;
+                const ssize_t n = ::send(client, block.constData() + done,
+                                         size_t(block.size() - done), MSG_NOSIGNAL);
+                if (n <= 0) {
+                    m_stop = true;
+                    break;
+                }
+                done += n;
+                m_sent += n;
+            }
+        }
+        ::close(client);
+    });
+}
+
+FloodingServer::~FloodingServer()
+{
+    stop();
+    if (m_listener >= 0)
+        ::close(m_listener);
+}
+
+void FloodingServer::stop()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+QString FloodingServer::address() const
+{
+    return QStringLiteral("socket://127.0.0.1:%1").arg(m_port);
+}
+
+bool FloodingServer::isPattern(const QByteArray &bytes, qint64 offset)
+{
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (uchar(bytes.at(i)) != uchar((offset + i) % 251))
+            return false;
+    }
+    return true;
+}
+
+ClosingServer::ClosingServer(QByteArray line) : m_line(std::move(line))
+{
+    (void)m_server.listen(QHostAddress::LocalHost, 0);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *client = m_server.nextPendingConnection()) {
+            ++connections;
+            client->write(m_line);
+            client->disconnectFromHost();
+            connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+        }
+    });
+}
+
+QString ClosingServer::address() const
+{
+    return QStringLiteral("socket://127.0.0.1:%1").arg(m_server.serverPort());
 }

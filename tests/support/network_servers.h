@@ -8,6 +8,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <thread>
+
 // The servers a network port meets, on 127.0.0.1 only.
 
 // A free TCP port on 127.0.0.1 (a listener bound to port 0 and closed again).
@@ -22,7 +25,9 @@ class Ser2net
 public:
     enum class Mode { Rfc2217, Raw };
 
-    Ser2net(const QString &device, Mode mode);
+    // kickOldUser: a second client takes the port over; otherwise ser2net tells it "Port already
+    // in use" and closes.
+    Ser2net(const QString &device, Mode mode, bool kickOldUser = true);
     ~Ser2net();
     Ser2net(const Ser2net &) = delete;
     Ser2net &operator=(const Ser2net &) = delete;
@@ -41,6 +46,7 @@ private:
     QTemporaryDir m_dir;
     QString m_device;
     Mode m_mode;
+    bool m_kickOldUser;
     quint16 m_port;
     QProcess m_process;
 };
@@ -100,4 +106,45 @@ public:
 
 private:
     QAbstractSocket::SocketError m_error;
+};
+
+// A raw TCP peer on 127.0.0.1 that sends a counting pattern (byte n is n % 251) to its one
+// client as fast as the connection takes it, from a thread of its own, until stopped.
+class FloodingServer
+{
+public:
+    FloodingServer();
+    ~FloodingServer();
+    FloodingServer(const FloodingServer &) = delete;
+    FloodingServer &operator=(const FloodingServer &) = delete;
+
+    [[nodiscard]] bool isListening() const { return m_listener >= 0; }
+    // socket://127.0.0.1:port
+    [[nodiscard]] QString address() const;
+    [[nodiscard]] qint64 sent() const { return m_sent; }
+    // Stops sending and closes the connection.
+    void stop();
+    [[nodiscard]] static bool isPattern(const QByteArray &bytes, qint64 offset);
+
+private:
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_sent{0};
+};
+
+// A raw TCP server on 127.0.0.1 that answers each connection with a line and closes it at once,
+// as ser2net does when its port is taken or its device is missing.
+class ClosingServer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ClosingServer(QByteArray line);
+    [[nodiscard]] QString address() const;
+    int connections = 0;
+
+private:
+    QTcpServer m_server;
+    QByteArray m_line;
 };

@@ -10,6 +10,7 @@
 #include <limits>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -40,6 +41,33 @@ PseudoTerminal::PseudoTerminal()
     ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
     ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
     m_slavePath = QString::fromLocal8Bit(name);
+}
+
+int PseudoTerminal::backlog() const
+{
+    int waiting = 0;
+    return m_slave >= 0 && ::ioctl(m_slave, FIONREAD, &waiting) == 0 ? waiting : -1;
+}
+
+bool PseudoTerminal::waitForBacklog(int n, int timeoutMs) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (backlog() < n) {
+        if (backlog() < 0 || deadline.hasExpired())
+            return false;
+        ::usleep(200);
+    }
+    return true;
+}
+
+bool PseudoTerminal::hangUp() const
+{
+    const int fd = ::open(m_slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool done = ::ioctl(fd, TIOCVHANGUP, 0) == 0;
+    ::close(fd);
+    return done;
 }
 
 PseudoTerminal::~PseudoTerminal()

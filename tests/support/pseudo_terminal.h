@@ -35,6 +35,13 @@ public:
     // never more than n.
     [[nodiscard]] QByteArray readExactly(qsizetype n, int timeoutMs = 5000);
 
+    // Bytes the board wrote that wait at the program's side, not yet read by anyone: the tty's
+    // backlog (-1 once the line is gone).
+    [[nodiscard]] int backlog() const;
+    // Waits, without running the event loop, until the backlog holds at least n bytes; false
+    // after timeoutMs.
+    bool waitForBacklog(int n, int timeoutMs = 5000) const;
+
     // The line's termios as the slave side sees it (on Linux the master's termios calls act on
     // the slave), so a test can tell which settings the program handed to the device.
     [[nodiscard]] std::optional<termios> lineTermios() const;
@@ -46,6 +53,9 @@ public:
 
     // Hang-up: the device vanishes, as when a USB adapter is pulled.
     void closeMaster();
+    // Hangs up every descriptor of the line (TIOCVHANGUP) while the device stays, as a USB
+    // adapter whose firmware resets does; false without the right to (it needs CAP_SYS_ADMIN).
+    bool hangUp() const;
 
 private:
     [[nodiscard]] QByteArray readUpTo(qsizetype limit);

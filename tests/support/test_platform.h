@@ -44,6 +44,11 @@ public:
     }
     [[nodiscard]] QDateTime now() const override { return moment; }
     [[nodiscard]] qint64 nowMsecs() const override { return moment.toMSecsSinceEpoch(); }
+    // Follows the fixed moment unless a test sets a monotonic clock of its own.
+    [[nodiscard]] qint64 monotonicMsecs() const override
+    {
+        return monotonic ? *monotonic : moment.toMSecsSinceEpoch();
+    }
     [[nodiscard]] QString settingsPath() const override { return m_settingsPath; }
     // Answers the save dialog with the next of saveAnswers (empty: cancelled).
     [[nodiscard]] QString saveFileName(QWidget *, const QString &,
@@ -63,6 +68,7 @@ public:
     // Answers with openErrors' entry for the device where it has one, else asks the system.
     [[nodiscard]] int openError(const QString &device) override
     {
+        ++openErrorCalls;
         return openErrors.contains(device) ? openErrors.value(device) : Platform::openError(device);
     }
     // Records each setting of the lines; a pseudo-terminal has none, so the system is asked only
@@ -71,6 +77,15 @@ public:
     {
         controlLines.append({dtr, rts});
         return realControlLines ? Platform::setControlLines(fd, dtr, rts) : 0;
+    }
+
+    // The next of portLists, the last one staying; the system's own list when there is none.
+    [[nodiscard]] QList<identity::PortRecord> presentPorts() override
+    {
+        ++portListReads;
+        if (portLists.isEmpty())
+            return Platform::presentPorts();
+        return portLists.size() > 1 ? portLists.takeFirst() : portLists.first();
     }
 
     // Fails every connection with failConnect where it is set; else a real socket.
@@ -82,6 +97,9 @@ public:
     QList<Message> messages;
     std::optional<QAbstractSocket::SocketError> failConnect;
     QMap<QString, int> openErrors;
+    int openErrorCalls = 0;
+    QList<QList<identity::PortRecord>> portLists;
+    int portListReads = 0;
     QList<std::pair<bool, bool>> controlLines; // (DTR, RTS)
     bool realControlLines = false;
     QList<QUrl> urls;
@@ -91,6 +109,7 @@ public:
     bool openSucceeds = true;
     bool questionAnswer = true;
     QDateTime moment;
+    std::optional<qint64> monotonic;
 
 private:
     QString m_settingsPath;

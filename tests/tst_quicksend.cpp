@@ -40,6 +40,7 @@ private slots:
     void sequenceCutByLostDevice();
     void csvExportImport();
     void csvBrokenFile();
+    void pages();
     void keptAcrossStarts();
     void failedWriteKeepsEntries();
 
@@ -396,6 +397,44 @@ void TestQuickSend::csvBrokenFile()
     part<QPushButton>(window, "ImportCsv")->click();
     QVERIFY(f->platform->messages.value(0).text.contains(QStringLiteral("不是快捷发送导出的表头")));
     QCOMPARE(window->pages()[0].entries.size(), 5);
+}
+
+// Pages are added, renamed (rules that send their entries follow), dragged into another order
+// and removed, a page with entries only when the user says yes.
+void TestQuickSend::pages()
+{
+    restartWith(*f, threeSteps(), {rule("ok", "步骤", "一")});
+    QuickSendWindow *window = open(*f);
+    QVERIFY(window);
+    part<QPushButton>(window, "AddPage")->click();
+    auto *bar = part<QTabBar>(window, "PageBar");
+    QCOMPARE(bar->count(), 2);
+    QCOMPARE(bar->currentIndex(), 1);
+    bar->setCurrentIndex(0);
+    auto *name = part<QLineEdit>(window, "PageName");
+    name->selectAll();
+    commitText(name, QStringLiteral("顺序"));
+    QCOMPARE(bar->tabText(0), QStringLiteral("顺序"));
+    QCOMPARE(quicksendstore::loadReplies(SettingsFile(f->iniPath())).rules.value(0).page,
+             QStringLiteral("顺序"));
+    bar->moveTab(0, 1);
+    QCOMPARE(window->pages()[1].name, QStringLiteral("顺序"));
+    QCOMPARE(quicksendstore::loadBook(SettingsFile(f->iniPath())).pages.value(1).name,
+             QStringLiteral("顺序"));
+
+    bar->setCurrentIndex(1);
+    f->platform->questionAnswer = false;
+    part<QPushButton>(window, "RemovePage")->click();
+    QCOMPARE(f->platform->messages.value(0).text, QStringLiteral("删除页“顺序”和它的 4 个条目？"));
+    QCOMPARE(window->pages().size(), 2);
+    f->platform->questionAnswer = true;
+    part<QPushButton>(window, "RemovePage")->click();
+    QCOMPARE(window->pages().size(), 1);
+    // The empty page goes without asking.
+    part<QPushButton>(window, "RemovePage")->click();
+    QCOMPARE(f->platform->messages.size(), 2);
+    QCOMPARE(window->pages().size(), 1);
+    QCOMPARE(window->pages()[0].entries.size(), 0);
 }
 
 // Pages, entries, ticks, rules and the window's place come back at the next start.

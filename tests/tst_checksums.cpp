@@ -36,8 +36,8 @@ def refl(v, w): return int(bin(v)[2:].zfill(w)[::-1], 2)
 named = [p.mkCrcFun(n) for n in ['crc-8', 'crc-8-maxim', 'modbus', 'xmodem', 'crc-ccitt-false',
                                  'crc-16', 'crc-32']]
 custom = []
-for spec in sys.argv[1:]:
-    w, poly, init, ref, xo = [int(x, 16) for x in spec.split(',')]
+for model in sys.argv[1:]:
+    w, poly, init, ref, xo = [int(x, 16) for x in model.split(',')]
     start = (refl(init, w) if ref else init) ^ xo
     custom.append(crcmod.mkCrcFun((1 << w) | poly, initCrc=start, rev=bool(ref), xorOut=xo))
 for line in sys.stdin:

@@ -365,24 +365,24 @@ void TestQuickSendModel::matcher_data()
 
 namespace {
 
-QList<Rule> parseRules(const QStringList &specs)
+QList<Rule> parseRules(const QStringList &rows)
 {
     QList<Rule> rules;
-    for (QString spec : specs) {
+    for (QString row : rows) {
         Rule rule;
-        rule.enabled = !spec.startsWith(QLatin1Char('-'));
+        rule.enabled = !row.startsWith(QLatin1Char('-'));
         if (!rule.enabled)
-            spec.remove(0, 1);
-        rule.once = spec.endsWith(QLatin1Char('!'));
+            row.remove(0, 1);
+        rule.once = row.endsWith(QLatin1Char('!'));
         if (rule.once)
-            spec.chop(1);
-        const qsizetype slash = spec.lastIndexOf(QLatin1Char('/'));
-        if (slash > 3 && spec.mid(slash + 1).toInt() > 0) {
-            rule.delayMs = spec.mid(slash + 1).toInt();
-            spec.truncate(slash);
+            row.chop(1);
+        const qsizetype slash = row.lastIndexOf(QLatin1Char('/'));
+        if (slash > 3 && row.mid(slash + 1).toInt() > 0) {
+            rule.delayMs = row.mid(slash + 1).toInt();
+            row.truncate(slash);
         }
-        rule.regex = spec.startsWith(QStringLiteral("正则:"));
-        rule.pattern = spec.mid(3);
+        rule.regex = row.startsWith(QStringLiteral("正则:"));
+        rule.pattern = row.mid(3);
         rule.page = QStringLiteral("Modbus");
         rule.entry = QStringLiteral("读寄存器");
         rules << rule;

@@ -189,9 +189,20 @@ QList<int> ReplyMatcher::feed(QStringView text, qint64 nowMs)
     if (m_active.isEmpty() || m_hex)
         return fired;
     qsizetype lineStart = 0;
+    const char16_t *chars = text.utf16();
+    const bool literals = !m_literals.isEmpty();
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c == u'\n' || c == u'\r') {
+        const char16_t c = chars[i];
+        // Line breaks and backspaces are control characters: one comparison passes the rest.
+        if (c > u'\r' || (c != u'\n' && c != u'\r' && c != u'\b')) {
+            if (literals) {
+                m_state = m_literals.step(m_state, c);
+                if (m_literals.ends(m_state))
+                    literalHits(m_state, nowMs, fired);
+            }
+            continue;
+        }
+        if (c != u'\b') {
             // A line that began in an earlier read is whole only in m_line.
             if (m_line.isEmpty()) {
                 checkExpressions(text.mid(lineStart, i - lineStart), nowMs, fired);
@@ -203,17 +214,11 @@ QList<int> ReplyMatcher::feed(QStringView text, qint64 nowMs)
             lineStart = i + 1;
             continue;
         }
-        if (c == u'\b') {
-            m_line += text.mid(lineStart, i - lineStart);
-            m_line.chop(1);
-            lineStart = i + 1;
-            rescanLine();
-            literalHits(m_state, nowMs, fired);
-            continue;
-        }
-        m_state = m_literals.step(m_state, c);
-        if (!m_literals.endingAt(m_state).isEmpty())
-            literalHits(m_state, nowMs, fired);
+        m_line += text.mid(lineStart, i - lineStart);
+        m_line.chop(1);
+        lineStart = i + 1;
+        rescanLine();
+        literalHits(m_state, nowMs, fired);
     }
     // The line under way: kept, and checked as it stands.
     if (lineStart < text.size() || !m_line.isEmpty()) {
@@ -232,7 +237,7 @@ QList<int> ReplyMatcher::feed(QByteArrayView bytes, qint64 nowMs)
         return fired;
     for (const char c : bytes) {
         m_state = m_literals.step(m_state, static_cast<quint8>(c));
-        if (m_literals.endingAt(m_state).isEmpty())
+        if (!m_literals.ends(m_state))
             continue;
         // Every match is a line of its own here: bytes have no lines.
         ++m_lineNumber;

@@ -60,6 +60,9 @@ void MultiMatch::build(const QList<QList<char16_t>> &patterns)
             order.push(child);
         }
     }
+    m_ends.assign(count, 0);
+    for (std::size_t state = 0; state < count; ++state)
+        m_ends[state] = m_outputs[state].isEmpty() ? 0 : 1;
 }
 
 int MultiMatch::stepWide(int state, char16_t symbol) const

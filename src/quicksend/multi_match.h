@@ -26,7 +26,8 @@ public:
             return m_dense[std::size_t(state) * 256 + symbol];
         return stepWide(state, symbol);
     }
-    // The patterns that end at state; most states end none.
+    // Whether any pattern ends at state (most end none), and which.
+    [[nodiscard]] bool ends(int state) const { return m_ends[std::size_t(state)] != 0; }
     [[nodiscard]] const QList<int> &endingAt(int state) const { return m_outputs[state]; }
 
 private:
@@ -36,6 +37,7 @@ private:
     std::vector<QHash<char16_t, int>> m_wide; // the trie's own edges for symbols past 255
     std::vector<int> m_fail;
     std::vector<QList<int>> m_outputs{QList<int>()};
+    std::vector<char> m_ends{0};
 };
 
 } // namespace quicksend

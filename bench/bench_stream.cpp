@@ -3,16 +3,22 @@
 // each, and how often the kernel woke it: what keeping the program open beside a printing board
 // costs, and the largest backlog the board left in the tty's 4 KB buffer. The feeding thread's own
 // CPU time and wake-ups are taken off. Run under Xvfb
-// (xvfb-run) or QT_QPA_PLATFORM=offscreen.
-//   bench_stream [seconds per rate, default 8] [only this row, counted from 0]
+// (xvfb-run) or QT_QPA_PLATFORM=offscreen. The last two rows stream 80-character lines at
+// 1.2 MB/s with the auto-reply rules off and then with 20 rules on, in the same run.
+//   bench_stream [seconds per rate, default 8] [only these rows, counted from 0: "4" or "6,7"]
 #include "app/controls.h"
 #include "app/form1.h"
 #include "bench_platform.h"
 #include "paced_feed.h"
+#include "quicksend/auto_reply.h"
+#include "send/quick_send_store.h"
+#include "settings/settings_file.h"
+#include "support/context_menu.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
@@ -62,6 +68,8 @@ struct Rate
     // 2 Mbaud and a USB adapter hands over a 64-byte packet at a time.
     qint64 laterBytesPerSecond = 0;
     qsizetype laterWriteSize = 0;
+    bool longLines = false; // 80-character lines instead of the short sensor lines
+    bool rules = false;     // the 20 auto-reply rules on
 };
 
 const Rate rates[] = {
@@ -71,7 +79,57 @@ const Rate rates[] = {
     {"115 kB/s in 512-byte writes", 115200, 512},
     {"1.2 MB/s in 4096-byte writes", 1200000, 4096},
     {"11.5 kB/s, then 200 kB/s in 64", 11520, 32, 200000, 64},
+    {"1.2 MB/s, 80-char lines", 1200000, 4096, 0, 0, true, false},
+    {"1.2 MB/s, 80-char lines, 20 rules", 1200000, 4096, 0, 0, true, true},
 };
+
+// Twenty rules as a user collects them for boot loaders, shells and modems: literals and
+// expressions, none of which the streamed lines match.
+QList<quicksend::Rule> twentyRules()
+{
+    const QStringList literals = {"Hit any key to stop autoboot",
+                                  "login: ",
+                                  "Password:",
+                                  "Guru Meditation Error",
+                                  "Brownout detector",
+                                  "rst:0x",
+                                  "+CME ERROR",
+                                  "NO CARRIER",
+                                  "Press Ctrl+C",
+                                  "=> ",
+                                  "Kernel panic",
+                                  "Watchdog",
+                                  "ERROR:",
+                                  "Backtrace:"};
+    const QStringList expressions = {"^E \\(\\d+\\) \\w+:",          "^\\[E\\]",        "<err>",
+                                     "temp=(1[2-9]\\d|[2-9]\\d\\d)", "(?i)fatal|abort", "^#+\\s*$"};
+    QList<quicksend::Rule> rules;
+    for (const QString &pattern : literals + expressions) {
+        quicksend::Rule rule;
+        rule.pattern = pattern;
+        rule.regex = expressions.contains(pattern);
+        rule.page = QStringLiteral("P");
+        rule.entry = QStringLiteral("reply");
+        rules << rule;
+    }
+    return rules;
+}
+
+// Lines of exactly 80 characters, CR LF included.
+QByteArray longLines(qsizetype bytes)
+{
+    QByteArray text;
+    for (int n = 0; text.size() < bytes; ++n) {
+        QByteArray line = "I (" + QByteArray::number(100000 + n) +
+                          ") sensor: T=" + QByteArray::number(20 + n % 7) + "." +
+                          QByteArray::number(n % 10) + " H=" + QByteArray::number(40 + n % 13) +
+                          "% P=101" + QByteArray::number(n % 1000) + " n=" + QByteArray::number(n) +
+                          " ";
+        line = line.leftJustified(78, '.') + "\r\n";
+        text += line;
+    }
+    return text;
+}
 
 // Lines as a sensor board prints them, endlessly.
 QByteArray sensorText(qsizetype bytes)
@@ -92,7 +150,7 @@ public:
         if (rate.bytesPerSecond == 0)
             return;
         m_thread = std::thread([=, &board] {
-            const QByteArray text = sensorText(4096 * 64);
+            const QByteArray text = rate.longLines ? longLines(4096 * 64) : sensorText(4096 * 64);
             const bool jumps = rate.laterBytesPerSecond > 0;
             timespec next{};
             clock_gettime(CLOCK_MONOTONIC, &next);
@@ -147,7 +205,10 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 8.0;
-    const int only = argc > 2 ? std::atoi(argv[2]) : -1;
+    QList<int> only;
+    for (const QByteArray &row : QByteArray(argc > 2 ? argv[2] : "").split(','))
+        if (!row.isEmpty())
+            only << row.toInt();
 
     PseudoTerminal board;
     if (!board.isValid())
@@ -155,11 +216,22 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("bench.ini"));
     mapPorts(ini, {{5, board.slavePath()}});
+    quicksend::Entry reply;
+    reply.name = QStringLiteral("reply");
+    reply.content = QStringLiteral("x");
+    quicksendstore::storeBook(SettingsFile(ini), {{{QStringLiteral("P"), {reply}}}, QString()});
+    quicksendstore::storeReplies(SettingsFile(ini), {false, twentyRules()});
     Form1 window(std::make_unique<BenchPlatform>(ini));
     window.show();
     window.findChild<ListBox *>(QStringLiteral("ComPort"))->select(4);
     window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
     auto *counter = window.findChild<QLabel *>(QStringLiteral("RevNum"));
+    // The quick-send window stays open for every row; its switch turns the rules on.
+    useContextMenu(window.findChild<QWidget *>(QStringLiteral("RevText")),
+                   {QStringLiteral("快捷发送…")});
+    auto *rulesOn = window.findChild<QCheckBox *>(QStringLiteral("RepliesOn"));
+    if (!rulesOn)
+        return 1;
 
     // Runs the event loop until done() or the time is up.
     const auto runFor = [](int ms, const std::function<bool()> &done) {
@@ -182,9 +254,11 @@ int main(int argc, char *argv[])
     std::printf("%-32s %10s %10s %10s %10s %10s %10s %10s\n", "feed", "CPU", "user", "kernel",
                 "wakeups/s", "backlog", "received", "took");
     for (int row = 0; row < int(std::size(rates)); ++row) {
-        if (only >= 0 && row != only)
+        if (!only.isEmpty() && !only.contains(row))
             continue;
         const Rate &rate = rates[row];
+        if (rulesOn->isChecked() != rate.rules)
+            rulesOn->click();
         window.findChild<QPushButton *>(QStringLiteral("ClearRevText"))->click();
         window.findChild<QPushButton *>(QStringLiteral("ClearCounter"))->click();
         // Let the window settle after the clear before measuring.

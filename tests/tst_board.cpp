@@ -3,13 +3,19 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "panels/time_sync.h"
+#include "quicksend/checksum.h"
+#include "quicksend/payload.h"
 #include "settings/settings_file.h"
+#include "support/context_menu.h"
 #include "support/test_platform.h"
 #include "textview/receive_box.h"
 
+#include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,6 +36,8 @@ private slots:
     void noAnswerAtAnotherSpeed();
     void timeSyncEcho();
     void carCodes();
+    void modbusSlave_data();
+    void modbusSlave();
     void entryRemovedWhenItWasAbsent();
     void unplugAndBack();
 
@@ -200,6 +208,55 @@ void TestBoard::carCodes()
     control<MemoBox>("SendText")->setText(QStringLiteral("hello 你好"));
     control<QPushButton>("ManSend")->click();
     QTRY_VERIFY(revText().endsWith(QStringLiteral("hello 你好")));
+}
+
+void TestBoard::modbusSlave_data()
+{
+    QTest::addColumn<QString>("request"); // without its CRC
+    QTest::addColumn<QString>("checksum");
+    QTest::addColumn<QString>("answer"); // hex, without its CRC; empty: the request echoed
+    QTest::newRow("read holding registers") << "01 03 00 0A 00 02"
+                                            << "CRC-16/MODBUS"
+                                            << "01 03 04 01 0A 01 0B";
+    QTest::newRow("read input register") << "01 04 00 00 00 01"
+                                         << "CRC-16/MODBUS"
+                                         << "01 04 02 01 00";
+    QTest::newRow("write a register") << "01 06 00 10 00 01"
+                                      << "CRC-16/MODBUS"
+                                      << "";
+    QTest::newRow("unknown function") << "01 2B 0E 01 00"
+                                      << "CRC-16/MODBUS"
+                                      << "01 AB 01";
+    QTest::newRow("no CRC: echoed") << "01 03 00 0A 00 02 00 00"
+                                    << "无"
+                                    << "";
+}
+
+// Frames typed on the quick-send frame line with their CRC, answered as a Modbus slave does.
+void TestBoard::modbusSlave()
+{
+    QFETCH(QString, request);
+    QFETCH(QString, checksum);
+    QFETCH(QString, answer);
+    QVERIFY(startBoard());
+    control<QRadioButton>("RevHexSel")->setChecked(true);
+    QVERIFY(
+        !useContextMenu(control<ReceiveBox>("RevText"), {QStringLiteral("快捷发送…")}).isEmpty());
+    auto *frame = m_window->findChild<QLineEdit *>(QStringLiteral("FrameLine"));
+    QVERIFY(frame);
+    frame->setText(request);
+    m_window->findChild<QComboBox *>(QStringLiteral("FrameChecksum"))->setCurrentText(checksum);
+    const auto withCrc = [&checksum](const QString &hex) {
+        QByteArray bytes = quicksend::parseHex(hex).bytes;
+        if (checksum == QStringLiteral("无"))
+            return bytes;
+        const quint32 crc = quicksend::checksumValue(quicksend::Algorithm::Crc16Modbus, {}, bytes);
+        return bytes + char(crc & 0xFF) + char(crc >> 8);
+    };
+    const qint64 before = control<ReceiveBox>("RevText")->length();
+    QTest::keyClick(frame, Qt::Key_Return);
+    const QByteArray expected = withCrc(answer.isEmpty() ? request : answer);
+    QTRY_COMPARE(revText().mid(before), quicksend::hexBytes(expected) + QLatin1Char(' '));
 }
 
 // A key the board added goes again when it ends, instead of staying behind empty.

@@ -1,21 +1,26 @@
 // Takes the README's pictures of the window, with the simulated board zelqo-board at COM48:
 // narrow with the board's echo, widened with the car panel and the car's acknowledgement, and
 // the Bluetooth tab with the module's answer; and the plot window, with the board streaming
-// plottable lines at COM47. Run under a real display (xvfb-run) with the output folder as
-// argument.
+// plottable lines at COM47; the quick-send window with a few frames sent to the board. Run under a
+// real display (xvfb-run) with the output folder as argument.
 #include "app/controls.h"
 #include "app/form1.h"
 #include "app/platform.h"
 #include "app/settings_keys.h"
+#include "quicksend/checksum.h"
+#include "send/quick_send_store.h"
 #include "serial/port_map.h"
 #include "settings/settings_file.h"
 #include "textview/receive_box.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTabBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,6 +50,49 @@ bool clickAndWait(Form1 &window, const char *button, const QString &answer)
     return QTest::qWaitFor([&] { return received->text().endsWith(answer); }, 5000);
 }
 
+// Pages as a Modbus user keeps them, and a U-Boot prompt answered.
+quicksendstore::Book quickSendBook()
+{
+    using namespace quicksend;
+    const auto entry = [](const QString &name, Format format, const QString &content,
+                          Algorithm algorithm, const QString &hotkey, int delayMs, bool ticked) {
+        Entry e;
+        e.name = name;
+        e.format = format;
+        e.content = content;
+        e.checksum = defaultChecksum(algorithm);
+        e.hotkey = hotkey;
+        e.delayMs = delayMs;
+        e.ticked = ticked;
+        return e;
+    };
+    Entry ascii = entry(QStringLiteral("读寄存器（ASCII）"), Format::Text,
+                        QStringLiteral(":0103000A0002"), Algorithm::Lrc, QString(), 0, false);
+    ascii.ending = Ending::CrLf;
+    ascii.checksum.start = 1;
+    ascii.checksum.end = -3;
+    ascii.checksum.position = -3;
+    ascii.checksum.hexText = true;
+    Entry stop = entry(QStringLiteral("停止自动启动"), Format::Text, QStringLiteral(" "),
+                       Algorithm::None, QString(), 0, false);
+    stop.ending = Ending::None;
+    return {{{QStringLiteral("Modbus"),
+              {entry(QStringLiteral("读温度"), Format::Hex, QStringLiteral("01 03 00 0A 00 02"),
+                     Algorithm::Crc16Modbus, QStringLiteral("F5"), 200, true),
+               entry(QStringLiteral("读湿度"), Format::Hex, QStringLiteral("01 03 00 00 00 02"),
+                     Algorithm::Crc16Modbus, QStringLiteral("F6"), 200, true),
+               entry(QStringLiteral("写继电器"), Format::Hex, QStringLiteral("01 06 00 10 00 01"),
+                     Algorithm::Crc16Modbus, QStringLiteral("Ctrl+1"), 500, true),
+               ascii}},
+             {QStringLiteral("AT"),
+              {entry(QStringLiteral("复位"), Format::Text, QStringLiteral("AT+RST"),
+                     Algorithm::None, QStringLiteral("F9"), 0, false),
+               entry(QStringLiteral("查询版本"), Format::Text, QStringLiteral("AT+GMR"),
+                     Algorithm::None, QString(), 0, false)}},
+             {QStringLiteral("U-Boot"), {stop}}},
+            QString()};
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -58,6 +106,7 @@ int main(int argc, char *argv[])
     // The board takes the last number.
     for (int n = 1; n < portmap::portCount; ++n)
         settingkeys::portMapEntry(n).write(settings, QStringLiteral("/nonexistent"));
+    quicksendstore::storeBook(settings, quickSendBook());
 
     QProcess board;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -81,6 +130,26 @@ int main(int argc, char *argv[])
     window.findChild<QTabBar *>(QStringLiteral("TabStrip"))->setCurrentIndex(1);
     ok = clickAndWait(window, "Command11", QStringLiteral("+NAME:HC-05\r\nOK\r\n")) && ok;
     ok = save(window, out.filePath(QStringLiteral("window-bluetooth.png"))) && ok;
+
+    // The quick-send window beside it: the first entry sent with its hotkey, a frame typed.
+    window.findChild<QTabBar *>(QStringLiteral("TabStrip"))->setCurrentIndex(0);
+    window.activateWindow();
+    ok = QTest::qWaitForWindowActive(&window) && ok;
+    QTest::keyClick(&window, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+    auto *quickSend = window.findChild<QWidget *>(QStringLiteral("QuickSendWindow"));
+    ok = quickSend != nullptr && ok;
+    if (quickSend) {
+        ok = QTest::qWaitForWindowExposed(quickSend) && ok;
+        quickSend->findChild<QTableWidget *>(QStringLiteral("EntryTable"))->setCurrentCell(0, 1);
+        QTest::keyClick(quickSend, Qt::Key_F5);
+        auto *frame = quickSend->findChild<QLineEdit *>(QStringLiteral("FrameLine"));
+        QTest::keyClicks(frame, QStringLiteral("01 03 00 00 00 02"));
+        auto *checksum = quickSend->findChild<QComboBox *>(QStringLiteral("FrameChecksum"));
+        checksum->setCurrentText(QStringLiteral("CRC-16/MODBUS"));
+        QTest::qWait(500);
+        ok = quickSend->grab().save(out.filePath(QStringLiteral("quick-send.png"))) && ok;
+        quickSend->close();
+    }
     board.terminate();
     board.waitForFinished();
 
@@ -96,6 +165,8 @@ int main(int argc, char *argv[])
     window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
     auto *received = window.findChild<ReceiveBox *>(QStringLiteral("RevText"));
     window.activateWindow();
+    // The plot's key answers only in the active window.
+    ok = QTest::qWaitForWindowActive(&window) && ok;
     received->setFocus();
     QTest::keyClick(received, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
     auto *plot = window.findChild<QWidget *>(QStringLiteral("PlotWindow"));

@@ -4,6 +4,8 @@
 #include "app/platform.h"
 #include "app/settings_keys.h"
 #include "app/window_font.h"
+#include "quicksend/sequence.h"
+#include "send/quick_send_state.h"
 #include "send/send_history.h"
 #include "serial/capture_log.h"
 #include "serial/mscomm.h"
@@ -27,7 +29,8 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
       m_capture(std::make_unique<CaptureLog>()), MSComm1(new MSComm(this)),
       Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this)),
       m_history(std::make_unique<SendHistory>()), m_reconnect(std::make_unique<ReconnectState>()),
-      m_portWatch(new PortWatch(this)), m_retryTimer(new QTimer(this))
+      m_portWatch(new PortWatch(this)), m_retryTimer(new QTimer(this)),
+      m_quick(std::make_unique<QuickSendState>())
 {
     setFont(windowFont(font()));
     ui->setupUi(this);
@@ -59,6 +62,9 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     connectReconnect();
     connectControlLines();
     connectPlot();
+    connectQuickSend();
+    connectQuickSendSequence();
+    connectAutoReply();
     connectCarControls();
     connectBluetoothControls();
     connectTimeSync();

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QVariant>
 #include <QWidget>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CaptureLog;
 class LineBox;
@@ -23,6 +26,15 @@ class SettingsFile;
 namespace settingkeys {
 struct Setting;
 }
+
+namespace quicksend {
+struct Entry;
+struct Page;
+struct Rule;
+class QuickSendWindow;
+class SequenceRunner;
+} // namespace quicksend
+struct QuickSendState;
 
 namespace Ui {
 class Form1;
@@ -174,6 +186,37 @@ private:
     void RecordHistory_Click();
     void ClearHistory_Click();
 
+    // send/quick_send.cpp
+    void connectQuickSend();
+    void QuickSend_Click();
+    void QuickSendWindow_Closed();
+    void QuickSend_PagesEdited(const QList<quicksend::Page> &pages);
+    void QuickSendEntry_Send(int page, int entry);
+    void QuickSendFrame_Send(const quicksend::Entry &frame);
+    void QuickSendImport_Click();
+    void QuickSendExport_Click();
+    [[nodiscard]] QString sendQuickEntry(const quicksend::Entry &entry, bool quiet);
+    void applyQuickSendHotkeys();
+    void updateQuickSendWindow();
+    void storeQuickSend();
+
+    // send/quick_send_sequence.cpp
+    void connectQuickSendSequence();
+    void Sequence_Start(int page, int rounds);
+    [[nodiscard]] QString sequenceStep(int index);
+    void Sequence_StepStarted(int index, int round);
+    void Sequence_Finished(const QString &why);
+    void stopSequenceIfClosed(const QString &why);
+
+    // send/auto_reply.cpp
+    void connectAutoReply();
+    void autoReplyReceived(const QVariant &block);
+    void AutoReply_RulesEdited(const QList<quicksend::Rule> &rules);
+    void AutoReply_Switched(bool on);
+    void autoReplyFired(int rule);
+    void applyAutoReplyRules();
+    void storeAutoReplies();
+
     // send/line_ending.cpp
     void connectLineEndingMenu();
     void LineEnding_Click(QAction *choice);
@@ -183,6 +226,7 @@ private:
     // Who sends: a panel or the program, or the send box itself (by hand or periodically),
     // whose text gets the line ending.
     enum class SendFrom { Program, SendBox, Periodic };
+    [[nodiscard]] bool sendToLine(const std::function<std::optional<QVariant>()> &compose);
     void ManSend_Click(SendFrom from = SendFrom::Program);
     void ClearSendText_Click();
     void SendText_Change();
@@ -228,6 +272,9 @@ private:
     QTimer *Timer1;
     QTimer *AutoSendTimer;
     bool m_keyPreview = false;
+    // While not empty, every sender is refused with this text (the port is lent to a file
+    // transfer): sendToLine is the one place that checks it.
+    QString m_sendRefusal;
     // The window was closed: nothing more is shown, an open that was under way included.
     bool m_closed = false;
     // What follows each text sent from the send box.
@@ -243,6 +290,9 @@ private:
     PortWatch *m_portWatch;
     QTimer *m_retryTimer;
     PlotWindow *m_plot = nullptr;
+    std::unique_ptr<QuickSendState> m_quick;
+    quicksend::QuickSendWindow *m_quickWindow = nullptr;
+    quicksend::SequenceRunner *m_sequence = nullptr;
     bool m_dtr = true;
     bool m_rts = true;
 };

@@ -22,6 +22,11 @@ void Platform::messageBox(QWidget *parent, const QString &text, const QString &t
     box.exec();
 }
 
+bool Platform::question(QWidget *parent, const QString &text, const QString &title)
+{
+    return QMessageBox::question(parent, title, text) == QMessageBox::Yes;
+}
+
 bool Platform::openUrl(const QUrl &url)
 {
     return QDesktopServices::openUrl(url);
@@ -50,6 +55,12 @@ QString Platform::settingsPath() const
 QString Platform::saveFileName(QWidget *parent, const QString &title, const QString &suggested)
 {
     return QFileDialog::getSaveFileName(parent, title, suggested);
+}
+
+QString Platform::openFileName(QWidget *parent, const QString &title, const QString &folder,
+                               const QString &filter)
+{
+    return QFileDialog::getOpenFileName(parent, title, folder, filter);
 }
 
 int Platform::openError(const QString &device)

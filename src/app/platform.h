@@ -19,6 +19,8 @@ public:
     // Modal message box with a single OK button.
     virtual void messageBox(QWidget *parent, const QString &text, const QString &title,
                             QMessageBox::Icon icon);
+    // Modal question with Yes and No buttons; true for Yes.
+    [[nodiscard]] virtual bool question(QWidget *parent, const QString &text, const QString &title);
     // Opens the address in the user's browser without waiting; false when that failed.
     virtual bool openUrl(const QUrl &url);
     [[nodiscard]] virtual QDateTime now() const;
@@ -32,6 +34,9 @@ public:
     // Asks where to save, starting from suggested; empty when the user cancelled.
     [[nodiscard]] virtual QString saveFileName(QWidget *parent, const QString &title,
                                                const QString &suggested);
+    // Asks which file to open, starting in folder; empty when the user cancelled.
+    [[nodiscard]] virtual QString openFileName(QWidget *parent, const QString &title,
+                                               const QString &folder, const QString &filter);
     // After the serial library failed to open a device: the errno of open(2) with the library's
     // flags, 0 when the device opens (it is closed again at once).
     [[nodiscard]] virtual int openError(const QString &device);

@@ -35,6 +35,14 @@ inline const QString plotSection = QStringLiteral("波形图");
 inline const QString sendHistorySection = QStringLiteral("发送历史");
 // Keys COM1 to COM48, each naming the device behind that port number.
 inline const QString portMapSection = QStringLiteral("端口映射");
+// The quick-send window, written whole: quickSendPageKey(1), (2) … name the pages in order,
+// quickSendEntryKey(1), (2) … hold the entries, each a CSV row (the export's columns and then
+// whether it is ticked for sending in order), and quickSendPlaceKey the window's geometry
+// (base64).
+inline const QString quickSendSection = QStringLiteral("快捷发送");
+// The auto-reply rules, written whole: autoReplyOnKey is the switch for all ("1" on),
+// autoReplyRuleKey(1), (2) … the rules, each a CSV row (启用,方式,内容,页,条目,延时ms,次数).
+inline const QString autoReplySection = QStringLiteral("自动应答");
 
 inline const Setting port{portSection, QStringLiteral("端口"), QStringLiteral("COM1")};
 inline const Setting baudRate{portSection, QStringLiteral("波特率"), QStringLiteral("9600")};
@@ -75,6 +83,21 @@ inline const Setting plotMin{plotSection, QStringLiteral("最小"), QStringLiter
 inline const Setting plotMax{plotSection, QStringLiteral("最大"), QStringLiteral("100")};
 inline const Setting plotHidden{plotSection, QStringLiteral("隐藏"), QString()};
 inline const Setting plotGeometry{plotSection, QStringLiteral("位置"), QString()};
+
+inline const QString quickSendPlaceKey = QStringLiteral("位置");
+[[nodiscard]] inline QString quickSendPageKey(int n)
+{
+    return QStringLiteral("页%1").arg(n);
+}
+[[nodiscard]] inline QString quickSendEntryKey(int n)
+{
+    return QStringLiteral("条目%1").arg(n);
+}
+inline const QString autoReplyOnKey = QStringLiteral("启用");
+[[nodiscard]] inline QString autoReplyRuleKey(int n)
+{
+    return QStringLiteral("规则%1").arg(n);
+}
 
 [[nodiscard]] inline Setting portMapEntry(int commPort)
 {

@@ -1,7 +1,7 @@
 #include "app/form1.h"
 
 #include "app/settings_keys.h"
-#include "send/send_history.h"
+#include "send/line_endings.h"
 #include "ui_form1.h"
 
 #include <QActionGroup>
@@ -34,4 +34,5 @@ void Form1::applyLineEnding(const QString &name)
     const send::LineEnding &ending = send::lineEnding(name);
     m_lineEnding = ending.chars;
     ui->ManSend->setToolTip(QStringLiteral("发送行尾：%1").arg(ending.name));
+    updateQuickSendWindow();
 }

@@ -45,16 +45,3 @@ std::optional<QString> SendHistory::newer()
     --m_walk;
     return m_walk < 0 ? m_typed : m_entries.at(m_walk);
 }
-
-namespace send {
-
-const LineEnding &lineEnding(const QString &name)
-{
-    for (const LineEnding &ending : lineEndings) {
-        if (ending.name == name)
-            return ending;
-    }
-    return lineEndings[0];
-}
-
-} // namespace send

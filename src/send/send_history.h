@@ -34,22 +34,3 @@ private:
     qsizetype m_walk = -1;
     QString m_typed;
 };
-
-namespace send {
-
-// What "发送行尾" appends to a text sent from the send box.
-struct LineEnding
-{
-    QString name;
-    QString chars;
-};
-inline const LineEnding lineEndings[] = {
-    {QStringLiteral("无"), QString()},
-    {QStringLiteral("CR"), QStringLiteral("\r")},
-    {QStringLiteral("LF"), QStringLiteral("\n")},
-    {QStringLiteral("CR+LF"), QStringLiteral("\r\n")},
-};
-// The ending named name; anything unknown is "无".
-[[nodiscard]] const LineEnding &lineEnding(const QString &name);
-
-} // namespace send

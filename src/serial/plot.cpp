@@ -2,6 +2,7 @@
 
 #include "app/platform.h"
 #include "app/settings_keys.h"
+#include "app/window_keys.h"
 #include "plot/plot_data.h"
 #include "plot/plot_view.h"
 #include "plot/plot_window.h"
@@ -25,7 +26,7 @@ void Form1::connectPlot()
     connect(ui->RevText, &ReceiveBox::contextMenuAboutToShow, this, [this](QMenu *menu) {
         menu->addAction(QStringLiteral("波形图…"), this, &Form1::Plot_Click);
     });
-    auto *shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+P")), ui->RevText);
+    auto *shortcut = new QShortcut(QKeySequence(windowkeys::plot.key), ui->RevText);
     shortcut->setContext(Qt::WidgetShortcut);
     connect(shortcut, &QShortcut::activated, this, &Form1::Plot_Click);
 }

@@ -40,6 +40,7 @@ void Form1::MSComm1_OnComm()
     MSComm1->setInputLen(0);
     const QVariant block = MSComm1->Input();
     const qint64 arrived = m_platform->nowMsecs();
+    autoReplyReceived(block);
     if (MSComm1->InputMode() == MSComm::comInputModeBinary) {
         const QByteArray bytes = block.toByteArray();
         // Every byte received counts once, whichever way it is shown.

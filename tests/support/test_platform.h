@@ -31,6 +31,12 @@ public:
     {
         messages.append({text, title, icon});
     }
+    // Records the question and answers it with questionAnswer.
+    [[nodiscard]] bool question(QWidget *, const QString &text, const QString &title) override
+    {
+        messages.append({text, title, QMessageBox::Question});
+        return questionAnswer;
+    }
     bool openUrl(const QUrl &url) override
     {
         urls.append(url);
@@ -50,6 +56,13 @@ public:
     {
         suggestedPaths.append(suggested);
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+    }
+
+    // Answers the open dialog with the next of openAnswers (empty: cancelled).
+    [[nodiscard]] QString openFileName(QWidget *, const QString &, const QString &,
+                                       const QString &) override
+    {
+        return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
     }
 
     // Answers with openErrors' entry for the device where it has one, else asks the system.
@@ -91,8 +104,10 @@ public:
     bool realControlLines = false;
     QList<QUrl> urls;
     QStringList saveAnswers;
+    QStringList openAnswers;
     QStringList suggestedPaths;
     bool openSucceeds = true;
+    bool questionAnswer = true;
     QDateTime moment;
     std::optional<qint64> monotonic;
 

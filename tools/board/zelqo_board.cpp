@@ -1,12 +1,13 @@
 // zelqo-board: a simulated board on a pseudo-terminal, so that every panel of zelqo-serial can be
 // tried without hardware. It enters its line in the user's settings file at a COM number, plays
 // an HC-05 Bluetooth module in AT mode (at 38400 baud only, as the real module), a clock that
-// answers the time string, and a robot car; everything else is echoed. It can also stream
-// sensor lines (UTF-8 or GBK) or random bytes at a steady rate, and be unplugged: it then comes
-// back after a while on a new pseudo-terminal, as a board that resets or an adapter pulled out
-// and put back.
+// answers the time string, a robot car and a Modbus RTU slave; everything else is echoed. It can
+// also stream sensor lines (UTF-8 or GBK) or random bytes at a steady rate, and be unplugged: it
+// then comes back after a while on a new pseudo-terminal, as a board that resets or an adapter
+// pulled out and put back.
 #include "app/quit_on_signals.h"
 #include "app/settings_keys.h"
+#include "quicksend/checksum.h"
 #include "serial/port_map.h"
 #include "settings/settings_file.h"
 
@@ -51,6 +52,9 @@ const char helpText[] =
     "  16 位数字 更新时间发送的时间串，原样返回 / the time string, answered with the same digits\n"
     "  小车指令  11: 44: 22: 33: 00: 66: 和 SPEED:n，回复一行说明 / car codes and speed, "
     "acknowledged\n"
+    "  Modbus    地址 1 的 RTU 从站：寄存器 n 的值为 0x0100+n（功能码 03、04），05、06 原样应答，\n"
+    "            校验错误不应答 / a Modbus RTU slave at address 1: register n holds 0x0100+n\n"
+    "            (03, 04), 05 and 06 are answered with the request, a bad CRC with silence\n"
     "  其他      原样回显 / anything else is echoed\n"
     "\n"
     "选项 / Options:\n"
@@ -114,6 +118,41 @@ private:
     QByteArray m_pin = "1234";
     QByteArray m_address = "98d3:31:f5a2b1";
 };
+
+// A Modbus RTU slave at address 1, for trying quick-send's frames: holding and input register
+// n hold 0x0100 + n; a write is answered with the request, as a slave does; another function
+// gets exception 01. A frame whose CRC is wrong is no request: empty.
+QByteArray modbusAnswer(const QByteArray &message)
+{
+    if (message.size() < 4 || message.at(0) != 1)
+        return {};
+    const QByteArray request = message.chopped(2);
+    const auto crc = [](const QByteArray &bytes) {
+        const quint32 value =
+            quicksend::checksumValue(quicksend::Algorithm::Crc16Modbus, {}, bytes);
+        return bytes + char(value & 0xFF) + char(value >> 8);
+    };
+    if (crc(request) != message)
+        return {};
+    const auto word = [&request](int at) {
+        return (quint8(request.at(at)) << 8) | quint8(request.at(at + 1));
+    };
+    const auto function = quint8(request.at(1));
+    if ((function == 3 || function == 4) && request.size() == 6 && word(4) >= 1 && word(4) <= 125) {
+        QByteArray answer{"\x01"};
+        answer += char(function);
+        answer += char(2 * word(4));
+        for (int n = 0; n < word(4); ++n) {
+            const int value = 0x0100 + word(2) + n;
+            answer += char((value >> 8) & 0xFF);
+            answer += char(value & 0xFF);
+        }
+        return crc(answer);
+    }
+    if ((function == 5 || function == 6) && request.size() == 6)
+        return message;
+    return crc(QByteArray("\x01") + char(function | 0x80) + char(1));
+}
 
 QByteArray carAnswer(const QByteArray &message)
 {
@@ -234,6 +273,11 @@ private:
         static const QRegularExpression timeString(QStringLiteral("^\\d{16}$"));
         if (timeString.match(QString::fromLatin1(message)).hasMatch()) {
             send(message + "\r\n");
+            return;
+        }
+        const QByteArray modbus = modbusAnswer(message);
+        if (!modbus.isEmpty()) {
+            send(modbus);
             return;
         }
         const QByteArray car = carAnswer(message);

@@ -107,6 +107,8 @@ int main(int argc, char *argv[])
     for (int n = 1; n < portmap::portCount; ++n)
         settingkeys::portMapEntry(n).write(settings, QStringLiteral("/nonexistent"));
     quicksendstore::storeBook(settings, quickSendBook());
+    // Colours are rendered; nothing before the coloured log has any.
+    settingkeys::controlSequences.write(settings, QStringLiteral("解析"));
 
     QProcess board;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -177,5 +179,24 @@ int main(int argc, char *argv[])
     }
     plotBoard.terminate();
     plotBoard.waitForFinished();
+
+    // An ESP-IDF log in its colours.
+    QProcess idfBoard;
+    idfBoard.setProcessEnvironment(env);
+    idfBoard.start(QStringLiteral(ZELQO_BOARD_PATH),
+                   {QStringLiteral("--port"), QStringLiteral("47"), QStringLiteral("--stream"),
+                    QStringLiteral("idf"), QStringLiteral("--rate"), QStringLiteral("400")});
+    if (!idfBoard.waitForStarted() || !idfBoard.waitForReadyRead())
+        return 1;
+    if (plot)
+        plot->close();
+    window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("ClearRevText"))->click();
+    ok = QTest::qWaitFor([&] { return received->text().count(QLatin1Char('\n')) >= 14; }, 20000) &&
+         ok;
+    ok = save(window, out.filePath(QStringLiteral("coloured-log.png"))) && ok;
+    idfBoard.terminate();
+    idfBoard.waitForFinished();
     return ok ? 0 : 1;
 }

@@ -65,6 +65,7 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     connectQuickSend();
     connectQuickSendSequence();
     connectAutoReply();
+    connectLogView();
     connectCarControls();
     connectBluetoothControls();
     connectTimeSync();

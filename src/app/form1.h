@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QVariant>
 #include <QWidget>
@@ -17,6 +18,9 @@ class QAction;
 class QPushButton;
 class Platform;
 class PlotWindow;
+class FilterWindow;
+class HighlightEditor;
+struct HighlightRules;
 class PortWatch;
 class QTimer;
 struct ReconnectState;
@@ -96,6 +100,15 @@ private:
     void ResetBoard_Click();
     void applyControlLines(bool tell);
     [[nodiscard]] bool setControlLines(bool dtr, bool rts, bool tell);
+
+    // serial/log_view.cpp
+    void connectLogView();
+    void loadLogView();
+    void applyControlSequences(const QString &name);
+    void ControlSequences_Click(QAction *choice);
+    void HighlightRules_Click();
+    void HighlightRules_Changed(const HighlightRules &rules);
+    void Filter_Click();
 
     // serial/open_close.cpp
     void connectOpenClose();
@@ -290,6 +303,8 @@ private:
     PortWatch *m_portWatch;
     QTimer *m_retryTimer;
     PlotWindow *m_plot = nullptr;
+    QPointer<HighlightEditor> m_highlightEditor;
+    QPointer<FilterWindow> m_filter;
     std::unique_ptr<QuickSendState> m_quick;
     quicksend::QuickSendWindow *m_quickWindow = nullptr;
     quicksend::SequenceRunner *m_sequence = nullptr;

@@ -31,6 +31,8 @@ inline const QString sendSection = QStringLiteral("发送区");
 inline const QString carSection = QStringLiteral("小车控制区");
 inline const QString receiveSection = QStringLiteral("接收区");
 inline const QString plotSection = QStringLiteral("波形图");
+// Keys 1 to N, one rule each, and whether the first rule that matches wins.
+inline const QString highlightSection = QStringLiteral("高亮规则");
 // Keys 1 to 50, the newest sent text first.
 inline const QString sendHistorySection = QStringLiteral("发送历史");
 // Keys COM1 to COM48, each naming the device behind that port number.
@@ -68,6 +70,10 @@ inline const Setting fontSize{receiveSection, QStringLiteral("字号"), QString(
 // Megabytes of text the receive box keeps, at most 1048576; empty or not a positive number: a
 // quarter of the machine's memory, from 16 to 2048.
 inline const Setting maxKeptMB{receiveSection, QStringLiteral("最大保留MB"), QString()};
+// What becomes of ANSI control sequences in received text: "原样显示" (shown as they came),
+// "解析" (rendered) or "去除" (stripped); anything else is "原样显示".
+inline const Setting controlSequences{receiveSection, QStringLiteral("控制序列"),
+                                      QStringLiteral("原样显示")};
 // "1": the time gutter is shown.
 inline const Setting timestamps{receiveSection, QStringLiteral("时间戳"), QStringLiteral("0")};
 // "无", "CR", "LF" or "CR+LF", added to each text sent from the send box; anything else is "无".

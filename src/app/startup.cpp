@@ -49,6 +49,7 @@ void Form1::Form_Load()
     applyKeptLimit();
     ui->RevText->setTimestampsShown(settingkeys::timestamps.read(*m_settings) ==
                                     QStringLiteral("1"));
+    loadLogView();
     applyLineEnding(settingkeys::lineEnding.read(*m_settings));
     m_autoReconnect = settingkeys::autoReconnect.read(*m_settings) != QStringLiteral("0");
     m_dtr = settingkeys::dtr.read(*m_settings) != QStringLiteral("0");

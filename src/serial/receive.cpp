@@ -40,9 +40,9 @@ void Form1::MSComm1_OnComm()
     MSComm1->setInputLen(0);
     const QVariant block = MSComm1->Input();
     const qint64 arrived = m_platform->nowMsecs();
-    autoReplyReceived(block);
     if (MSComm1->InputMode() == MSComm::comInputModeBinary) {
         const QByteArray bytes = block.toByteArray();
+        autoReplyReceived(bytes);
         // Every byte received counts once, whichever way it is shown.
         ui->RevNum->add(bytes.size());
         ui->RevText->appendReceived(hexText(bytes), arrived);
@@ -50,8 +50,10 @@ void Form1::MSComm1_OnComm()
     }
     const QString text = block.toString();
     ui->RevNum->add(characterCount(text));
-    ui->RevText->appendReceived(text, arrived);
-    plotReceived(text, arrived);
+    // The other readers get the text as shown, without its control sequences when they act.
+    const QString shown = ui->RevText->appendReceivedText(text, arrived);
+    plotReceived(shown, arrived);
+    autoReplyReceived(shown);
 }
 
 void Form1::RevChrSel_Click()

@@ -30,7 +30,8 @@
 namespace {
 
 const char helpText[] =
-    "用法 / Usage: zelqo-board [--port COMn] [--stream text|gbk|hex|plot --rate BYTES_PER_SECOND]\n"
+    "用法 / Usage: zelqo-board [--port COMn] [--stream text|gbk|hex|plot|idf --rate "
+    "BYTES_PER_SECOND]\n"
     "                          [--down SECONDS] [--unplug-every SECONDS]\n"
     "\n"
     "模拟一块开发板，无需硬件即可试用柯澜欧串口调试助手的每个面板。\n"
@@ -60,9 +61,11 @@ const char helpText[] =
     "选项 / Options:\n"
     "  --port COMn       端口号 1 到 48 / port number 1 to 48 (default COM48)\n"
     "  --stream KIND     持续发送：text 传感器数据行（UTF-8），gbk 同样的行（GBK 编码），\n"
-    "                    hex 随机字节，plot 供波形图显示的数据行（正弦、方波、噪声）\n"
-    "                    / stream sensor lines in UTF-8 or GBK, random bytes, or lines for the\n"
-    "                    plot window (sine, square and noise series)\n"
+    "                    hex 随机字节，plot 供波形图显示的数据行（正弦、方波、噪声），\n"
+    "                    idf 带 ANSI 颜色的 ESP-IDF 日志\n"
+    "                    / stream sensor lines in UTF-8 or GBK, random bytes, lines for the\n"
+    "                    plot window (sine, square and noise series), or an ESP-IDF log in ANSI\n"
+    "                    colours\n"
     "  --rate N          每秒发送的字节数 / bytes a second for --stream (default 1000)\n"
     "  --down N          拔出后 N 秒重新接入（默认 3）/ back N seconds after an unplug (default "
     "3)\n"
@@ -217,6 +220,33 @@ QByteArray plotLine(qint64 n)
            " noise:" + QByteArray::number(noise * 30, 'f', 3) + "\r\n";
 }
 
+// An ESP-IDF log as its default console prints it: each level in its ANSI colour, the time since
+// boot in milliseconds, the tag.
+QByteArray idfLine(qint64 n)
+{
+    struct Kind
+    {
+        const char *colour; // empty: the terminal's own
+        char level;
+        const char *tag;
+        const char *text;
+    };
+    static const Kind kinds[] = {
+        {"0;32", 'I', "wifi", "connected to ap SSID:workshop"},
+        {"0;32", 'I', "sensor", "T=21.5 H=40%"},
+        {"", 'D', "mqtt", "publish topic=bench/temp len=4"},
+        {"0;33", 'W', "sensor", "read took 120 ms"},
+        {"0;32", 'I', "app", "heap free 183412"},
+        {"0;31", 'E', "i2c", "i2c_master_cmd_begin failed: ESP_ERR_TIMEOUT"},
+    };
+    const Kind &k = kinds[n % std::size(kinds)];
+    const QByteArray stamp = QByteArray::number(1000 + n * 37);
+    const QByteArray line = k.level + QByteArray(" (") + stamp + ") " + k.tag + ": " + k.text;
+    if (*k.colour == 0)
+        return line + "\r\n";
+    return "\x1b[" + QByteArray(k.colour) + "m" + line + "\x1b[0m\r\n";
+}
+
 class Board : public QObject
 {
 public:
@@ -301,6 +331,10 @@ private:
                 m_pending += plotLine(m_count);
                 continue;
             }
+            if (m_kind == QLatin1String("idf")) {
+                m_pending += idfLine(m_count);
+                continue;
+            }
             const QString line = QStringLiteral("温度=%1.%2℃ 湿度=%3% 计数=%4\r\n")
                                      .arg(20 + m_count % 7)
                                      .arg(m_count % 10)
@@ -382,8 +416,11 @@ int main(int argc, char *argv[])
     if (port < 1 || port > portmap::portCount)
         return fail("--port takes COM1 to COM48 / 端口号应为 COM1 到 COM48");
     if (!kind.isEmpty() && kind != QLatin1String("text") && kind != QLatin1String("gbk") &&
-        kind != QLatin1String("hex") && kind != QLatin1String("plot"))
-        return fail("--stream takes text, gbk, hex or plot / --stream 应为 text、gbk、hex 或 plot");
+        kind != QLatin1String("hex") && kind != QLatin1String("plot") &&
+        kind != QLatin1String("idf"))
+        return fail(
+            "--stream takes text, gbk, hex, plot or idf / --stream 应为 text、gbk、hex、plot "
+            "或 idf");
     if (rate <= 0)
         return fail("--rate takes a positive number of bytes a second / --rate 应为正数");
     if (downSeconds < 0 || unplugEvery < 0)

@@ -1,7 +1,12 @@
 // Lending the port to another program: telling from the device node who else opens it, pausing
-// the reading while another program has it, and closing for it without undoing its line.
+// the reading while another program has it, and closing for it without undoing its line; the
+// window's "让出端口" and "自动让出", with programs that hold on, pass by or die holding a lock.
 #include "serial/open_watch.h"
+#include "settings/settings_file.h"
 #include "support/board_port.h"
+#include "support/borrower.h"
+#include "support/ini_bytes.h"
+#include "support/window_fixture.h"
 
 #include <QMap>
 #include <QSignalSpy>
@@ -74,6 +79,21 @@ private slots:
     void pauseLeavesBytesToTheOther();
     void lendKeepsTheLine_data();
     void lendKeepsTheLine();
+    void lendFromTheMenu();
+    void autoYield_data();
+    void autoYield();
+    void openEndsTheLoan();
+    void borrowerDiesHoldingALock();
+
+private:
+    // The window with its board's port open, its box cleared, recording to a log, and "before"
+    // shown.
+    [[nodiscard]] static bool openRecording(WindowFixture &f, const QString &log);
+    [[nodiscard]] static bool isOpen(const WindowFixture &f)
+    {
+        return f.control<QPushButton>("OpenCom")->text() == QStringLiteral("关闭串口");
+    }
+    [[nodiscard]] static QString title(const WindowFixture &f) { return f.window->windowTitle(); }
 };
 
 void TestLending::openWatchCounts_data()
@@ -214,6 +234,143 @@ void TestLending::lendKeepsTheLine()
     QCOMPARE(readFor(other, 5), QByteArray("after"));
     ::close(other);
     QCOMPARE(comm.lend(), int(MSComm::PortNotOpen));
+}
+
+bool TestLending::openRecording(WindowFixture &f, const QString &log)
+{
+    if (!f.isValid() || !Borrower::openToEveryone(f.board.slavePath()) || !f.openBoard())
+        return false;
+    f.click("ClearRevText");
+    f.platform->saveAnswers = {log};
+    if (f.useMenu("RevText", {QStringLiteral("记录到文件…")}).isEmpty() ||
+        !f.board.write("before\r\n"))
+        return false;
+    return QTest::qWaitFor([&f] { return f.revText() == QStringLiteral("before\r\n"); });
+}
+
+// "让出端口": the window keeps its text and counters and waits; a program that takes the port
+// and holds on is named and keeps the wait; once it lets go the port is open again at the
+// window's settings, and the log holds the board's lines only.
+void TestLending::lendFromTheMenu()
+{
+    WindowFixture f;
+    const QString log = f.dir.filePath(QStringLiteral("board.log"));
+    QVERIFY(openRecording(f, log));
+    QVERIFY(!f.useMenu("RevText", {QStringLiteral("让出端口")}).isEmpty());
+    QVERIFY(!isOpen(f));
+    QVERIFY2(title(f).endsWith(QStringLiteral(" — 已让出 COM5")), qPrintable(title(f)));
+    QVERIFY(f.control<ReceiveBox>("RevText")->toolTip().contains(QStringLiteral("COM5 已让出")));
+    QCOMPARE(f.revText(), QStringLiteral("before\r\n"));
+    QCOMPARE(f.counter("RevNum"), QStringLiteral("8"));
+    // Nothing to lend while the port is closed.
+    const QStringList entries = f.useMenu("RevText", {QStringLiteral("让出端口")});
+    QVERIFY(entries.isEmpty());
+
+    Borrower borrower;
+    borrower.startOpener(f.board.slavePath(), {QStringLiteral("115200")});
+    QTRY_VERIFY(borrower.output().contains(QStringLiteral("open")));
+    const QString named = QStringLiteral("已让给 python3（进程 %1）").arg(borrower.pid());
+    QTRY_VERIFY2(title(f).contains(QStringLiteral(" — 已让出 COM5：") + named),
+                 qPrintable(title(f)));
+    QVERIFY(f.control<ReceiveBox>("RevText")->toolTip().contains(QStringLiteral("python3")));
+    QVERIFY(!isOpen(f));
+    QCOMPARE(lineSpeed(f.board), speed_t(B115200));
+
+    borrower.release();
+    QTRY_VERIFY(borrower.finished());
+    QTRY_VERIFY(isOpen(f));
+    QVERIFY(!title(f).contains(QStringLiteral("已让")));
+    QVERIFY(!f.control<ReceiveBox>("RevText")->toolTip().contains(QStringLiteral("已让出")));
+    QCOMPARE(lineSpeed(f.board), speed_t(B9600));
+    QVERIFY(f.board.write("after\r\n"));
+    QTRY_COMPARE(f.revText(), QStringLiteral("before\r\nafter\r\n"));
+    QVERIFY(!f.useMenu("RevText", {QStringLiteral("停止记录")}).isEmpty());
+    QCOMPARE(readBytes(log), QByteArray("before\r\nafter\r\n"));
+}
+
+void TestLending::autoYield_data()
+{
+    QTest::addColumn<bool>("holds");
+    QTest::newRow("a probe opens and closes") << false;
+    QTest::newRow("a program keeps it open") << true;
+}
+
+// "自动让出": a program that opens the device and keeps it gets the port, with its line as it set
+// it; one that is gone at once leaves the port open, and what the board sent meanwhile is shown.
+void TestLending::autoYield()
+{
+    QFETCH(bool, holds);
+    WindowFixture f;
+    QVERIFY(!f.useMenu("RevText", {QStringLiteral("自动让出")}).isEmpty());
+    QCOMPARE(SettingsFile(f.iniPath()).read("端口设置", "自动让出", "?"), QStringLiteral("1"));
+    QVERIFY(openRecording(f, f.dir.filePath(QStringLiteral("board.log"))));
+    if (!holds) {
+        // Open and closed before the window's event loop runs again.
+        const int probe = openDevice(f.board.slavePath());
+        QVERIFY(probe >= 0);
+        QVERIFY(f.board.write("during\r\n"));
+        ::close(probe);
+        QVERIFY(f.board.write("after\r\n"));
+        QTRY_COMPARE(f.revText(), QStringLiteral("before\r\nduring\r\nafter\r\n"));
+        QVERIFY(isOpen(f));
+        QVERIFY(!title(f).contains(QStringLiteral("已让")));
+        QCOMPARE(lineSpeed(f.board), speed_t(B9600));
+        return;
+    }
+    Borrower borrower;
+    borrower.startOpener(f.board.slavePath(),
+                         {QStringLiteral("115200"), QStringLiteral("--exclusive")});
+    QTRY_VERIFY2(
+        title(f).contains(
+            QStringLiteral(" — 已让出 COM5：已让给 python3（进程 %1）").arg(borrower.pid())),
+        qPrintable(title(f)));
+    QVERIFY(!isOpen(f));
+    QCOMPARE(lineSpeed(f.board), speed_t(B115200));
+    borrower.release();
+    QTRY_VERIFY(isOpen(f));
+    QVERIFY(f.board.write("after\r\n"));
+    QTRY_COMPARE(f.revText(), QStringLiteral("before\r\nafter\r\n"));
+    // The next window starts with the entry ticked.
+    f.window = std::make_unique<Form1>(testPlatform(f.platform, f.iniPath()));
+    QVERIFY(f.comm().shared());
+}
+
+// "打开串口" ends the wait early.
+void TestLending::openEndsTheLoan()
+{
+    WindowFixture f;
+    QVERIFY(openRecording(f, f.dir.filePath(QStringLiteral("board.log"))));
+    QVERIFY(!f.useMenu("RevText", {QStringLiteral("让出端口")}).isEmpty());
+    QVERIFY(title(f).contains(QStringLiteral("已让出")));
+    f.click("OpenCom");
+    QVERIFY(isOpen(f));
+    QVERIFY(!title(f).contains(QStringLiteral("已让出")));
+    QCOMPARE(f.platform->messages.size(), 0);
+    QVERIFY(f.board.write("after\r\n"));
+    QTRY_COMPARE(f.revText(), QStringLiteral("before\r\nafter\r\n"));
+}
+
+// A flasher killed while it held the port and a UUCP lock file: its process is gone, so the lock
+// file does not keep the port from coming back.
+void TestLending::borrowerDiesHoldingALock()
+{
+    WindowFixture f;
+    QVERIFY(openRecording(f, f.dir.filePath(QStringLiteral("board.log"))));
+    QVERIFY(!f.useMenu("RevText", {QStringLiteral("让出端口")}).isEmpty());
+    const QString lock = QStringLiteral("/var/lock/LCK..") +
+                         f.board.slavePath().mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    Borrower borrower;
+    borrower.startOpener(f.board.slavePath(),
+                         {QStringLiteral("9600"), QStringLiteral("--crash-holding"), lock});
+    QTRY_VERIFY(borrower.finished());
+    QCOMPARE(borrower.process.exitStatus(), QProcess::CrashExit);
+    QVERIFY(QFile::exists(lock));
+    QTRY_VERIFY(isOpen(f));
+    QVERIFY(f.board.write("after\r\n"));
+    QTRY_COMPARE(f.revText(), QStringLiteral("before\r\nafter\r\n"));
+    // The stale file was taken over, and goes with the program's close.
+    f.click("OpenCom");
+    QVERIFY(!QFile::exists(lock));
 }
 
 QTEST_MAIN(TestLending)

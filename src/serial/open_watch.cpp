@@ -27,6 +27,7 @@ bool OpenWatch::start(const QString &device)
         return false;
     }
     m_fd = fd;
+    ++m_generation;
     m_device = device;
     m_others = 0;
     m_ownCloses = 0;
@@ -46,6 +47,7 @@ void OpenWatch::stop()
     m_notifier = nullptr;
     ::close(m_fd);
     m_fd = -1;
+    ++m_generation;
     m_device.clear();
     m_others = 0;
     m_ownCloses = 0;
@@ -54,13 +56,16 @@ void OpenWatch::stop()
 void OpenWatch::readEvents()
 {
     alignas(inotify_event) char buffer[4096];
-    while (m_fd >= 0) {
+    // A handler may stop the watch, or start it anew, while the events are read.
+    const quint64 generation = m_generation;
+    const auto current = [this, generation] { return m_fd >= 0 && m_generation == generation; };
+    while (current()) {
         const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return;
-        for (ssize_t at = 0; at < n && m_fd >= 0;) {
+        for (ssize_t at = 0; at < n && current();) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
             at += ssize_t(sizeof(inotify_event) + event->len);
             if (event->mask & IN_OPEN) {

@@ -31,6 +31,8 @@ public:
     [[nodiscard]] int others() const { return m_others; }
     // Another program opened or closed the device since the watch began.
     [[nodiscard]] bool seenOthers() const { return m_seenOthers; }
+    // From now on, seenOthers() tells of those that hold the device now or open it later.
+    void forgetSeen() { m_seenOthers = m_others > 0; }
     // The next close is the program's own descriptor, not another's.
     void expectOwnClose() { ++m_ownCloses; }
     // Takes the events the kernel has reported so far, at once rather than when the event loop
@@ -44,6 +46,8 @@ signals:
 
 private:
     int m_fd = -1;
+    // Counts starts and stops, so that events read for one watch never count for the next.
+    quint64 m_generation = 0;
     QSocketNotifier *m_notifier = nullptr;
     QString m_device;
     int m_others = 0;

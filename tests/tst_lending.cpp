@@ -2,6 +2,7 @@
 // the reading while another program has it, and closing for it without undoing its line; the
 // window's "让出端口" and "自动让出", with programs that hold on, pass by or die holding a lock.
 #include "serial/open_watch.h"
+#include "serial/port_problem.h"
 #include "settings/settings_file.h"
 #include "support/board_port.h"
 #include "support/borrower.h"
@@ -79,6 +80,7 @@ private slots:
     void pauseLeavesBytesToTheOther();
     void lendKeepsTheLine_data();
     void lendKeepsTheLine();
+    void flockNamesTheHolder();
     void lendFromTheMenu();
     void autoYield_data();
     void autoYield();
@@ -234,6 +236,24 @@ void TestLending::lendKeepsTheLine()
     QCOMPARE(readFor(other, 5), QByteArray("after"));
     ::close(other);
     QCOMPARE(comm.lend(), int(MSComm::PortNotOpen));
+}
+
+// Another user's descriptors are hidden from a program that is not root; its flock is not.
+void TestLending::flockNamesTheHolder()
+{
+    PseudoTerminal pty;
+    QVERIFY(Borrower::openToEveryone(pty.slavePath()));
+    QCOMPARE(portproblem::flockHolder(pty.slavePath()).pid, 0);
+    Borrower borrower;
+    borrower.startOpener(pty.slavePath(),
+                         {QStringLiteral("115200"), QStringLiteral("--exclusive")});
+    QTRY_VERIFY(borrower.output().contains(QStringLiteral("open")));
+    const portproblem::Problem holder = portproblem::flockHolder(pty.slavePath());
+    QCOMPARE(holder.pid, borrower.pid());
+    QCOMPARE(holder.holder, QStringLiteral("python3"));
+    borrower.release();
+    QTRY_VERIFY(borrower.finished());
+    QCOMPARE(portproblem::flockHolder(pty.slavePath()).pid, 0);
 }
 
 bool TestLending::openRecording(WindowFixture &f, const QString &log)

@@ -5,9 +5,8 @@
 #include "serial/port_problem.h"
 #include "settings/settings_file.h"
 #include "support/board_port.h"
-#include "support/borrower.h"
 #include "support/ini_bytes.h"
-#include "support/window_fixture.h"
+#include "support/lending_fixture.h"
 
 #include <QMap>
 #include <QSignalSpy>
@@ -51,12 +50,6 @@ bool exclusive(int fd)
     return ::ioctl(fd, TIOCGEXCL, &on) == 0 && on != 0;
 }
 
-speed_t lineSpeed(const PseudoTerminal &pty)
-{
-    const std::optional<termios> line = pty.lineTermios();
-    return line ? ::cfgetospeed(&*line) : B0;
-}
-
 bool setSpeed(int fd, speed_t speed)
 {
     termios line{};
@@ -86,16 +79,6 @@ private slots:
     void autoYield();
     void openEndsTheLoan();
     void borrowerDiesHoldingALock();
-
-private:
-    // The window with its board's port open, its box cleared, recording to a log, and "before"
-    // shown.
-    [[nodiscard]] static bool openRecording(WindowFixture &f, const QString &log);
-    [[nodiscard]] static bool isOpen(const WindowFixture &f)
-    {
-        return f.control<QPushButton>("OpenCom")->text() == QStringLiteral("关闭串口");
-    }
-    [[nodiscard]] static QString title(const WindowFixture &f) { return f.window->windowTitle(); }
 };
 
 void TestLending::openWatchCounts_data()
@@ -254,18 +237,6 @@ void TestLending::flockNamesTheHolder()
     borrower.release();
     QTRY_VERIFY(borrower.finished());
     QCOMPARE(portproblem::flockHolder(pty.slavePath()).pid, 0);
-}
-
-bool TestLending::openRecording(WindowFixture &f, const QString &log)
-{
-    if (!f.isValid() || !Borrower::openToEveryone(f.board.slavePath()) || !f.openBoard())
-        return false;
-    f.click("ClearRevText");
-    f.platform->saveAnswers = {log};
-    if (f.useMenu("RevText", {QStringLiteral("记录到文件…")}).isEmpty() ||
-        !f.board.write("before\r\n"))
-        return false;
-    return QTest::qWaitFor([&f] { return f.revText() == QStringLiteral("before\r\n"); });
 }
 
 // "让出端口": the window keeps its text and counters and waits; a program that takes the port

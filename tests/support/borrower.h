@@ -20,7 +20,7 @@ public:
 
     void start(const QString &program, const QStringList &arguments)
     {
-        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral("setpriv"),
                       QStringList{QStringLiteral("--reuid=nobody"),
                                   QStringLiteral("--regid=nogroup"),
@@ -33,7 +33,7 @@ public:
         start(QStringLiteral("/usr/bin/python3"),
               QStringList{QStringLiteral(ZELQO_TESTS_DIR "/support/opener.py"), device} + options);
     }
-    // What it printed to its standard output so far.
+    // What it printed so far, on its standard output and error.
     [[nodiscard]] QString output()
     {
         m_output += QString::fromUtf8(process.readAllStandardOutput());

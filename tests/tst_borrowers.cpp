@@ -6,8 +6,8 @@
 #include "support/bootloader_peer.h"
 #include "support/ini_bytes.h"
 #include "support/lending_fixture.h"
+#include "support/serial_command.h"
 
-#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -54,9 +54,6 @@ private slots:
     void flashWhileOpen();
 
 private:
-    // `zelqo-serial ARGUMENTS` without a display, as a script runs it; its output and status.
-    bool runCommand(const QStringList &arguments, QString *output, int *status) const;
-
     QTemporaryDir m_runtime;
 };
 
@@ -72,22 +69,6 @@ void TestBorrowers::initTestCase()
             QSKIP(
                 qPrintable(flasher.program + QStringLiteral(" is not installed (tools/deps.sh)")));
     }
-}
-
-bool TestBorrowers::runCommand(const QStringList &arguments, QString *output, int *status) const
-{
-    QProcess command;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(QString::fromLatin1(name));
-    command.setProcessEnvironment(environment);
-    command.start(QStringLiteral(ZELQO_SERIAL_PATH), arguments);
-    // The window answers from this process's event loop.
-    if (!QTest::qWaitFor([&command] { return command.state() == QProcess::NotRunning; }, 10000))
-        return false;
-    *output = QString::fromUtf8(command.readAllStandardOutput() + command.readAllStandardError());
-    *status = command.exitStatus() == QProcess::NormalExit ? command.exitCode() : -1;
-    return true;
 }
 
 void TestBorrowers::flashWhileOpen_data()
@@ -113,12 +94,10 @@ void TestBorrowers::flashWhileOpen()
     const QString device = f.board.slavePath();
     BootloaderPeer bootloader(f.board.masterFd());
 
-    QString output;
-    int status = -1;
     if (fromScript) {
-        QVERIFY(runCommand({QStringLiteral("--yield"), QStringLiteral("COM5")}, &output, &status));
-        QVERIFY2(status == 0 && output.startsWith(QStringLiteral("已让出 COM5 (%1)").arg(device)),
-                 qPrintable(output));
+        const SerialCommand yield({QStringLiteral("--yield"), QStringLiteral("COM5")});
+        QVERIFY2(yield.gave(0, QStringLiteral("已让出 COM5 (%1)").arg(device)),
+                 qPrintable(yield.output));
         QVERIFY(!isOpen(f));
     }
     QStringList arguments = how.arguments;
@@ -140,8 +119,8 @@ void TestBorrowers::flashWhileOpen()
     for (const speed_t speed : bootloader.speeds())
         QCOMPARE(speed, how.speed);
     if (fromScript) {
-        QVERIFY(runCommand({QStringLiteral("--reclaim"), device}, &output, &status));
-        QVERIFY2(status == 0, qPrintable(output));
+        const SerialCommand reclaim({QStringLiteral("--reclaim"), device});
+        QVERIFY2(reclaim.finished && reclaim.status == 0, qPrintable(reclaim.output));
     }
 
     QTRY_VERIFY(isOpen(f));

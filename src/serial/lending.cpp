@@ -285,11 +285,10 @@ portrequest::Answer Form1::PortRequest(const portrequest::Request &request)
             return {Outcome::NotHeld, {}};
         lendPort();
         if (!loan.lent)
-            return {Outcome::Failed, QStringLiteral("%1 没能关闭 %2。").arg(self, request.port)};
-        return {Outcome::Done,
-                QStringLiteral("已让出 COM%1 (%2)：%3 已关闭它，设备空闲后自动收回。")
-                    .arg(loan.commPort)
-                    .arg(loan.device, self)};
+            return {Outcome::Failed, QStringLiteral("%1没能关闭 %2。").arg(self, request.port)};
+        return {Outcome::Done, QStringLiteral("已让出 COM%1 (%2)：%3已关闭它，设备空闲后自动收回。")
+                                   .arg(loan.commPort)
+                                   .arg(loan.device, self)};
     }
     if (!lentHere)
         return {Outcome::NotHeld, {}};

@@ -8,7 +8,9 @@
 #include "send/quick_send_state.h"
 #include "send/send_history.h"
 #include "serial/capture_log.h"
+#include "serial/lending_state.h"
 #include "serial/mscomm.h"
+#include "serial/open_watch.h"
 #include "serial/port_map.h"
 #include "serial/port_watch.h"
 #include "serial/reconnect_state.h"
@@ -30,7 +32,9 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
       Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this)),
       m_history(std::make_unique<SendHistory>()), m_reconnect(std::make_unique<ReconnectState>()),
       m_portWatch(new PortWatch(this)), m_retryTimer(new QTimer(this)),
-      m_quick(std::make_unique<QuickSendState>())
+      m_quick(std::make_unique<QuickSendState>()),
+      m_lending(std::make_unique<LendingState>()), m_openWatch(new OpenWatch(this)),
+      m_yieldTimer(new QTimer(this))
 {
     setFont(windowFont(font()));
     ui->setupUi(this);
@@ -66,6 +70,7 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     connectQuickSendSequence();
     connectAutoReply();
     connectLogView();
+    connectLending();
     connectCarControls();
     connectBluetoothControls();
     connectTimeSync();
@@ -120,6 +125,22 @@ void Form1::warning(const QString &text, const QString &title)
 {
     if (!m_closed)
         m_platform->messageBox(this, text, title, QMessageBox::Warning);
+}
+
+// The window's own title and, each after " — ", what the window's states add to it. Composed in
+// this one place so that no state's part overwrites another's.
+void Form1::updateTitle()
+{
+    QStringList parts;
+    // The port: lent to another program, or else awaited after it was lost.
+    const QString port = m_lending->lent ? lendingTitle() : reconnectTitle();
+    if (!port.isEmpty())
+        parts << port;
+    // A file transfer under way adds its part here, after the port's.
+    QString title = m_title;
+    for (const QString &part : std::as_const(parts))
+        title += QStringLiteral(" — ") + part;
+    setWindowTitle(title);
 }
 
 QString Form1::portDevice(int commPort) const

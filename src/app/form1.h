@@ -13,7 +13,9 @@
 
 class CaptureLog;
 class LineBox;
+struct LendingState;
 class MSComm;
+class OpenWatch;
 class QAction;
 class QPushButton;
 class Platform;
@@ -39,6 +41,11 @@ class QuickSendWindow;
 class SequenceRunner;
 } // namespace quicksend
 struct QuickSendState;
+
+namespace portrequest {
+struct Answer;
+struct Request;
+} // namespace portrequest
 
 namespace Ui {
 class Form1;
@@ -67,6 +74,7 @@ private:
     QString portDevice(int commPort) const;
     void message(const QString &text, const QString &title);
     void warning(const QString &text, const QString &title);
+    void updateTitle();
 
     // app/help_links.cpp
     void connectHelpLinks();
@@ -109,6 +117,25 @@ private:
     void HighlightRules_Click();
     void HighlightRules_Changed(const HighlightRules &rules);
     void Filter_Click();
+
+    // serial/lending.cpp
+    void connectLending();
+    void LendPort_Click();
+    void AutoYield_Click();
+    [[nodiscard]] bool lendable() const;
+    void lendingAfterOpen();
+    void OpenWatch_Changed(int others);
+    void OpenWatch_Gone();
+    void YieldTimer_Timer();
+    void lendPort();
+    void loanOver();
+    void reclaimPort();
+    void endLoan();
+    void nameBorrower();
+    void markLending(bool lent);
+    [[nodiscard]] QString lendingTitle() const;
+    [[nodiscard]] QString lendingToolTip() const;
+    [[nodiscard]] portrequest::Answer PortRequest(const portrequest::Request &request);
 
     // serial/open_close.cpp
     void connectOpenClose();
@@ -167,6 +194,7 @@ private:
     void startWaiting();
     void stopWaiting();
     void showWaiting(const QString &reason);
+    [[nodiscard]] QString reconnectTitle() const;
     void PortWatch_Look(bool foldersChanged);
     void reopen(const QString &device);
     void reopened();
@@ -295,7 +323,7 @@ private:
     std::unique_ptr<SendHistory> m_history;
     bool m_recordHistory = true;
     bool m_steppingHistory = false;
-    // The window's own title, to which a wait for a lost port adds what it waits for.
+    // The window's own title, to which the window's states add theirs (updateTitle()).
     QString m_title;
     bool m_autoReconnect = true;
     bool m_reconnectPicking = false;
@@ -310,4 +338,8 @@ private:
     quicksend::SequenceRunner *m_sequence = nullptr;
     bool m_dtr = true;
     bool m_rts = true;
+    std::unique_ptr<LendingState> m_lending;
+    OpenWatch *m_openWatch;
+    QTimer *m_yieldTimer;
+    bool m_autoYield = false;
 };

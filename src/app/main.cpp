@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "app/port_command.h"
 #include "app/quit_on_signals.h"
 
 #include <QApplication>
@@ -9,6 +10,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Lending the port from a script: no window, no display.
+    if (const std::optional<int> status = runPortCommand(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral(ZELQO_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/desktop/" ZELQO_APP_ID ".svg")));

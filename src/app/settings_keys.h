@@ -50,6 +50,8 @@ inline const Setting port{portSection, QStringLiteral("端口"), QStringLiteral(
 inline const Setting baudRate{portSection, QStringLiteral("波特率"), QStringLiteral("9600")};
 // "0": a lost port is not waited for and reopened.
 inline const Setting autoReconnect{portSection, QStringLiteral("自动重连"), QStringLiteral("1")};
+// "1": when another program opens the port's device, the window steps aside for it.
+inline const Setting autoYield{portSection, QStringLiteral("自动让出"), QStringLiteral("0")};
 // The modem control lines after each open: "0" off, anything else on.
 inline const Setting dtr{portSection, QStringLiteral("DTR"), QStringLiteral("1")};
 inline const Setting rts{portSection, QStringLiteral("RTS"), QStringLiteral("1")};

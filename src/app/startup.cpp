@@ -54,6 +54,8 @@ void Form1::Form_Load()
     m_autoReconnect = settingkeys::autoReconnect.read(*m_settings) != QStringLiteral("0");
     m_dtr = settingkeys::dtr.read(*m_settings) != QStringLiteral("0");
     m_rts = settingkeys::rts.read(*m_settings) != QStringLiteral("0");
+    m_autoYield = settingkeys::autoYield.read(*m_settings) == QStringLiteral("1");
+    MSComm1->setShared(m_autoYield);
     loadSendHistory();
     // A hand-edited port name that matches no entry gives number 0, which the component refuses;
     // the port then stays on the number it had, and opening it tells the user.

@@ -28,6 +28,15 @@ public:
     [[nodiscard]] virtual qint64 bytesToWrite() const = 0;
     // The open device's file descriptor, -1 when there is none.
     [[nodiscard]] virtual int handle() const { return -1; }
+    // Lets other programs open the device while the link holds it, or not (the exclusive hold the
+    // serial library takes at each open).
+    virtual void setShared(bool shared) { Q_UNUSED(shared); }
+    // Stops taking bytes from the device, so another program that opened it gets what arrives;
+    // false where the link cannot. A close while paused leaves the line as the other program set
+    // it.
+    [[nodiscard]] virtual bool pauseReading() { return false; }
+    virtual void resumeReading() {}
+    [[nodiscard]] virtual bool readingPaused() const { return false; }
     // Sends the modem control lines where the link carries them: true when they were sent.
     [[nodiscard]] virtual bool sendControlLines(bool dtr, bool rts)
     {

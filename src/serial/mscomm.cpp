@@ -141,8 +141,9 @@ int MSComm::setSettings(const QString &s)
     if (!parsed)
         return InvalidPropertyValue;
     // The window writes the same string ten times a second; only a real change reaches the
-    // device, since reconfiguring a UART can glitch the line.
-    if (m_open && *parsed != m_inForce) {
+    // device, since reconfiguring a UART can glitch the line. While reading is paused the line
+    // is the other program's: the change waits for the resume.
+    if (m_open && *parsed != m_inForce && !m_link->readingPaused()) {
         if (!apply(*parsed)) {
             // Put back what was in force, as far as the device takes it back.
             const Refused refused = m_refused;
@@ -210,6 +211,7 @@ int MSComm::beginOpen()
     connect(link, &Link::readyRead, this, &MSComm::onReadyRead);
     connect(link, &Link::failed, this, &MSComm::onLinkFailed);
     connect(link, &Link::opened, this, &MSComm::onLinkOpened);
+    link->setShared(m_shared);
     const int error = link->open();
     // A link may have announced its outcome from inside open().
     if (!m_opening)
@@ -266,6 +268,49 @@ int MSComm::waitForOpen()
     if (m_opening)
         (void)setPortOpen(false);
     return m_open ? NoError : m_openResult;
+}
+
+void MSComm::setShared(bool shared)
+{
+    m_shared = shared;
+    if (m_link)
+        m_link->setShared(shared);
+}
+
+bool MSComm::pauseReading()
+{
+    return m_open && m_link->pauseReading();
+}
+
+void MSComm::resumeReading()
+{
+    if (!m_open || !m_link->readingPaused())
+        return;
+    m_link->resumeReading();
+    if (m_open && m_settings != m_inForce && apply(m_settings))
+        m_inForce = m_settings;
+    notifyIfWaiting();
+}
+
+bool MSComm::readingPaused() const
+{
+    return m_open && m_link->readingPaused();
+}
+
+int MSComm::lend()
+{
+    if (!m_open || !m_link->pauseReading())
+        return PortNotOpen;
+    rescueUnread();
+    closePort();
+    notifyIfWaiting();
+    return NoError;
+}
+
+void MSComm::rescueUnread()
+{
+    m_rescued = m_rescued.mid(m_rescuedRead) + m_link->read(m_link->bytesAvailable());
+    m_rescuedRead = 0;
 }
 
 void MSComm::setTextEncoding(TextEncoding encoding)
@@ -427,8 +472,7 @@ void MSComm::loseDevice()
         return;
     takeNetworkFailure();
     // Everything received before the loss stays readable, and is announced like any arrival.
-    m_rescued = m_link->read(m_link->bytesAvailable());
-    m_rescuedRead = 0;
+    rescueUnread();
     closePort();
     emit deviceLost();
     notifyIfWaiting();

@@ -73,6 +73,22 @@ public:
     // open or still connecting; a port that was connecting then announces openFinished().
     [[nodiscard]] int beginOpen();
     [[nodiscard]] bool opening() const { return m_opening; }
+    // While set, other programs may open the local device too: the exclusive hold the serial
+    // library takes at each open is released. Applies at once and to every later open.
+    void setShared(bool shared);
+    [[nodiscard]] bool shared() const { return m_shared; }
+    // Stops reading the open local device, so that another program that opened it gets what
+    // arrives; what came before stays readable. False on the network or when closed. Line
+    // settings set meanwhile reach the device on resume, and what the other program changed
+    // on the line is put back then.
+    [[nodiscard]] bool pauseReading();
+    void resumeReading();
+    [[nodiscard]] bool readingPaused() const;
+    // Closes the open local device for another program, leaving the line (its settings and
+    // control lines) as that program set it and the last close of the device to it. What was
+    // received and not yet read stays readable, as after a lost device. PortNotOpen on the
+    // network or when closed.
+    [[nodiscard]] int lend();
     // Whether the open (or opening) port is on the network; while closed, whether the port's
     // number maps to a network address.
     [[nodiscard]] bool isNetwork() const;
@@ -129,6 +145,8 @@ private:
     void onLinkFailed();
     void takeNetworkFailure();
     void loseDevice();
+    // Keeps what the link holds, after what is kept already, before the link goes.
+    void rescueUnread();
     [[nodiscard]] qint64 unreadBytes() const;
     [[nodiscard]] QByteArray takeBytes(qint64 maxBytes);
     [[nodiscard]] bool readable() const;
@@ -162,6 +180,7 @@ private:
     QByteArray m_rescued;
     qsizetype m_rescuedRead = 0;
     TextEncoding m_encoding = TextEncoding::Utf8;
+    bool m_shared = false;
     Refused m_refused = Refused::None;
     // Opened once: an ICU converter costs more to open than a block costs to decode. Stateless,
     // because Input itself holds back a split character.

@@ -48,6 +48,7 @@ void Form1::OpenCom_Click()
         showPortOpen();
         applyControlLines(false);
         rememberDevice();
+        lendingAfterOpen();
         return;
     }
     if (MSComm1->setPortOpen(false) != MSComm::NoError) {

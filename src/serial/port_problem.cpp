@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace portproblem {
@@ -100,7 +101,34 @@ Problem findHolder(const QString &device, const QStringList &lockFolders)
                 return {Cause::Busy, processName(pid), pid};
         }
     }
-    return problem;
+    // Another user's descriptors are hidden from this one, but not its flocks.
+    return flockHolder(device);
+}
+
+Problem flockHolder(const QString &device)
+{
+    struct stat node;
+    if (::stat(QFile::encodeName(device).constData(), &node) != 0)
+        return {};
+    // "1: FLOCK  ADVISORY  WRITE 6750 00:19:4 0 EOF": the pid, then the file system's device
+    // (hexadecimal) and the inode; a waiting lock has "->" after the number.
+    const QString where = QStringLiteral("%1:%2:%3")
+                              .arg(major(node.st_dev), 2, 16, QLatin1Char('0'))
+                              .arg(minor(node.st_dev), 2, 16, QLatin1Char('0'))
+                              .arg(node.st_ino);
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 self = QCoreApplication::applicationPid();
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields.at(1) == "->" || fields.at(5) != where.toLatin1())
+            continue;
+        const qint64 pid = fields.at(4).toLongLong();
+        if (pid > 0 && pid != self)
+            return {Cause::Busy, processName(pid), pid};
+    }
+    return {};
 }
 
 Problem diagnoseOpen(const QString &device, int openErrno)

@@ -28,6 +28,9 @@ struct Problem
 [[nodiscard]] Problem diagnoseUnopened(const QString &device);
 // The program holding device, if one can be found; lockFolders are searched for its lock file.
 [[nodiscard]] Problem findHolder(const QString &device, const QStringList &lockFolders);
+// The program holding an flock on device (pyserial's exclusive open, esptool), from /proc/locks,
+// which shows every user's; nothing when there is none.
+[[nodiscard]] Problem flockHolder(const QString &device);
 // The folders the serial library keeps its lock files in.
 [[nodiscard]] QStringList lockFolders();
 

@@ -112,6 +112,8 @@ void Form1::updateRevTextToolTip()
     QStringList lines;
     if (m_capture->isRecording())
         lines << QStringLiteral("正在记录到 %1").arg(m_capture->path());
+    if (const QString lending = lendingToolTip(); !lending.isEmpty())
+        lines << lending;
     if (ui->RevText->droppedBytes() > 0) {
         const QLocale grouped(QLocale::English);
         lines << QStringLiteral("最早的 %1 MB 已丢弃：接收区最多保留 %2 MB，可在设置文件 [接收区] "

@@ -2,6 +2,7 @@
 
 #include "app/platform.h"
 #include "app/settings_keys.h"
+#include "serial/lending_state.h"
 #include "serial/mscomm.h"
 #include "serial/net_link.h"
 #include "serial/port_map.h"
@@ -67,7 +68,8 @@ void Form1::AutoReconnect_Click()
     m_autoReconnect = !m_autoReconnect;
     settingkeys::autoReconnect.write(*m_settings,
                                      m_autoReconnect ? QStringLiteral("1") : QStringLiteral("0"));
-    if (!m_autoReconnect) {
+    // A lent port comes back whatever the entry says.
+    if (!m_autoReconnect && !m_lending->lent) {
         stopWaiting();
         forgetQuickLosses();
     }
@@ -153,7 +155,8 @@ void Form1::startWaiting()
     state.commPort = MSComm1->CommPort();
     state.lost = state.opened;
     state.returned.clear();
-    state.backingOff = lostSoonAfterReopen();
+    // A lent port is not lost: nothing is tried before the device is free again.
+    state.backingOff = !m_lending->lent && lostSoonAfterReopen();
     state.reopenedAt.invalidate();
     if (!state.backingOff)
         state.backingOffSince.invalidate();
@@ -190,23 +193,34 @@ void Form1::stopWaiting()
     }
     m_portWatch->stop();
     m_retryTimer->stop();
-    setWindowTitle(m_title);
+    m_reconnect->reason.clear();
+    endLoan();
+    updateTitle();
 }
 
 void Form1::showWaiting(const QString &reason)
 {
+    m_reconnect->reason = reason;
+    updateTitle();
+}
+
+QString Form1::reconnectTitle() const
+{
     const ReconnectState &state = *m_reconnect;
-    QString suffix =
-        QStringLiteral(" — 等待 COM%1 (%2) 重新连接").arg(state.commPort).arg(state.lost.mapping);
-    if (!reason.isEmpty())
-        suffix += QStringLiteral("：") + reason;
-    setWindowTitle(m_title + suffix);
+    if (!state.waiting)
+        return {};
+    QString part =
+        QStringLiteral("等待 COM%1 (%2) 重新连接").arg(state.commPort).arg(state.lost.mapping);
+    if (!state.reason.isEmpty())
+        part += QStringLiteral("：") + state.reason;
+    return part;
 }
 
 void Form1::PortWatch_Look(bool foldersChanged)
 {
     ReconnectState &state = *m_reconnect;
-    if (!state.waiting)
+    // A lent device is watched for its borrower's last close instead.
+    if (!state.waiting || (m_lending->lent && !m_lending->returning))
         return;
     // A device that went away while the wait backed off is reopened as soon as it is back.
     if (state.backingOff && m_retryTimer->isActive() && !QFileInfo::exists(state.lost.resolved)) {
@@ -295,6 +309,7 @@ void Form1::reopened()
     showPortOpen();
     applyControlLines(false);
     rememberDevice();
+    lendingAfterOpen();
     m_reconnect->reopenedAt.start();
     if (resume && !periodicSendOn())
         AutoSend_Click();

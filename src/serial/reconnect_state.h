@@ -29,6 +29,8 @@ struct ReconnectState
     bool backingOff = false;
     QElapsedTimer backingOffSince;
     int backOffMs = 0;
+    // Why the wait goes on, for the title: empty, or what the device or the far end said.
+    QString reason;
     // The end of what the far end sent last, quoted in the title while backing off.
     QByteArray lastWords;
     // The system's port list is read again for a while after the last change of a watched folder:

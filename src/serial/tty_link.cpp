@@ -6,6 +6,8 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -17,6 +19,13 @@ bool isLossError(QSerialPort::SerialPortError error)
 {
     return error == QSerialPort::ReadError || error == QSerialPort::WriteError ||
            error == QSerialPort::ResourceError;
+}
+
+bool sameLine(const termios &a, const termios &b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+           ::cfgetispeed(&a) == ::cfgetispeed(&b) && ::cfgetospeed(&a) == ::cfgetospeed(&b);
 }
 
 } // namespace
@@ -38,6 +47,7 @@ TtyLink::~TtyLink()
 {
     m_port->disconnect(this);
     m_port->close();
+    releaseKept();
 }
 
 int TtyLink::open()
@@ -57,6 +67,8 @@ int TtyLink::open()
     }
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     m_port->clearError();
+    if (m_shared)
+        setExclusive(handle());
     return MSComm::NoError;
 }
 
@@ -65,7 +77,11 @@ void TtyLink::close()
     setGathering(false);
     m_gathered.clear();
     m_gatheredRead = 0;
+    // While paused, QSerialPort's restore of the termios it found at open (Qt 6.4 has no switch
+    // to stop it) and its release of the exclusive hold reach the pipe, not the device; the
+    // device's last descriptor is then closed without touching the line.
     m_port->close();
+    releaseKept();
     m_port->clearError();
 }
 
@@ -104,7 +120,85 @@ bool TtyLink::write(const QByteArray &bytes)
 
 int TtyLink::handle() const
 {
-    return m_port->isOpen() ? int(m_port->handle()) : -1;
+    return m_port->isOpen() && m_kept < 0 ? int(m_port->handle()) : -1;
+}
+
+void TtyLink::setShared(bool shared)
+{
+    m_shared = shared;
+    setExclusive(handle());
+}
+
+// TIOCEXCL makes every other open fail with EBUSY, except root's.
+void TtyLink::setExclusive(int fd) const
+{
+    if (fd >= 0)
+        (void)::ioctl(fd, m_shared ? TIOCNXCL : TIOCEXCL);
+}
+
+// QSerialPort's descriptor is turned into an empty pipe under it: its read notifier never fires,
+// so nothing more is taken from the device, and what it already holds stays readable. The
+// device's descriptor is kept to come back to.
+bool TtyLink::pauseReading()
+{
+    if (m_kept >= 0)
+        return true;
+    const int fd = handle();
+    int hole[2];
+    if (fd < 0 || ::pipe2(hole, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (kept < 0 || ::dup3(hole[0], fd, O_CLOEXEC) < 0) {
+        if (kept >= 0)
+            ::close(kept);
+        ::close(hole[0]);
+        ::close(hole[1]);
+        return false;
+    }
+    ::close(hole[0]);
+    m_kept = kept;
+    m_holeWriter = hole[1];
+    // The line is left alone now: the other program may be setting it. Gathering's wake mark is
+    // not wanted after the pause.
+    m_gatherTimer->stop();
+    m_gathering = false;
+    m_hasOwnLine = ::tcgetattr(kept, &m_ownLine) == 0;
+    m_ownLine.c_cc[VMIN] = 0;
+    m_ownLine.c_cc[VTIME] = 0;
+    return true;
+}
+
+void TtyLink::resumeReading()
+{
+    if (m_kept < 0)
+        return;
+    const int fd = int(m_port->handle());
+    const bool back = ::dup3(m_kept, fd, O_CLOEXEC) >= 0;
+    ::close(m_holeWriter);
+    ::close(m_kept);
+    m_kept = m_holeWriter = -1;
+    if (!back) {
+        emit failed();
+        return;
+    }
+    // What the other program changed (stty, a terminal probing the port) is put back; an
+    // unchanged line is not written again, as reconfiguring a UART can glitch it.
+    termios line{};
+    if (m_hasOwnLine && (::tcgetattr(fd, &line) != 0 || !sameLine(line, m_ownLine)))
+        (void)::tcsetattr(fd, TCSANOW, &m_ownLine);
+    setExclusive(fd);
+}
+
+void TtyLink::releaseKept()
+{
+    if (m_kept < 0)
+        return;
+    // An exclusive hold was the link's own: the program the device is left to must get in.
+    if (!m_shared)
+        (void)::ioctl(m_kept, TIOCNXCL);
+    ::close(m_holeWriter);
+    ::close(m_kept);
+    m_kept = m_holeWriter = -1;
 }
 
 qint64 TtyLink::bytesAvailable() const

@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 
+#include <termios.h>
+
 class QTimer;
 
 // A device of this machine: /dev/ttyUSB0, a Bluetooth rfcomm link, a pseudo-terminal.
@@ -46,6 +48,10 @@ public:
     [[nodiscard]] bool write(const QByteArray &bytes) override;
     [[nodiscard]] qint64 bytesToWrite() const override { return m_port->bytesToWrite(); }
     [[nodiscard]] int handle() const override;
+    void setShared(bool shared) override;
+    [[nodiscard]] bool pauseReading() override;
+    void resumeReading() override;
+    [[nodiscard]] bool readingPaused() const override { return m_kept >= 0; }
 
     // Whether a stream is being gathered on the timer now.
     [[nodiscard]] bool gathering() const { return m_gathering; }
@@ -63,6 +69,9 @@ private:
     void setGathering(bool on);
     // The tty's VMIN: how many bytes must wait before the kernel reports the device readable.
     [[nodiscard]] bool setWakeMark(int bytes);
+    void setExclusive(int fd) const;
+    // Closes the device's own descriptor that a pause kept.
+    void releaseKept();
 
     QSerialPort *m_port;
     QString m_device;
@@ -82,4 +91,11 @@ private:
     // holds now.
     QByteArray m_gathered;
     qsizetype m_gatheredRead = 0;
+    bool m_shared = false;
+    // While paused, QSerialPort's descriptor is the read end of an empty pipe (never readable,
+    // never writable), and the device's own is kept here with the line as it was.
+    int m_kept = -1;
+    int m_holeWriter = -1;
+    termios m_ownLine{};
+    bool m_hasOwnLine = false;
 };

@@ -276,6 +276,21 @@ void TestLending::lendFromTheMenu()
     QTRY_COMPARE(f.revText(), QStringLiteral("before\r\nafter\r\n"));
     QVERIFY(!f.useMenu("RevText", {QStringLiteral("停止记录")}).isEmpty());
     QCOMPARE(readBytes(log), QByteArray("before\r\nafter\r\n"));
+    // Where it was lent and taken back: marks in the time gutter, never in the text.
+    auto *box = f.control<ReceiveBox>("RevText");
+    // Both at the end of "before": one mark, as nothing came between.
+    QCOMPARE(box->gutterMarks().positions(), (std::vector<qint64>{8}));
+    QVERIFY(!box->text().contains(QChar(0xFFFD)));
+    box->setTimestampsShown(true);
+    box->resize(400, 200);
+    const QImage shot = box->grab().toImage();
+    const QColor mark = box->palette().color(QPalette::Active, QPalette::Link);
+    int marked = 0;
+    for (int x = 0; x < shot.width(); ++x) {
+        for (int y = 0; y < shot.height(); ++y)
+            marked += shot.pixelColor(x, y) == mark ? 1 : 0;
+    }
+    QVERIFY2(marked >= 10, qPrintable(QString::number(marked)));
 }
 
 // "自动让出" with a program that opens the device and is gone at once (a probe, stty -F): the port

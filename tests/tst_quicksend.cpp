@@ -80,8 +80,15 @@ void TestQuickSend::opens()
     window->close();
     QTRY_VERIFY(!f->window->findChild<QuickSendWindow *>(QStringLiteral("QuickSendWindow")));
 
-    QCOMPARE(f->useMenu("RevText", {QStringLiteral("快捷发送…")}).last(),
-             QStringLiteral("快捷发送…"));
+    // The new entries follow the box's own, as one group after a separator.
+    const QStringList entries = f->useMenu("RevText", {QStringLiteral("快捷发送…")});
+    const qsizetype at = entries.indexOf(QStringLiteral("快捷发送…"));
+    QVERIFY(at > 0);
+    QCOMPARE(entries.at(at - 1), QString());
+    QCOMPARE(entries.mid(at), (QStringList{QStringLiteral("快捷发送…"), QStringLiteral("控制序列"),
+                                           QStringLiteral("高亮规则…"), QStringLiteral("过滤…"),
+                                           QStringLiteral("终端…"), QStringLiteral("让出端口"),
+                                           QStringLiteral("自动让出")}));
     window = f->window->findChild<QuickSendWindow *>(QStringLiteral("QuickSendWindow"));
     QVERIFY(window);
     window->close();

@@ -1,8 +1,9 @@
 // Takes the README's pictures of the window, with the simulated board zelqo-board at COM48:
 // narrow with the board's echo, widened with the car panel and the car's acknowledgement, and
 // the Bluetooth tab with the module's answer; and the plot window, with the board streaming
-// plottable lines at COM47; the quick-send window with a few frames sent to the board. Run under a
-// real display (xvfb-run) with the output folder as argument.
+// plottable lines at COM47; the quick-send window with a few frames sent to the board; a coloured
+// ESP-IDF log; and the terminal window on a busybox shell at COM46. Run under a real display
+// (xvfb-run) with the output folder as argument.
 #include "app/controls.h"
 #include "app/form1.h"
 #include "app/platform.h"
@@ -11,6 +12,8 @@
 #include "send/quick_send_store.h"
 #include "serial/port_map.h"
 #include "settings/settings_file.h"
+#include "terminal/terminal_view.h"
+#include "terminal/terminal_window.h"
 #include "textview/receive_box.h"
 
 #include <QApplication>
@@ -19,10 +22,18 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTabBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <cstdlib>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -198,5 +209,65 @@ int main(int argc, char *argv[])
     ok = save(window, out.filePath(QStringLiteral("coloured-log.png"))) && ok;
     idfBoard.terminate();
     idfBoard.waitForFinished();
+
+    // A shell on a pseudo-terminal of its own, as a Linux board's console, bridged to the one the
+    // window opens as its port, and typed into in the terminal window.
+    int master = -1;
+    const pid_t shell = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (shell == 0) {
+        ::setenv("PS1", "board:~# ", 1);
+        ::setenv("TERM", "xterm", 1);
+        ::setenv("LANG", "C.UTF-8", 1);
+        ::execlp("busybox", "busybox", "sh", "-i", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    int line = -1;
+    int lineSlave = -1;
+    char slave[128] = {};
+    if (shell < 0 || ::openpty(&line, &lineSlave, slave, nullptr, nullptr) != 0)
+        return 1;
+    termios raw{};
+    ::tcgetattr(lineSlave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(lineSlave, TCSANOW, &raw);
+    const auto relay = [](int from, int to) {
+        char buffer[4096];
+        const ssize_t n = ::read(from, buffer, sizeof buffer);
+        if (n > 0)
+            (void)!::write(to, buffer, size_t(n));
+    };
+    QSocketNotifier fromShell(master, QSocketNotifier::Read);
+    QSocketNotifier fromWindow(line, QSocketNotifier::Read);
+    QObject::connect(&fromShell, &QSocketNotifier::activated, &fromShell,
+                     [&] { relay(master, line); });
+    QObject::connect(&fromWindow, &QSocketNotifier::activated, &fromWindow,
+                     [&] { relay(line, master); });
+    settingkeys::portMapEntry(46).write(settings, QString::fromLocal8Bit(slave));
+    window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
+    window.findChild<ListBox *>(QStringLiteral("ComPort"))->select(45);
+    window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
+    window.activateWindow();
+    ok = QTest::qWaitForWindowActive(&window) && ok;
+    QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+    auto *terminal = window.findChild<TerminalWindow *>();
+    ok = terminal != nullptr && ok;
+    if (terminal) {
+        ok = QTest::qWaitForWindowExposed(terminal) && ok;
+        for (const char *command :
+             {"uname -sm", "ls /sys/class/tty | head -4",
+              "printf '\\344\\275\\240\\345\\245\\275\\n'", "seq 3 | tr '\\n' ' '"}) {
+            QTest::keyClicks(terminal->view(), QString::fromUtf8(command));
+            QTest::keyClick(terminal->view(), Qt::Key_Return);
+            QTest::qWait(300);
+        }
+        QTest::qWait(500);
+        ok = terminal->grab().save(out.filePath(QStringLiteral("terminal-window.png"))) && ok;
+        terminal->close();
+    }
+    ::kill(shell, SIGKILL);
+    ::waitpid(shell, nullptr, 0);
+    ::close(master);
+    ::close(lineSlave);
+    ::close(line);
     return ok ? 0 : 1;
 }

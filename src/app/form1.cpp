@@ -32,9 +32,8 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
       Timer1(new QTimer(this)), AutoSendTimer(new QTimer(this)),
       m_history(std::make_unique<SendHistory>()), m_reconnect(std::make_unique<ReconnectState>()),
       m_portWatch(new PortWatch(this)), m_retryTimer(new QTimer(this)),
-      m_quick(std::make_unique<QuickSendState>()),
-      m_lending(std::make_unique<LendingState>()), m_openWatch(new OpenWatch(this)),
-      m_yieldTimer(new QTimer(this))
+      m_quick(std::make_unique<QuickSendState>()), m_lending(std::make_unique<LendingState>()),
+      m_openWatch(new OpenWatch(this)), m_yieldTimer(new QTimer(this))
 {
     setFont(windowFont(font()));
     ui->setupUi(this);
@@ -70,6 +69,7 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     connectQuickSendSequence();
     connectAutoReply();
     connectLogView();
+    connectTerminal();
     connectLending();
     connectCarControls();
     connectBluetoothControls();

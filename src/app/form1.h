@@ -22,6 +22,7 @@ class Platform;
 class PlotWindow;
 class FilterWindow;
 class HighlightEditor;
+class TerminalWindow;
 struct HighlightRules;
 class PortWatch;
 class QTimer;
@@ -132,7 +133,7 @@ private:
     void reclaimPort();
     void endLoan();
     void nameBorrower();
-    void markLending(bool lent);
+    void markLending();
     [[nodiscard]] QString lendingTitle() const;
     [[nodiscard]] QString lendingToolTip() const;
     [[nodiscard]] portrequest::Answer PortRequest(const portrequest::Request &request);
@@ -205,6 +206,16 @@ private:
     [[nodiscard]] QString lastLine() const;
     [[nodiscard]] bool lostSoonAfterReopen() const;
     int nextBackOff();
+
+    // serial/terminal.cpp
+    void connectTerminal();
+    void Terminal_Click();
+    void updateTerminal();
+    void terminalReceived(const QByteArray &bytes);
+    void Terminal_Send(const QByteArray &bytes);
+    void Terminal_Break();
+    void storeTerminalOptions();
+    void TerminalWindow_Closed();
 
     // serial/text_encoding.cpp
     void connectEncodingMenu();
@@ -333,6 +344,7 @@ private:
     PlotWindow *m_plot = nullptr;
     QPointer<HighlightEditor> m_highlightEditor;
     QPointer<FilterWindow> m_filter;
+    QPointer<TerminalWindow> m_terminal;
     std::unique_ptr<QuickSendState> m_quick;
     quicksend::QuickSendWindow *m_quickWindow = nullptr;
     quicksend::SequenceRunner *m_sequence = nullptr;

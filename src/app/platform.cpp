@@ -87,6 +87,11 @@ int Platform::setControlLines(int fd, bool dtr, bool rts)
     return ::ioctl(fd, TIOCMSET, &wanted) == 0 ? 0 : errno;
 }
 
+int Platform::setBreak(int fd, bool on)
+{
+    return ::ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0 ? 0 : errno;
+}
+
 QList<identity::PortRecord> Platform::presentPorts()
 {
     return identity::presentPorts();

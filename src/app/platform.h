@@ -45,6 +45,8 @@ public:
     [[nodiscard]] virtual int setControlLines(int fd, bool dtr, bool rts);
     // The serial ports the system lists now, with what udev knows of each.
     [[nodiscard]] virtual QList<identity::PortRecord> presentPorts();
+    // Holds an open tty's line in a break (TIOCSBRK) or lets it go (TIOCCBRK): 0 or the errno.
+    [[nodiscard]] virtual int setBreak(int fd, bool on);
     // A socket for a port on another machine, not yet connected (tests fail name lookups and
     // routes with it: this machine has neither a name server nor a route out).
     [[nodiscard]] virtual QTcpSocket *tcpSocket();

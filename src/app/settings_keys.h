@@ -33,6 +33,7 @@ inline const QString receiveSection = QStringLiteral("接收区");
 inline const QString plotSection = QStringLiteral("波形图");
 // Keys 1 to N, one rule each, and whether the first rule that matches wins.
 inline const QString highlightSection = QStringLiteral("高亮规则");
+inline const QString terminalSection = QStringLiteral("终端");
 // Keys 1 to 50, the newest sent text first.
 inline const QString sendHistorySection = QStringLiteral("发送历史");
 // Keys COM1 to COM48, each naming the device behind that port number.
@@ -106,6 +107,19 @@ inline const QString autoReplyOnKey = QStringLiteral("启用");
 {
     return QStringLiteral("规则%1").arg(n);
 }
+
+// The terminal window: what Backspace sends ("DEL" or "BS"), what Enter sends ("CR", "LF" or
+// "CR+LF"), local echo ("1"), the lines of screen and scrollback, the pause between the lines of
+// a paste, and the window's geometry (base64).
+inline const Setting terminalBackspace{terminalSection, QStringLiteral("退格"),
+                                       QStringLiteral("DEL")};
+inline const Setting terminalEnter{terminalSection, QStringLiteral("回车"), QStringLiteral("CR")};
+inline const Setting terminalEcho{terminalSection, QStringLiteral("本地回显"), QStringLiteral("0")};
+inline const Setting terminalScrollback{terminalSection, QStringLiteral("回滚行数"),
+                                        QStringLiteral("10000")};
+inline const Setting terminalPasteInterval{terminalSection, QStringLiteral("粘贴行间隔ms"),
+                                           QStringLiteral("0")};
+inline const Setting terminalGeometry{terminalSection, QStringLiteral("位置"), QString()};
 
 [[nodiscard]] inline Setting portMapEntry(int commPort)
 {

@@ -50,7 +50,6 @@ void Form1::connectLending()
     ui->OpenCom->setToolTip(QStringLiteral(
         "烧录程序要用这个串口时不必关闭它：在接收区右键菜单中选“让出端口”，或勾选“自动让出”。"));
     connect(ui->RevText, &ReceiveBox::contextMenuAboutToShow, this, [this](QMenu *menu) {
-        menu->addSeparator();
         QAction *lend = menu->addAction(QStringLiteral("让出端口"), this, &Form1::LendPort_Click);
         lend->setEnabled(lendable());
         QAction *autoYield =
@@ -98,7 +97,7 @@ void Form1::lendingAfterOpen()
 {
     if (m_lending->returnUnmarked) {
         m_lending->returnUnmarked = false;
-        markLending(false);
+        markLending();
     }
     if (m_autoYield && lendable())
         m_openWatch->start(MSComm1->devicePath());
@@ -172,7 +171,7 @@ void Form1::lendPort()
     loan.borrower.clear();
     loan.returning = false;
     loan.returnUnmarked = true;
-    markLending(true);
+    markLending();
     // The reconnect path's wait, which opens nothing before the device is free again.
     startWaiting();
     m_reconnect->resumeAutoSend = resumeSend;
@@ -241,9 +240,9 @@ void Form1::nameBorrower()
 
 // Where the text ends now, for the time gutter's mark: never in the text itself, so the log
 // and the box stay byte for byte what the board sent.
-void Form1::markLending(bool lent)
+void Form1::markLending()
 {
-    m_lending->marks.append({ui->RevText->length(), lent});
+    ui->RevText->addGutterMark();
 }
 
 QString Form1::lendingTitle() const

@@ -17,12 +17,4 @@ struct LendingState
     bool returning = false;
     // The port came back since it was lent, to be marked where the text then ends.
     bool returnUnmarked = false;
-
-    // Where the text ended when the port was lent (true) and taken back (false).
-    struct Mark
-    {
-        qint64 position;
-        bool lent;
-    };
-    QList<Mark> marks;
 };

@@ -45,6 +45,14 @@ public:
         return false;
     }
 
+    // Holds the line in a break, or lets it go, where the link sends that itself (a network
+    // port): true when it was sent.
+    [[nodiscard]] virtual bool sendBreak(bool on)
+    {
+        Q_UNUSED(on);
+        return false;
+    }
+
 signals:
     void readyRead();
     // Reads or writes fail, or the far end closed: the device is gone.

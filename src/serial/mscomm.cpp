@@ -415,6 +415,11 @@ bool MSComm::sendControlLines(bool dtr, bool rts)
     return m_open && m_link->sendControlLines(dtr, rts);
 }
 
+bool MSComm::sendBreak(bool on)
+{
+    return m_open && m_link->sendBreak(on);
+}
+
 void MSComm::closePort()
 {
     if (m_link) {

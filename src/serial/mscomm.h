@@ -124,6 +124,8 @@ public:
     // A network port's control lines, sent as RFC 2217 SET-CONTROL: false where the port cannot
     // carry them (raw TCP, or not open).
     [[nodiscard]] bool sendControlLines(bool dtr, bool rts);
+    // A network port's break, sent as RFC 2217 SET-CONTROL; false where it cannot be.
+    [[nodiscard]] bool sendBreak(bool on);
     // After SetCommStateFailed: the setting the device (or Linux) refused.
     using Refused = RefusedSetting;
     [[nodiscard]] Refused refusedSetting() const { return m_refused; }

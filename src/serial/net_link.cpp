@@ -200,6 +200,15 @@ qint64 NetLink::bytesToWrite() const
     return m_socket->bytesToWrite();
 }
 
+bool NetLink::sendBreak(bool on)
+{
+    if (m_address.protocol != netport::Protocol::Rfc2217 || m_state != State::Open)
+        return false;
+    send(byteCommand(telnet::ComPortCommand::SetControl,
+                     on ? telnet::ControlBreakOn : telnet::ControlBreakOff));
+    return true;
+}
+
 // RFC 2217 sets one line per command. Of the two orders the one is taken that never passes
 // through DTR off with RTS on, which holds an ESP32 in reset, unless that is where it ends.
 bool NetLink::sendControlLines(bool dtr, bool rts)

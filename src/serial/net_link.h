@@ -76,6 +76,7 @@ public:
     [[nodiscard]] bool write(const QByteArray &bytes) override;
     [[nodiscard]] qint64 bytesToWrite() const override;
     [[nodiscard]] bool sendControlLines(bool dtr, bool rts) override;
+    [[nodiscard]] bool sendBreak(bool on) override;
 
     [[nodiscard]] netport::Failure failure() const { return m_failure; }
     // The system's words for an Other failure.

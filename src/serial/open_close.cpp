@@ -20,12 +20,14 @@ void Form1::showPortClosed()
 {
     ui->OpenCom->setText(captions::openPort);
     ui->OnOffLed->setFillColor(captions::lampClosed);
+    updateTerminal();
 }
 
 void Form1::showPortOpen()
 {
     ui->OpenCom->setText(captions::closePort);
     ui->OnOffLed->setFillColor(captions::lampOpen);
+    updateTerminal();
 }
 
 // The caption, not the component, decides whether a click opens or closes.

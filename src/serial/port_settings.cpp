@@ -80,4 +80,5 @@ void Form1::ComPort_Click()
     if (MSComm1->setCommPort(ui->ComPort->listIndex() + 1) != MSComm::NoError)
         return;
     settingkeys::port.write(*m_settings, ui->ComPort->text());
+    updateTerminal();
 }

@@ -27,6 +27,8 @@ enum : uchar { ParityNone = 1, ParityOdd = 2, ParityEven = 3, ParityMark = 4, Pa
 enum : uchar { StopOne = 1, StopTwo = 2, StopOneAndHalf = 3 };
 enum : uchar {
     ControlNoFlow = 1,
+    ControlBreakOn = 5,
+    ControlBreakOff = 6,
     ControlDtrOn = 8,
     ControlDtrOff = 9,
     ControlRtsOn = 11,

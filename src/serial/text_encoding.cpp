@@ -47,4 +47,5 @@ void Form1::applyTextEncoding(const QString &name)
     MSComm1->setTextEncoding(name == gbkName ? MSComm::TextEncoding::Gb18030
                                              : MSComm::TextEncoding::Utf8);
     updateQuickSendWindow();
+    updateTerminal();
 }

@@ -231,7 +231,7 @@ qint64 ReceiveBox::keptBytes() const
 {
     return m_store.memoryBytes() + m_index.memoryBytes() + m_spare.memoryBytes() +
            m_times.count() * 8 + m_colours.memoryBytes() + m_separators.memoryBytes() +
-           m_bookmarks.memoryBytes();
+           m_gutterMarks.memoryBytes() + m_bookmarks.memoryBytes();
 }
 
 void ReceiveBox::dropOldest(bool follow)
@@ -385,6 +385,7 @@ void ReceiveBox::paintEvent(QPaintEvent *e)
     paintMarks(painter, group);
     if (m_gutter > 0)
         paintGutter(painter, dirty, group);
+    paintGutterMarks(painter, group);
 }
 
 void ReceiveBox::resizeEvent(QResizeEvent *e)

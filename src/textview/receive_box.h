@@ -130,6 +130,11 @@ public:
     // Bookmarks on lines, at the line's first character (receive_box_marks.cpp): Ctrl+F2 on
     // the caret's line, F2 and Shift+F2 to the next and previous.
     [[nodiscard]] const LineMarks &bookmarks() const { return m_bookmarks; }
+    // A thin line in the time gutter (at the left edge while it is hidden) above the row where
+    // the text now ends: where something happened to the port between two bytes, such as being
+    // lent to a flasher and taken back. Never part of the text; it goes with its line.
+    void addGutterMark();
+    [[nodiscard]] const LineMarks &gutterMarks() const { return m_gutterMarks; }
     void toggleBookmark();
     void goToBookmark(bool forward);
     // Selects the line that holds pos and shows it: the view then stays on it while data
@@ -192,6 +197,7 @@ private:
     void paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group);
     // Separators, and bookmarks at the left edge while the gutter is hidden.
     void paintMarks(QPainter &painter, QPalette::ColorGroup group);
+    void paintGutterMarks(QPainter &painter, QPalette::ColorGroup group);
     // The rows on screen whose visual line holds one of the marks.
     [[nodiscard]] QList<int> markedRows(const LineMarks &marks) const;
     void clearMarks();
@@ -278,6 +284,7 @@ private:
     ColourRuns m_colours;
     LineMarks m_separators;
     LineMarks m_bookmarks;
+    LineMarks m_gutterMarks;
     HighlightMatcher m_highlighter;
     TextColours m_textColours;
     // The rules' results for lines drawn lately, by where the line begins and ends.

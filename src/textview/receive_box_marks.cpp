@@ -1,5 +1,6 @@
-// Marks on lines of the receive box: bookmarks, and the separators where a board cleared its
-// screen; both move with edits and go with their lines.
+// Marks on lines of the receive box: bookmarks, the separators where a board cleared its screen,
+// and the gutter's marks of what happened to the port; they move with edits and go with their
+// lines.
 #include "textview/receive_box.h"
 
 #include "textview/receive_box_shared.h"
@@ -35,6 +36,12 @@ void ReceiveBox::goToBookmark(bool forward)
     revealLine(*to);
 }
 
+void ReceiveBox::addGutterMark()
+{
+    m_gutterMarks.append(m_store.size());
+    viewport()->update();
+}
+
 void ReceiveBox::revealLine(qint64 pos)
 {
     pos = qBound<qint64>(0, pos, m_store.size());
@@ -55,6 +62,7 @@ void ReceiveBox::clearMarks()
     m_colours.clear();
     m_separators.clear();
     m_bookmarks.clear();
+    m_gutterMarks.clear();
     m_highlighted.clear();
 }
 
@@ -63,6 +71,7 @@ void ReceiveBox::dropFrontOfMarks(qint64 cut)
     m_colours.dropFront(cut);
     m_separators.dropFront(cut);
     m_bookmarks.dropFront(cut);
+    m_gutterMarks.dropFront(cut);
     m_highlighted.clear();
     if (m_openFrom >= cut)
         m_openFrom -= cut;
@@ -76,6 +85,7 @@ void ReceiveBox::replacedInMarks(qint64 pos, qint64 removed, qint64 inserted)
     m_separators.replaced(pos, removed, inserted);
     const qint64 bookmarks = m_bookmarks.count();
     m_bookmarks.replaced(pos, removed, inserted);
+    m_gutterMarks.replaced(pos, removed, inserted);
     m_highlighted.clear();
     // An edit before the line the board writes moves it; one in it ends it.
     if (pos + removed <= m_openFrom)
@@ -98,6 +108,17 @@ QList<int> ReceiveBox::markedRows(const LineMarks &marks) const
             rows.append(row);
     }
     return rows;
+}
+
+// Over the gutter, drawn after it: across it, or a short tick at the left edge while it is hidden.
+void ReceiveBox::paintGutterMarks(QPainter &painter, QPalette::ColorGroup group)
+{
+    if (m_gutterMarks.isEmpty())
+        return;
+    const int width = m_gutter > 0 ? m_gutter : SideMargin * 3;
+    const QColor line = palette().color(group, QPalette::Link);
+    for (const int row : markedRows(m_gutterMarks))
+        painter.fillRect(QRect(0, TopMargin + row * m_renderer.lineHeight(), width, 2), line);
 }
 
 void ReceiveBox::paintMarks(QPainter &painter, QPalette::ColorGroup group)

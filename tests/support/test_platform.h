@@ -79,6 +79,12 @@ public:
         return realControlLines ? Platform::setControlLines(fd, dtr, rts) : 0;
     }
 
+    // A pseudo-terminal takes a break and carries nothing: recorded.
+    [[nodiscard]] int setBreak(int, bool on) override
+    {
+        breaks.append(on);
+        return 0;
+    }
     // The next of portLists, the last one staying; the system's own list when there is none.
     [[nodiscard]] QList<identity::PortRecord> presentPorts() override
     {
@@ -101,6 +107,7 @@ public:
     QList<QList<identity::PortRecord>> portLists;
     int portListReads = 0;
     QList<std::pair<bool, bool>> controlLines; // (DTR, RTS)
+    QList<bool> breaks;
     bool realControlLines = false;
     QList<QUrl> urls;
     QStringList saveAnswers;

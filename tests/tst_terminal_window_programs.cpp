@@ -157,9 +157,11 @@ void TestTerminalWindow::pythonRepl()
     b.press(Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(b.rowsReading(QStringLiteral("42")), 2, programTimeoutMs);
 
-    b.type(QStringLiteral("import time; time.sleep(100)"));
+    b.type(QStringLiteral("import time; print('slee' + 'ping'); time.sleep(100)"));
     b.press(Qt::Key_Return);
-    // Readline gives the terminal back in canonical mode while the command runs.
+    // Only once the command runs: an interrupt that comes while Python goes back to its prompt
+    // is taken but not acted on until the next key.
+    QTRY_COMPARE_WITH_TIMEOUT(b.rowsReading(QStringLiteral("sleeping")), 1, programTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(b.program->lineIsCanonical(), programTimeoutMs);
     b.press(Qt::Key_C, Qt::ControlModifier);
     QTRY_COMPARE_WITH_TIMEOUT(b.rowsReading(QStringLiteral("KeyboardInterrupt")), 1,

@@ -20,6 +20,14 @@ struct Progress
     qint64 done = 0;      // of all files so far
     qint64 total = -1;
     int retries = 0;
+
+    [[nodiscard]] bool operator==(const Progress &o) const
+    {
+        return fileName == o.fileName && fileIndex == o.fileIndex && fileCount == o.fileCount &&
+               fileDone == o.fileDone && fileSize == o.fileSize && done == o.done &&
+               total == o.total && retries == o.retries;
+    }
+    [[nodiscard]] bool operator!=(const Progress &o) const { return !(*this == o); }
 };
 
 enum class Outcome { Running, Succeeded, Failed };
@@ -60,6 +68,9 @@ public:
     virtual void stop(const QString &message, bool tellPeer);
     // Whether what the board sends during the transfer is the protocol's (or text for the screen).
     [[nodiscard]] virtual bool ownsReceivedBytes() const { return true; }
+    // Whether it writes as fast as it may: its driver then holds it back while the port's queue
+    // is full. Protocols that wait for answers never fill it.
+    [[nodiscard]] virtual bool streams() const { return false; }
 
     // When tick() is due; -1 while only bytes can move the transfer on.
     [[nodiscard]] qint64 deadline() const { return m_deadline; }

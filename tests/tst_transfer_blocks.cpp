@@ -361,6 +361,7 @@ void TestTransferBlocks::bannerBeforeStart()
     (void)sender.takeOutput();
     for (const QByteArray &read : std::as_const(reads))
         sender.receive(read, 1);
+    sender.tick(1000);
     const QByteArray out = sender.takeOutput();
     QCOMPARE(!out.isEmpty(), starts);
     if (starts) {
@@ -443,8 +444,9 @@ void TestTransferBlocks::cancelled()
     receiver.start(0);
     // A few blocks across, by hand.
     for (int i = 0; i < 12; ++i) {
-        sender.receive(receiver.takeOutput(), i);
-        receiver.receive(sender.takeOutput(), i);
+        sender.receive(receiver.takeOutput(), i * 100);
+        sender.tick(i * 100 + 50);
+        receiver.receive(sender.takeOutput(), i * 100 + 50);
     }
     QCOMPARE(sink.files.size(), 1);
     QVERIFY(sender.progress().done > 0);

@@ -6,6 +6,9 @@ namespace transfer {
 
 namespace {
 
+// Sends of the transfer's last unit before a silent receiver is taken to have finished.
+constexpr int LastUnitSends = 3;
+
 bool startRequest(char c)
 {
     return c == CrcStart || c == Nak;
@@ -66,7 +69,7 @@ void BlockSender::receive(QByteArrayView bytes, qint64 now)
                 m_check = c == CrcStart ? Check::Crc : Check::Sum;
                 log(m_check == Check::Crc ? QStringLiteral("接收方已就绪（CRC 校验）")
                                           : QStringLiteral("接收方已就绪（累加和校验）"));
-                begin(now);
+                reply(now, true);
                 answered = true;
             }
             break;
@@ -82,14 +85,16 @@ void BlockSender::receive(QByteArrayView bytes, qint64 now)
                 log(QStringLiteral("%1重发：NAK").arg(unitName()));
                 transmit(now);
             } else {
-                request(now);
+                reply(now, false);
             }
             break;
         case State::WaitAnswer: {
             // A receiver still asking for its first block did not get it; but one request may
             // have crossed the block on the line.
-            const bool firstOfFile =
-                m_unit == Unit::Header || (m_unit == Unit::Data && m_blockNumber == 1);
+            m_heard = true;
+            const bool firstOfFile = m_unit == Unit::Header || m_unit == Unit::Closing ||
+                                     (m_unit == Unit::Data && m_blockNumber == 1) ||
+                                     (m_unit == Unit::Eot && m_blockNumber == 0);
             const bool askedAgain = c == CrcStart && firstOfFile && ++m_requestsSince > 1;
             if (c == Ack) {
                 acknowledged(now);
@@ -102,6 +107,8 @@ void BlockSender::receive(QByteArrayView bytes, qint64 now)
         case State::Settle:
             if (c == CrcStart)
                 m_requestSeen = true;
+            break;
+        case State::Reply:
             break;
         }
     }
@@ -120,6 +127,12 @@ void BlockSender::tick(qint64 now)
         break;
     case State::Settle:
         advance(now);
+        break;
+    case State::Reply:
+        if (m_replyStarts)
+            begin(now);
+        else
+            request(now);
         break;
     case State::WaitRequest:
         if (++m_sends > m_options.timing.retries) {
@@ -142,9 +155,19 @@ void BlockSender::begin(qint64 now)
     sendData(now);
 }
 
+void BlockSender::reply(qint64 now, bool starts)
+{
+    // Receivers such as lrzsz's rb empty their input right after they ask or acknowledge: what
+    // came back at once would be thrown away. A block costs a retry then; a file's first block,
+    // its EOT and its header wait a moment instead.
+    m_state = State::Reply;
+    m_replyStarts = starts;
+    setDeadline(now + m_options.timing.replyDelayMs);
+}
+
 void BlockSender::request(qint64 now)
 {
-    if (m_unit == Unit::Header)
+    if (m_unit == Unit::Header || m_unit == Unit::Data)
         sendData(now);
     else
         sendHeader(now);
@@ -191,10 +214,13 @@ void BlockSender::advance(qint64 now)
         m_sends = 0;
         setDeadline(now + m_options.timing.answerMs);
         if (std::exchange(m_requestSeen, false))
-            request(now);
+            reply(now, false);
         break;
     case Unit::Data:
-        sendData(now);
+        if (m_offset >= fileSize())
+            reply(now, false);
+        else
+            sendData(now);
         break;
     case Unit::Closing:
         succeed(QStringLiteral("传输完成"));
@@ -208,6 +234,15 @@ void BlockSender::resend(qint64 now, const QString &answer)
     const bool routineEotNak = m_unit == Unit::Eot && m_sends == 1 && !timedOut;
     if (!timedOut)
         ++m_naks;
+    // Every block is acknowledged; the last unit only ends the transfer. A receiver that
+    // takes it and quits or restarts at once (rb and rx on a pseudo-terminal, a bootloader
+    // jumping to its application over USB) can lose its ACK on the way; a living one answers
+    // soon.
+    if (lastUnit() && timedOut && !m_heard && m_sends >= LastUnitSends) {
+        log(QStringLiteral("接收方没有确认结束，数据块均已确认收到"));
+        succeed(QStringLiteral("传输完成"));
+        return;
+    }
     if (m_sends > m_options.timing.retries) {
         abort(m_naks == 0 ? QStringLiteral("接收方没有应答")
                           : QStringLiteral("%1重试 %2 次仍未成功")
@@ -273,6 +308,7 @@ void BlockSender::sendData(qint64 now)
 void BlockSender::sendUnit(qint64 now, Unit unit, QByteArray bytes)
 {
     m_repeating = false;
+    m_heard = false;
     m_sends = 0;
     m_naks = 0;
     m_unit = unit;
@@ -287,7 +323,7 @@ void BlockSender::transmit(qint64 now)
     m_requestsSince = 0;
     send(m_unitBytes);
     m_state = State::WaitAnswer;
-    setDeadline(now + m_options.timing.answerMs);
+    setDeadline(now + (lastUnit() ? m_options.timing.lastAnswerMs : m_options.timing.answerMs));
 }
 
 qsizetype BlockSender::dataBlockSize(qint64 remaining) const
@@ -311,6 +347,12 @@ QString BlockSender::unitName() const
         break;
     }
     return QStringLiteral("EOT ");
+}
+
+bool BlockSender::lastUnit() const
+{
+    return m_unit == Unit::Closing ||
+           (m_unit == Unit::Eot && m_options.protocol != BlockProtocol::Ymodem);
 }
 
 qint64 BlockSender::fileSize() const

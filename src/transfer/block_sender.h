@@ -31,10 +31,12 @@ public:
     void tick(qint64 now) override;
 
 private:
-    enum class State { WaitStart, WaitAnswer, Settle, WaitRequest };
+    enum class State { WaitStart, WaitAnswer, Settle, WaitRequest, Reply };
     enum class Unit { Header, Data, Eot, Closing };
 
     void begin(qint64 now);
+    // Answers a request for the first block or the next header, or sends EOT, after a moment.
+    void reply(qint64 now, bool starts);
     void request(qint64 now);
     void acknowledged(qint64 now);
     void advance(qint64 now);
@@ -47,6 +49,8 @@ private:
     [[nodiscard]] qsizetype dataBlockSize(qint64 remaining) const;
     [[nodiscard]] QString unitName() const;
     [[nodiscard]] qint64 fileSize() const;
+    // XMODEM's EOT, YMODEM's closing block.
+    [[nodiscard]] bool lastUnit() const;
 
     Options m_options;
     FileSource *m_source;
@@ -62,8 +66,10 @@ private:
     int m_blockNumber = 0;
     int m_cans = 0;
     bool m_requestSeen = false; // a 'C' came while settling
+    bool m_replyStarts = false; // the reply under way is the transfer's first block
     bool m_repeating = false;   // a header or EOT sent again after it was taken as answered
     int m_requestsSince = 0;    // 'C' since the unit in flight went out
+    bool m_heard = false;       // the receiver said anything since the unit first went out
     qint64 m_sentAt = 0;
     qint64 m_slowestAnswer = 0; // to a block that went out once
     qint64 m_doneBefore = 0;    // bytes of the files before this one

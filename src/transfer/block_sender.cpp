@@ -89,13 +89,14 @@ void BlockSender::receive(QByteArrayView bytes, qint64 now)
             }
             break;
         case State::WaitAnswer: {
-            // A receiver still asking for its first block did not get it; but one request may
-            // have crossed the block on the line.
+            // A receiver still asking for its first block did not get it whole. (One whose
+            // request crossed the block on the line gets it twice, and the settling after it
+            // swallows the second answer.)
             m_heard = true;
             const bool firstOfFile = m_unit == Unit::Header || m_unit == Unit::Closing ||
                                      (m_unit == Unit::Data && m_blockNumber == 1) ||
                                      (m_unit == Unit::Eot && m_blockNumber == 0);
-            const bool askedAgain = c == CrcStart && firstOfFile && ++m_requestsSince > 1;
+            const bool askedAgain = c == CrcStart && firstOfFile;
             if (c == Ack) {
                 acknowledged(now);
             } else if ((c == Nak || askedAgain) && !answered) {
@@ -320,7 +321,6 @@ void BlockSender::transmit(qint64 now)
 {
     ++m_sends;
     m_sentAt = now;
-    m_requestsSince = 0;
     send(m_unitBytes);
     m_state = State::WaitAnswer;
     setDeadline(now + (lastUnit() ? m_options.timing.lastAnswerMs : m_options.timing.answerMs));

@@ -68,7 +68,6 @@ private:
     bool m_requestSeen = false; // a 'C' came while settling
     bool m_replyStarts = false; // the reply under way is the transfer's first block
     bool m_repeating = false;   // a header or EOT sent again after it was taken as answered
-    int m_requestsSince = 0;    // 'C' since the unit in flight went out
     bool m_heard = false;       // the receiver said anything since the unit first went out
     qint64 m_sentAt = 0;
     qint64 m_slowestAnswer = 0; // to a block that went out once

@@ -78,27 +78,32 @@ FaultyRelay::FaultyRelay(int programSide, int boardSide, LineFaults faults, QObj
     }
 }
 
+QByteArray FaultyRelay::damage(const char *bytes, qsizetype n)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < n; ++i) {
+        ++m_damageCount;
+        if (m_faults.dropEvery && m_damageCount % m_faults.dropEvery == 0) {
+            ++dropped;
+            continue;
+        }
+        if (m_faults.flipEvery && m_damageCount % m_faults.flipEvery == 0) {
+            ++flipped;
+            out += char(bytes[i] ^ 0x5A);
+            continue;
+        }
+        out += bytes[i];
+    }
+    return out;
+}
+
 void FaultyRelay::fromProgram()
 {
     char buffer[4096];
     const ssize_t n = ::read(m_program.fd, buffer, sizeof buffer);
     if (n <= 0)
         return;
-    QByteArray out;
-    for (ssize_t i = 0; i < n; ++i) {
-        ++m_programBytes;
-        if (m_faults.dropEvery && m_programBytes % m_faults.dropEvery == 0) {
-            ++dropped;
-            continue;
-        }
-        if (m_faults.flipEvery && m_programBytes % m_faults.flipEvery == 0) {
-            ++flipped;
-            out += char(buffer[i] ^ 0x5A);
-            continue;
-        }
-        out += buffer[i];
-    }
-    queue(m_board, out);
+    queue(m_board, m_faults.damageFromBoard ? QByteArray(buffer, n) : damage(buffer, n));
 }
 
 void FaultyRelay::fromBoard()
@@ -107,14 +112,15 @@ void FaultyRelay::fromBoard()
     const ssize_t n = ::read(m_board.fd, buffer, sizeof buffer);
     if (n <= 0)
         return;
+    const QByteArray in = m_faults.damageFromBoard ? damage(buffer, n) : QByteArray(buffer, n);
     QByteArray out;
-    for (ssize_t i = 0; i < n; ++i) {
-        if (buffer[i] == transfer::Ack && m_faults.nakBurstEvery &&
+    for (const char c : in) {
+        if (c == transfer::Ack && m_faults.nakBurstEvery &&
             ++m_answers % m_faults.nakBurstEvery == 0) {
             ++bursts;
             out += QByteArray(3, transfer::Nak);
         }
-        out += buffer[i];
+        out += c;
     }
     if (m_faults.delayAnswerMs > 0) {
         // The same delay for every read keeps them in order.
@@ -150,6 +156,7 @@ BoardProgram::BoardProgram(const QString &device, const QString &program,
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("ZELQO_LINE"), device);
+    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(ZELQO_UART_DRAIN));
     m_process->setProcessEnvironment(environment);
     m_process->setWorkingDirectory(workingDirectory);
     m_process->setStandardOutputFile(QProcess::nullDevice());

@@ -48,15 +48,17 @@ private:
     bool m_gone = false;
 };
 
-// What a relay does to the bytes between the program and the board: every Nth byte from the
-// program flipped or dropped, every Nth answer of the board held back or preceded by a burst of
-// NAK.
+// What a relay does to the bytes between the program and the board: every Nth byte one way
+// flipped or dropped, what the board sends held back, a burst of NAK before every Nth ACK of
+// the board.
 struct LineFaults
 {
     int flipEvery = 0;
     int dropEvery = 0;
     int delayAnswerMs = 0;
     int nakBurstEvery = 0;
+    // The flips and drops hit what the board sends instead of what the program sends.
+    bool damageFromBoard = false;
 };
 
 // Copies bytes between two descriptors (the program's pseudo-terminal and the board's), doing
@@ -80,13 +82,14 @@ private:
 
     void fromProgram();
     void fromBoard();
+    [[nodiscard]] QByteArray damage(const char *bytes, qsizetype n);
     void queue(Side &side, const QByteArray &bytes);
     void flush(Side &side);
 
     Side m_program;
     Side m_board;
     LineFaults m_faults;
-    qint64 m_programBytes = 0;
+    qint64 m_damageCount = 0;
     qint64 m_answers = 0;
 };
 

@@ -22,6 +22,8 @@ TransferLine::TransferLine(const LineFaults *faults)
     session = std::make_unique<transfer::TransferSession>(
         [this](const QByteArray &bytes) { return !unplugged && port->write(bytes); });
     session->setBacklog([this] { return port->backlog(); });
+    // A pseudo-terminal is a fast line: answers to a repeated block come at once.
+    session->setLineRate(115200);
     QObject::connect(port.get(), &PtyPort::bytesReceived, session.get(),
                      &transfer::TransferSession::receive);
     QObject::connect(session.get(), &transfer::TransferSession::logged, session.get(),

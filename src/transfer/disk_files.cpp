@@ -51,14 +51,14 @@ bool DiskSource::open(const QStringList &paths)
             m_error = QStringLiteral("%1 是文件夹，不是文件").arg(path);
             return false;
         }
+        // A FIFO or a device has no size to announce, and opening a FIFO waits for a writer.
+        if (info.exists() && !info.isFile()) {
+            m_error = QStringLiteral("%1 不是普通文件").arg(path);
+            return false;
+        }
         auto file = std::make_unique<QFile>(path);
         if (!file->open(QIODevice::ReadOnly)) {
             m_error = QStringLiteral("无法读取 %1：%2").arg(path, file->errorString());
-            return false;
-        }
-        // A FIFO or a device has no size to announce.
-        if (file->isSequential()) {
-            m_error = QStringLiteral("%1 不是普通文件").arg(path);
             return false;
         }
         const OutgoingFile outgoing{info.fileName(), file->size(),

@@ -130,8 +130,9 @@ bool TransferSession::startEngine(const Request &request)
             BlockSender::Options{blockProtocol(request.protocol), request.only1K, m_timing},
             m_source.get());
     }
-    m_engine->start(now());
-    pump();
+    const qint64 t = now();
+    m_engine->start(t);
+    pump(t);
     return m_running;
 }
 
@@ -147,8 +148,9 @@ void TransferSession::receive(const QByteArray &bytes)
     if (m_lrzsz) {
         m_lrzsz->write(bytes);
     } else if (m_engine && m_engine->outcome() == Outcome::Running) {
-        m_engine->receive(bytes, now());
-        pump();
+        const qint64 t = now();
+        m_engine->receive(bytes, t);
+        pump(t);
     }
 }
 
@@ -193,7 +195,7 @@ bool TransferSession::write(const QByteArray &bytes)
     return true;
 }
 
-void TransferSession::pump()
+void TransferSession::pump(qint64 stepTime)
 {
     const QByteArray out = m_engine->takeOutput();
     if (!out.isEmpty() && !write(out))
@@ -208,11 +210,13 @@ void TransferSession::pump()
         engineDone();
         return;
     }
+    // Counted from now, after the write, rather than from the step's time: a pause the engine
+    // asks for after a write is never shortened by the time the write took.
     const qint64 deadline = m_engine->deadline();
     if (deadline < 0)
         m_timer.stop();
     else
-        m_timer.start(int(qBound(qint64(0), deadline - now(), qint64(24 * 3600 * 1000))));
+        m_timer.start(int(qBound(qint64(0), deadline - stepTime, qint64(24 * 3600 * 1000))));
 }
 
 void TransferSession::onTimer()
@@ -229,7 +233,7 @@ void TransferSession::onTimer()
         return;
     }
     m_engine->tick(t);
-    pump();
+    pump(t);
 }
 
 void TransferSession::engineDone()
@@ -253,8 +257,9 @@ void TransferSession::stopWith(const QString &message, bool tellBoard)
         return;
     }
     if (m_engine && m_engine->outcome() == Outcome::Running) {
+        const qint64 t = now();
         m_engine->stop(message, tellBoard);
-        pump();
+        pump(t);
     }
 }
 

@@ -75,7 +75,8 @@ private:
     [[nodiscard]] bool startEngine(const Request &request);
     [[nodiscard]] bool startLrzsz(const Request &request);
     [[nodiscard]] bool write(const QByteArray &bytes);
-    void pump();
+    // Writes what the engine's step at stepTime produced and waits for its next deadline.
+    void pump(qint64 stepTime);
     void onTimer();
     void engineDone();
     void stopWith(const QString &message, bool tellBoard);

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config
           qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
           qt6-translations-l10n fonts-wqy-microhei xdg-utils ser2net
-          xvfb xauth dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0 "$@")
+          xvfb xauth dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
+          lrzsz python3-xmodem "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -41,12 +41,12 @@ struct Timing
     // receiver silent through all three (longer than a receiver waits before it asks again)
     // has taken it and gone.
     int lastAnswerMs = 4000;
-    int retries = 10;      // sends of one block (or polls between blocks) beyond the first
-    int replyDelayMs = 20; // sender: from a request for a file's first block to the block
-    int pollMs = 3000;     // receiver: between its 'C' or NAK before the first block
-    int polls = 20;        // receiver: how many before it gives up
-    int byteGapMs = 2000;  // receiver: silence inside a block
-    int purgeMs = 1000;    // receiver: silence after a damaged block before its NAK
+    int retries = 10;     // sends of one block (or polls between blocks) beyond the first
+    int replyDelayMs = 5; // sender: from a request for a file's first block to the block
+    int pollMs = 3000;    // receiver: between its 'C' or NAK before the first block
+    int polls = 20;       // receiver: how many before it gives up
+    int byteGapMs = 2000; // receiver: silence inside a block
+    int purgeMs = 1000;   // receiver: silence after a damaged block before its NAK
     // Sender: after a block that went out more than once is acknowledged, answers to its other
     // copies are awaited this long before the next block, so that none is taken for the next
     // block's. About two blocks' time on the line.

@@ -2,7 +2,7 @@
 
 #include "transfer/block_frame.h"
 
-#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QProcessEnvironment>
 #include <QSocketNotifier>
 #include <QTest>
@@ -183,9 +183,7 @@ bool BoardProgram::started() const
 
 int BoardProgram::wait(int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (running() && !deadline.hasExpired())
-        QTest::qWait(20);
+    (void)waitUntil([this] { return !running(); }, timeoutMs);
     if (running() || m_process->exitStatus() != QProcess::NormalExit)
         return -1;
     return m_process->exitCode();
@@ -194,4 +192,20 @@ int BoardProgram::wait(int timeoutMs)
 QString BoardProgram::errors() const
 {
     return QString::fromLocal8Bit(m_process->readAllStandardError());
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    look.start(5);
+    loop.exec();
+    return done();
 }

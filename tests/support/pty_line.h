@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -92,6 +93,10 @@ private:
     qint64 m_damageCount = 0;
     qint64 m_answers = 0;
 };
+
+// Runs the event loop until done() holds or the time is up, looking every few milliseconds;
+// unlike QTest::qWait it never sleeps with events pending, so a transfer runs at full speed.
+bool waitUntil(const std::function<bool()> &done, int timeoutMs);
 
 // A program playing the board on the slave side of a pseudo-terminal: its standard input and
 // output are the device, its standard error is kept.

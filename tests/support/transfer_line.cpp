@@ -65,10 +65,7 @@ bool TransferLine::run(const transfer::Request &request, int timeoutMs)
 
 bool TransferLine::waitForEnd(int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!ended && !deadline.hasExpired())
-        QTest::qWait(10);
-    return ended;
+    return waitUntil([this] { return ended; }, timeoutMs);
 }
 
 QList<int> edgeSizes()

@@ -9,7 +9,8 @@ packages=(cmake g++ make pkg-config
           xvfb xauth dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
           libvterm-dev python3-pyte busybox socat ncurses-bin
           python3-crcmod xdotool
-          avrdude stm32flash python3-serial "$@")
+          avrdude stm32flash python3-serial
+          lrzsz python3-xmodem "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

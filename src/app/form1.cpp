@@ -4,6 +4,9 @@
 #include "app/platform.h"
 #include "app/settings_keys.h"
 #include "app/window_font.h"
+#include "filter/filter_window.h"
+#include "plot/plot_window.h"
+#include "quicksend/quick_send_window.h"
 #include "quicksend/sequence.h"
 #include "send/quick_send_state.h"
 #include "send/send_history.h"
@@ -15,6 +18,10 @@
 #include "serial/port_watch.h"
 #include "serial/reconnect_state.h"
 #include "settings/settings_file.h"
+#include "terminal/terminal_window.h"
+#include "textview/highlight_editor.h"
+#include "transfer/transfer_window.h"
+#include "transfer/zmodem.h"
 #include "ui_form1.h"
 
 #include <QApplication>
@@ -71,6 +78,7 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     connectLogView();
     connectTerminal();
     connectLending();
+    connectFileTransfer();
     connectCarControls();
     connectBluetoothControls();
     connectTimeSync();
@@ -84,6 +92,10 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
 Form1::~Form1()
 {
     qApp->removeEventFilter(this);
+    // The children go after the settings file and the rest of this window; nothing they say on
+    // their way out (a window's last settings, a transfer's end) may reach it.
+    for (QObject *child : findChildren<QObject *>())
+        child->disconnect(this);
     delete ui;
 }
 
@@ -106,6 +118,14 @@ void Form1::closeEvent(QCloseEvent *event)
     m_closed = true;
     if (MSComm1->opening())
         (void)MSComm1->setPortOpen(false);
+    // Windows of their own keep their places, and a transfer tells the board it is over, only
+    // when they are closed; the program's end would just destroy them.
+    const QList<QWidget *> windows{m_plot,           m_quickWindow, m_terminal,
+                                   m_transferWindow, m_filter,      m_highlightEditor};
+    for (QWidget *window : windows) {
+        if (window && window->isVisible())
+            window->close();
+    }
     QWidget::closeEvent(event);
 }
 
@@ -136,7 +156,8 @@ void Form1::updateTitle()
     const QString port = m_lending->lent ? lendingTitle() : reconnectTitle();
     if (!port.isEmpty())
         parts << port;
-    // A file transfer under way adds its part here, after the port's.
+    if (m_transfer)
+        parts << QStringLiteral("文件传输中…");
     QString title = m_title;
     for (const QString &part : std::as_const(parts))
         title += QStringLiteral(" — ") + part;

@@ -43,6 +43,14 @@ class SequenceRunner;
 } // namespace quicksend
 struct QuickSendState;
 
+namespace transfer {
+struct Request;
+struct WindowSettings;
+class TransferSession;
+class TransferWindow;
+class ZmodemStart;
+} // namespace transfer
+
 namespace portrequest {
 struct Answer;
 struct Request;
@@ -137,6 +145,16 @@ private:
     [[nodiscard]] QString lendingTitle() const;
     [[nodiscard]] QString lendingToolTip() const;
     [[nodiscard]] portrequest::Answer PortRequest(const portrequest::Request &request);
+
+    // serial/file_transfer.cpp
+    void connectFileTransfer();
+    void FileTransfer_Click();
+    [[nodiscard]] transfer::WindowSettings transferSettings() const;
+    void storeTransferSettings(const transfer::WindowSettings &settings);
+    void updateFileTransfer();
+    void FileTransfer_Start(const transfer::Request &request);
+    void FileTransfer_Finished();
+    [[nodiscard]] bool fileTransferReceived(const QByteArray &bytes);
 
     // serial/open_close.cpp
     void connectOpenClose();
@@ -345,6 +363,14 @@ private:
     QPointer<HighlightEditor> m_highlightEditor;
     QPointer<FilterWindow> m_filter;
     QPointer<TerminalWindow> m_terminal;
+    QPointer<transfer::TransferWindow> m_transferWindow;
+    // The transfer under way, if any; it holds the port's received bytes while it owns them.
+    transfer::TransferSession *m_transfer = nullptr;
+    std::unique_ptr<transfer::ZmodemStart> m_zmodemStart;
+    // The display's input mode, while a transfer reads the component as bytes.
+    std::optional<int> m_inputModeBeforeTransfer;
+    // The bytes of the block being read went to the transfer.
+    bool m_transferTook = false;
     std::unique_ptr<QuickSendState> m_quick;
     quicksend::QuickSendWindow *m_quickWindow = nullptr;
     quicksend::SequenceRunner *m_sequence = nullptr;

@@ -34,6 +34,7 @@ inline const QString plotSection = QStringLiteral("波形图");
 // Keys 1 to N, one rule each, and whether the first rule that matches wins.
 inline const QString highlightSection = QStringLiteral("高亮规则");
 inline const QString terminalSection = QStringLiteral("终端");
+inline const QString transferSection = QStringLiteral("文件传输");
 // Keys 1 to 50, the newest sent text first.
 inline const QString sendHistorySection = QStringLiteral("发送历史");
 // Keys COM1 to COM48, each naming the device behind that port number.
@@ -120,6 +121,27 @@ inline const Setting terminalScrollback{terminalSection, QStringLiteral("回滚�
 inline const Setting terminalPasteInterval{terminalSection, QStringLiteral("粘贴行间隔ms"),
                                            QStringLiteral("0")};
 inline const Setting terminalGeometry{terminalSection, QStringLiteral("位置"), QString()};
+
+// The file transfer window: the protocol ("文本", "XMODEM", "XMODEM-1K", "YMODEM", "ZMODEM"), the
+// start command and the prompt as typed (with \r, \n and \xHH escapes), YMODEM's 1K blocks and
+// the stripping of XMODEM's padding ("1"/"0"), the text's pauses and line ending ("原样", "CR",
+// "LF", "CR+LF"), where received files go, and the window's place ("x,y,width,height").
+inline const Setting transferProtocol{transferSection, QStringLiteral("协议"),
+                                      QStringLiteral("YMODEM")};
+inline const Setting transferStartCommand{transferSection, QStringLiteral("启动命令"), QString()};
+inline const Setting transferOnly1K{transferSection, QStringLiteral("只用1K块"),
+                                    QStringLiteral("1")};
+inline const Setting transferStripPadding{transferSection, QStringLiteral("去掉尾部1A"),
+                                          QStringLiteral("1")};
+inline const Setting transferCharDelay{transferSection, QStringLiteral("字符间隔ms"),
+                                       QStringLiteral("0")};
+inline const Setting transferLineDelay{transferSection, QStringLiteral("行间隔ms"),
+                                       QStringLiteral("0")};
+inline const Setting transferLineEnding{transferSection, QStringLiteral("行尾"),
+                                        QStringLiteral("CR")};
+inline const Setting transferPrompt{transferSection, QStringLiteral("提示符"), QString()};
+inline const Setting transferFolder{transferSection, QStringLiteral("文件夹"), QString()};
+inline const Setting transferGeometry{transferSection, QStringLiteral("位置"), QString()};
 
 [[nodiscard]] inline Setting portMapEntry(int commPort)
 {

@@ -52,7 +52,8 @@ void Form1::AutoSend_Click()
 void Form1::AutoSendTimer_Timer()
 {
     if (ui->OpenCom->text() == captions::closePort) {
-        if (MSComm1->OutBufferCount() <= maxQueuedBytes)
+        // Paused while a file transfer has the port; it goes on once the transfer ends.
+        if (m_sendRefusal.isEmpty() && MSComm1->OutBufferCount() <= maxQueuedBytes)
             ManSend_Click(SendFrom::Periodic);
         return;
     }

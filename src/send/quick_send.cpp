@@ -178,6 +178,8 @@ void Form1::QuickSendFrame_Send(const quicksend::Entry &frame)
 // port is looked at first, and why nothing went is returned. Otherwise the user is told.
 QString Form1::sendQuickEntry(const quicksend::Entry &entry, bool quiet)
 {
+    if (quiet && !m_sendRefusal.isEmpty())
+        return m_sendRefusal;
     if (quiet && !MSComm1->PortOpen())
         return QStringLiteral("串口未打开");
     QString failure;

@@ -93,7 +93,8 @@ void Form1::RecordRevText_Click()
 // Bytes as they came off the line, whatever the display: for the log and the terminal window.
 void Form1::MSComm1_BytesTaken(const QByteArray &bytes)
 {
-    terminalReceived(bytes);
+    if (!fileTransferReceived(bytes))
+        terminalReceived(bytes);
     if (!m_capture->isRecording())
         return;
     const QString path = m_capture->path();

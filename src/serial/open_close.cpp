@@ -21,6 +21,7 @@ void Form1::showPortClosed()
     ui->OpenCom->setText(captions::openPort);
     ui->OnOffLed->setFillColor(captions::lampClosed);
     updateTerminal();
+    updateFileTransfer();
 }
 
 void Form1::showPortOpen()

@@ -81,4 +81,5 @@ void Form1::ComPort_Click()
         return;
     settingkeys::port.write(*m_settings, ui->ComPort->text());
     updateTerminal();
+    updateFileTransfer();
 }

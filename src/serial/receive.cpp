@@ -39,6 +39,10 @@ void Form1::MSComm1_OnComm()
         return;
     MSComm1->setInputLen(0);
     const QVariant block = MSComm1->Input();
+    // The transfer has had these bytes, and counted them, as they were taken; it may have ended
+    // on them.
+    if (std::exchange(m_transferTook, false))
+        return;
     const qint64 arrived = m_platform->nowMsecs();
     if (MSComm1->InputMode() == MSComm::comInputModeBinary) {
         const QByteArray bytes = block.toByteArray();
@@ -114,6 +118,8 @@ void Form1::updateRevTextToolTip()
         lines << QStringLiteral("正在记录到 %1").arg(m_capture->path());
     if (const QString lending = lendingToolTip(); !lending.isEmpty())
         lines << lending;
+    if (m_transfer)
+        lines << QStringLiteral("文件传输中…");
     if (ui->RevText->droppedBytes() > 0) {
         const QLocale grouped(QLocale::English);
         lines << QStringLiteral("最早的 %1 MB 已丢弃：接收区最多保留 %2 MB，可在设置文件 [接收区] "

@@ -59,6 +59,7 @@ void Form1::Terminal_Click()
         connect(m_terminal, &TerminalWindow::breakRequested, this, &Form1::Terminal_Break);
         connect(m_terminal, &TerminalWindow::optionsChanged, this, &Form1::storeTerminalOptions);
         connect(m_terminal, &TerminalWindow::closed, this, &Form1::TerminalWindow_Closed);
+        m_terminal->setTransferring(m_transfer != nullptr);
         updateTerminal();
     }
     m_terminal->show();

@@ -1,5 +1,7 @@
 #include "transfer/zmodem.h"
 
+#include <cstring>
+
 #include <QRegularExpression>
 
 namespace transfer {
@@ -16,7 +18,15 @@ constexpr int SharedLength = int(sizeof Shared) - 1;
 
 ZmodemStart::Seen ZmodemStart::feed(QByteArrayView bytes)
 {
-    for (const char c : bytes) {
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        // Most of what a board prints holds no star at all.
+        if (m_matched == 0) {
+            const void *star = std::memchr(bytes.data() + i, '*', size_t(bytes.size() - i));
+            if (!star)
+                break;
+            i = static_cast<const char *>(star) - bytes.data();
+        }
+        const char c = bytes[i];
         if (m_matched == SharedLength) {
             m_matched = 0;
             if (c == '0')

@@ -21,7 +21,9 @@ void Form1::connectAutoReply()
 // The block as MSComm1_OnComm took it: text, or bytes in hex display.
 void Form1::autoReplyReceived(const QVariant &block)
 {
-    if (!m_quick->repliesOn)
+    // Every rule is off while a file transfer runs: what paced text makes the board print is
+    // not to be answered.
+    if (!m_quick->repliesOn || m_transfer)
         return;
     const bool hex = block.typeId() == QMetaType::QByteArray;
     if (hex != m_quick->matcher.hex())

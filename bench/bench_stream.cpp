@@ -3,8 +3,9 @@
 // each, and how often the kernel woke it: what keeping the program open beside a printing board
 // costs, and the largest backlog the board left in the tty's 4 KB buffer. The feeding thread's own
 // CPU time and wake-ups are taken off. Run under Xvfb
-// (xvfb-run) or QT_QPA_PLATFORM=offscreen. The last two rows stream 80-character lines at
-// 1.2 MB/s with the auto-reply rules off and then with 20 rules on, in the same run.
+// (xvfb-run) or QT_QPA_PLATFORM=offscreen. The last three rows stream 80-character lines at
+// 1.2 MB/s with the auto-reply rules off, then with 20 rules on, then with 20 highlight rules in
+// the box, in the same run.
 //   bench_stream [seconds per rate, default 8] [only these rows, counted from 0: "4" or "6,7"]
 #include "app/controls.h"
 #include "app/form1.h"
@@ -16,6 +17,8 @@
 #include "support/context_menu.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
+#include "textview/highlight_rules.h"
+#include "textview/receive_box.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -68,8 +71,9 @@ struct Rate
     // 2 Mbaud and a USB adapter hands over a 64-byte packet at a time.
     qint64 laterBytesPerSecond = 0;
     qsizetype laterWriteSize = 0;
-    bool longLines = false; // 80-character lines instead of the short sensor lines
-    bool rules = false;     // the 20 auto-reply rules on
+    bool longLines = false;  // 80-character lines instead of the short sensor lines
+    bool rules = false;      // the 20 auto-reply rules on
+    bool highlights = false; // 20 highlight rules in the receive box
 };
 
 const Rate rates[] = {
@@ -81,6 +85,7 @@ const Rate rates[] = {
     {"11.5 kB/s, then 200 kB/s in 64", 11520, 32, 200000, 64},
     {"1.2 MB/s, 80-char lines", 1200000, 4096, 0, 0, true, false},
     {"1.2 MB/s, 80-char lines, 20 rules", 1200000, 4096, 0, 0, true, true},
+    {"1.2 MB/s, 80-char, 20 highlights", 1200000, 4096, 0, 0, true, false, true},
 };
 
 // Twenty rules as a user collects them for boot loaders, shells and modems: literals and
@@ -113,6 +118,23 @@ QList<quicksend::Rule> twentyRules()
         rules << rule;
     }
     return rules;
+}
+
+// The same twenty patterns as highlight rules, two of which colour every streamed line.
+HighlightRules twentyHighlights()
+{
+    HighlightRules highlights;
+    for (const quicksend::Rule &rule : twentyRules()) {
+        HighlightRule h;
+        h.pattern = rule.pattern;
+        h.regex = rule.regex;
+        h.colour = 0xc00000;
+        highlights.rules << h;
+    }
+    highlights.rules[0].pattern = QStringLiteral("sensor:");
+    highlights.rules[1].pattern = QStringLiteral("T=2\\d");
+    highlights.rules[1].regex = true;
+    return highlights;
 }
 
 // Lines of exactly 80 characters, CR LF included.
@@ -226,6 +248,7 @@ int main(int argc, char *argv[])
     window.findChild<ListBox *>(QStringLiteral("ComPort"))->select(4);
     window.findChild<QPushButton *>(QStringLiteral("OpenCom"))->click();
     auto *counter = window.findChild<QLabel *>(QStringLiteral("RevNum"));
+    auto *box = window.findChild<ReceiveBox *>(QStringLiteral("RevText"));
     // The quick-send window stays open for every row; its switch turns the rules on.
     useContextMenu(window.findChild<QWidget *>(QStringLiteral("RevText")),
                    {QStringLiteral("快捷发送…")});
@@ -259,6 +282,7 @@ int main(int argc, char *argv[])
         const Rate &rate = rates[row];
         if (rulesOn->isChecked() != rate.rules)
             rulesOn->click();
+        box->setHighlightRules(rate.highlights ? twentyHighlights() : HighlightRules());
         window.findChild<QPushButton *>(QStringLiteral("ClearRevText"))->click();
         window.findChild<QPushButton *>(QStringLiteral("ClearCounter"))->click();
         // Let the window settle after the clear before measuring.

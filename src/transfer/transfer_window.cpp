@@ -456,6 +456,14 @@ void TransferWindow::nextQuestion()
     });
 }
 
+// Destroyed while shown (with its parent), the window's fields lose the focus on the way out and
+// say so after this part of the object is gone.
+TransferWindow::~TransferWindow()
+{
+    for (QObject *child : findChildren<QObject *>())
+        child->disconnect(this);
+}
+
 void TransferWindow::closeEvent(QCloseEvent *event)
 {
     // Closing the window stops what it shows.

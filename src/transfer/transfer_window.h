@@ -42,6 +42,7 @@ public:
                                                 std::function<void(ExistingFile)> answer)>;
 
     explicit TransferWindow(QWidget *parent = nullptr);
+    ~TransferWindow() override;
 
     void setFileChooser(FileChooser chooser) { m_chooseFiles = std::move(chooser); }
     void setFolderChooser(FolderChooser chooser) { m_chooseFolder = std::move(chooser); }

@@ -258,6 +258,8 @@ void TestTerminalWindow::badInput_data()
         << QByteArray("\x1b((([;;;;;;;;;;;;;;;;;;;`") << false << ";;";
     QTest::newRow("repeat before any text") << QByteArray("\x1b[4b") << false << "";
     QTest::newRow("repeat after a combining mark") << QByteArray("\xcc\x81\x1b[4b") << false << "";
+    QTest::newRow("repeat a wide character past the line's end")
+        << QByteArray("A\xef\xbd\x80\x1b[200b") << false << "";
     QTest::newRow("10 KB OSC") << "\x1b]0;" + QByteArray(10240, 'A') + "\x07" << false << "AAA";
     QTest::newRow("10 KB DCS") << "\x1bP" + QByteArray(10240, 'q') + "\x1b\\" << false << "qqq";
     QTest::newRow("unterminated OSC")

@@ -20,13 +20,16 @@ bool isFinal(char c)
     return c >= 0x40 && c <= 0x7e;
 }
 
-bool hasPrintableAscii(const char *from, const char *to)
+// Whether the last character printed in [from, to) is ASCII; nullopt when nothing there is
+// printed (controls only). Bytes of UTF-8 beyond ASCII are all 0x80 or more.
+std::optional<bool> lastPrintedIsAscii(const char *from, const char *to)
 {
-    for (; from < to; ++from) {
-        if (*from >= 0x20 && *from < 0x7f)
-            return true;
+    while (to > from) {
+        const auto u = static_cast<unsigned char>(*--to);
+        if (u >= 0x20 && u != 0x7f)
+            return u < 0x7f;
     }
-    return false;
+    return std::nullopt;
 }
 
 } // namespace
@@ -67,8 +70,8 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
             // Most of a stream is text: on to the next ESC at once.
             const void *esc = std::memchr(data + i, Esc, size_t(size - i));
             const char *text = esc ? static_cast<const char *>(esc) : data + size;
-            if (!m_printed)
-                m_printed = hasPrintableAscii(data + i, text);
+            if (const std::optional<bool> ascii = lastPrintedIsAscii(data + i, text))
+                m_repeatable = *ascii;
             if (!esc)
                 break;
             i = text - data;
@@ -101,7 +104,7 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
             } else if (c == Esc) {
                 m_state = State::Escape;
             } else if (isFinal(c)) {
-                if (c == 'b' && !m_printed) {
+                if (c == 'b' && !m_repeatable) {
                     edit(i).append(Cancel);
                     copiedTo = i + 1;
                 }

@@ -14,8 +14,9 @@ namespace term {
 //   No program's sequence spans a line break.
 // - A CSI with more than MaxSeparators parameter separators is cancelled and the rest of it
 //   dropped: libvterm 0.1.4 writes past its 16 parameters and crashes.
-// - A repeat (CSI b) before anything was printed is cancelled: libvterm 0.1.4 repeats a
-//   character of no width and never ends.
+// - A repeat (CSI b) is cancelled unless the character printed last is ASCII: libvterm 0.1.4
+//   repeats a character of no width before anything was printed and never ends, and writes
+//   through a null pointer repeating a wide character past the line's end.
 class SequenceGuard
 {
 public:
@@ -35,8 +36,8 @@ private:
 
     State m_state = State::Normal;
     int m_separators = 0;
-    // A character of some width went to the emulator (only ASCII is taken for sure).
-    bool m_printed = false;
+    // The character printed last is ASCII, which libvterm repeats safely.
+    bool m_repeatable = false;
 };
 
 } // namespace term

@@ -9,6 +9,15 @@ namespace {
 constexpr char Esc = 0x1b;
 constexpr char Bel = 0x07;
 constexpr char Sub = 0x1a;
+// U+0080 to U+009F in UTF-8: this byte, then one of 0x80 to 0x9F.
+constexpr char C1Lead = '\xc2';
+constexpr char Replacement[] = "\xef\xbf\xbd"; // U+FFFD
+
+bool isC1Second(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 0x80 && u < 0xa0;
+}
 
 bool isLineBreak(char c)
 {
@@ -64,18 +73,55 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
         copiedTo = i;
         return *out;
     };
-    for (qsizetype i = 0; i < size; ++i) {
+    // A C1 control's code point goes as U+FFFD; the lead byte of one held back at the end of the
+    // last call comes first.
+    const auto replaceC1 = [&](qsizetype at) {
+        if (at + 1 == size) {
+            edit(at);
+            copiedTo = size;
+            m_heldLead = true;
+        } else if (isC1Second(data[at + 1])) {
+            edit(at).append(Replacement);
+            copiedTo = at + 2;
+        }
+    };
+    qsizetype i = 0;
+    if (m_heldLead && size > 0) {
+        m_heldLead = false;
+        if (isC1Second(data[0])) {
+            edit(0).append(Replacement);
+            copiedTo = i = 1;
+        } else {
+            edit(0).append(C1Lead);
+        }
+    }
+    for (; i < size; ++i) {
         const char c = data[i];
         if (m_state == State::Normal) {
             // Most of a stream is text: on to the next ESC at once.
             const void *esc = std::memchr(data + i, Esc, size_t(size - i));
             const char *text = esc ? static_cast<const char *>(esc) : data + size;
+            const qsizetype end = text - data;
+            for (qsizetype at = i; at < end;) {
+                const void *lead = std::memchr(data + at, C1Lead, size_t(end - at));
+                if (!lead)
+                    break;
+                at = static_cast<const char *>(lead) - data;
+                replaceC1(at);
+                ++at;
+            }
             if (const std::optional<bool> ascii = lastPrintedIsAscii(data + i, text))
                 m_repeatable = *ascii;
             if (!esc)
                 break;
-            i = text - data;
+            i = end;
             m_state = State::Escape;
+            continue;
+        }
+        // Inside a sequence too: U+009B there would begin another. What a dropped CSI holds
+        // goes anyway.
+        if (c == C1Lead && m_state != State::CsiDropped) {
+            replaceC1(i);
             continue;
         }
         if (c == Cancel || c == Sub) {

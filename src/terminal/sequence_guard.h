@@ -14,6 +14,9 @@ namespace term {
 //   No program's sequence spans a line break.
 // - A CSI with more than MaxSeparators parameter separators is cancelled and the rest of it
 //   dropped: libvterm 0.1.4 writes past its 16 parameters and crashes.
+// - A C1 control written as its code point (U+0080 to U+009F) goes as U+FFFD: libvterm acts
+//   on them in UTF-8 (U+009B begins a CSI the rules here would not see), and no board means
+//   them.
 // - A repeat (CSI b) is cancelled unless the character printed last is ASCII: libvterm 0.1.4
 //   repeats a character of no width before anything was printed and never ends, and writes
 //   through a null pointer repeating a wide character past the line's end.
@@ -27,7 +30,11 @@ public:
     // common case, without a copy). The state carries over to the next call.
     [[nodiscard]] std::optional<QByteArray> filter(QByteArrayView bytes);
     // The emulator was put back to its ground state (a CAN went in).
-    void reset() { m_state = State::Normal; }
+    void reset()
+    {
+        m_state = State::Normal;
+        m_heldLead = false;
+    }
 
 private:
     enum class State { Normal, Escape, Csi, CsiDropped, String, StringEscape };
@@ -38,6 +45,8 @@ private:
     int m_separators = 0;
     // The character printed last is ASCII, which libvterm repeats safely.
     bool m_repeatable = false;
+    // The stream ended on the first byte of what may be a C1 control's code point.
+    bool m_heldLead = false;
 };
 
 } // namespace term

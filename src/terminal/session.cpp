@@ -74,14 +74,12 @@ void Session::setSending(bool on)
     }
 }
 
-// libvterm reads UTF-8 only; GB18030 is decoded first, by a decoder that keeps a character
-// split between two reads.
+// libvterm reads UTF-8 only, and only well-formed UTF-8 safely: its decoder runs on across
+// controls in the middle of a character, so C2 NUL 95 would be a C1 control. What the board
+// sends is decoded first, by a decoder that keeps a character split between two reads and
+// makes anything malformed U+FFFD, and encoded again.
 void Session::receive(QByteArrayView bytes)
 {
-    if (m_encoding == Encoding::Utf8) {
-        m_emulator.write(bytes);
-        return;
-    }
     const QString text = m_decoder.decode(bytes);
     m_emulator.write(text.toUtf8());
 }

@@ -399,6 +399,9 @@ void TestIni::roundTrip_data()
     QTest::newRow("quoted multi-line") << "\"a\nb\"";
     QTest::newRow("single-quoted multi-line") << "'a\nb'";
     QTest::newRow("unquoted backslashes") << R"(C:\new\table)";
+    // A zero-width no-break space leading a value is text, not a byte-order mark.
+    QTest::newRow("starts with U+FEFF") << QStringLiteral("\uFEFFAT");
+    QTest::newRow("multi-line, starts with U+FEFF") << QStringLiteral("\uFEFF; a\r\nb");
 }
 
 void TestIni::roundTrip()

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -19,11 +20,14 @@ const QStringList Sections{QStringLiteral("端口设置"), QStringLiteral("发�
 const QStringList Keys{QStringLiteral("端口"), QStringLiteral("发送文本框"),
                        QStringLiteral("自动/手动"), QStringLiteral("k"), QStringLiteral("Key")};
 
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
+// Says which check failed: the target has no debugger attached.
+#define check(condition)                                                                           \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "fuzz_ini: failed %s\n", #condition);                             \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (false)
 
 QString cutTo255(const QString &text)
 {
@@ -71,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // A whole section brings its value back exactly, and the other sections stay as they were.
     const QByteArray withSection = ini::writeSection(file, section, {{key, value}});
-    check(ini::readSection(withSection, section) ==
-          QList<std::pair<QString, QString>>{{key, value}});
+    const QList<std::pair<QString, QString>> whole{{key, value}};
+    check(ini::readSection(withSection, section) == whole);
     if (otherSection != section)
         check(ini::readValue(withSection, otherSection, otherKey, QStringLiteral("-")) == before);
     const QByteArray removed = ini::removeKey(written, section, key);

@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QList>
+#include <QStringDecoder>
 
 // Values with line breaks are stored as one line: enclosed in double quotes, with \r, \n, \\ and
 // \" escapes. The reader decodes a double-quoted value only when its content holds one of those
@@ -14,6 +15,14 @@ namespace {
 
 constexpr qsizetype MaxValueBytes = 255;
 const QByteArray Utf8Bom("\xEF\xBB\xBF");
+
+// UTF-8 as it is: QString::fromUtf8 drops a U+FEFF at the start, which a name or value may hold.
+QString fromUtf8(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom |
+                                                       QStringConverter::Flag::Stateless);
+    return decoder.decode(bytes);
+}
 
 struct Line
 {
@@ -77,7 +86,7 @@ Entry classify(const QByteArray &file, const Line &line)
         const qsizetype close = text.lastIndexOf(']');
         if (close > 0) {
             entry.kind = Kind::Section;
-            entry.name = QString::fromUtf8(trimBlanks(text.sliced(1, close - 1)));
+            entry.name = fromUtf8(trimBlanks(text.sliced(1, close - 1)));
             return entry;
         }
     }
@@ -85,7 +94,7 @@ Entry classify(const QByteArray &file, const Line &line)
     if (equals < 0)
         return entry;
     entry.kind = Kind::Key;
-    entry.name = QString::fromUtf8(trimBlanks(content.first(equals)));
+    entry.name = fromUtf8(trimBlanks(content.first(equals)));
     entry.afterEquals = line.begin + equals + 1;
     qsizetype value = entry.afterEquals;
     while (value < line.end && isBlank(file[value]))
@@ -185,10 +194,10 @@ QString decodeValue(QByteArrayView raw)
 {
     const QByteArrayView value = trimBlanks(raw);
     if (isEncoded(value))
-        return QString::fromUtf8(unescape(value.sliced(1, value.size() - 2)));
+        return fromUtf8(unescape(value.sliced(1, value.size() - 2)));
     const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                         value.back() == value.front();
-    return QString::fromUtf8(quoted ? value.sliced(1, value.size() - 2) : value);
+    return fromUtf8(quoted ? value.sliced(1, value.size() - 2) : value);
 }
 
 // In double quotes, with \r, \n, \\ and \" escaped.
@@ -247,7 +256,7 @@ QString cutToMaxBytes(const QString &text)
     // Back up to the lead byte of the character the cut would split.
     while (cut > 0 && (static_cast<uchar>(bytes[cut]) & 0xC0) == 0x80)
         --cut;
-    return QString::fromUtf8(bytes.first(cut));
+    return fromUtf8(bytes.first(cut));
 }
 
 QByteArray lineEnding(const QByteArray &file)

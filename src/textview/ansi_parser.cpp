@@ -2,7 +2,6 @@
 
 #include "textview/csi_params.h"
 
-
 #include <algorithm>
 
 namespace {

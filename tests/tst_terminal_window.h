@@ -64,6 +64,9 @@ private slots:
     void pythonRepl();
     void redrawMatchesPyte_data();
     void redrawMatchesPyte();
+    void screenMatchesPyte_data();
+    void screenMatchesPyte();
+    void alternateScreen();
     void scrollbackBounded_data();
     void scrollbackBounded();
     void badInput_data();

@@ -53,6 +53,7 @@ private slots:
     void portClosedAndTransfer();
     void breakEntry();
     void drawsCellsColoursAndWideCharacters();
+    void reverseScreen();
     void paintsOnceForManyWrites();
     void resizeSendsNothing();
     void scrollbackViewing();

@@ -477,15 +477,25 @@ void TestTerminalWindow::badInput()
 void TestTerminalWindow::shrinkingTheWindow_data()
 {
     QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<int>("columns");
     QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QString>("shown");
     QTest::newRow("text below the cursor")
-        << QByteArray("\x1b[30;1Hbottom line\x1b[H") << QByteArray("after");
+        << QByteArray("\x1b[30;1Hbottom line\x1b[H") << 20 << QByteArray("after") << "after";
     QTest::newRow("saved cursor outside") << QByteArray("\x1b[30;70H\x1b"
                                                         "7\x1b[H")
+                                          << 20
                                           << QByteArray("\x1b"
-                                                        "8after");
+                                                        "8after")
+                                          << "after";
     QTest::newRow("alternate screen")
-        << QByteArray("\x1b[?1049h\x1b[30;70Hx\x1b[H") << QByteArray("after");
+        << QByteArray("\x1b[?1049h\x1b[30;70Hx\x1b[H") << 20 << QByteArray("after") << "after";
+    QTest::newRow("scroll region below the new bottom")
+        << QByteArray("\x1b[?6h\x1b[30r") << 20 << QByteArray(300, 'x') + "\r\n\r\nafter"
+        << "after";
+    QTest::newRow("wide characters in one column")
+        << QByteArray("\xe4\xb8\xad") << 1
+        << QByteArray("\xe4\xb8\xad\xf0\x9f\x98\x80\r\n\x1b#6\xe6\x96\x87\r\nx") << "x";
 }
 
 // A full-screen program drew near the bottom and the user makes the window smaller: what the
@@ -493,16 +503,24 @@ void TestTerminalWindow::shrinkingTheWindow_data()
 void TestTerminalWindow::shrinkingTheWindow()
 {
     QFETCH(QByteArray, before);
+    QFETCH(int, columns);
     QFETCH(QByteArray, after);
+    QFETCH(QString, shown);
     TerminalFixture f;
+    if (columns == 1) {
+        // A window is never narrower than its scroll bar and frame: one column takes a big font.
+        QFont big = f.view()->look().font();
+        big.setPixelSize(80);
+        f.window->setTerminalFont(big);
+    }
     const term::RowLook &look = f.view()->look();
     f.window->resize(100 * look.cellWidth, 40 * look.cellHeight);
     QTRY_VERIFY(f.screen().rows() >= 30);
     f.window->receive(before);
-    f.window->resize(20 * look.cellWidth, 8 * look.cellHeight);
-    QTRY_VERIFY(f.screen().rows() < 8);
+    f.window->resize(columns * look.cellWidth, 8 * look.cellHeight);
+    QTRY_VERIFY(f.screen().rows() < 8 && f.screen().columns() <= columns);
     f.window->receive(after);
-    QVERIFY2(f.shows(QStringLiteral("after")), qPrintable(f.screenText()));
+    QVERIFY2(f.shows(shown), qPrintable(f.screenText()));
     QVERIFY(f.screen().cursor().row < f.screen().rows());
     QVERIFY(f.takeSent().isEmpty());
 }

@@ -66,10 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     session.setOptions(options);
     if (settings & 0x80)
         session.setEncoding(term::Encoding::Gb18030);
-    session.emulator().resize(3 + (settings & 0x07), 4 + ((settings >> 3) & 0x0f) * 5);
+    // Down to one row and one column, where a wide character cannot fit.
+    session.emulator().resize(1 + (settings & 0x07), 1 + ((settings >> 3) & 0x0f) * 5);
     session.receive(stream.left(cut));
     checkModel(session.screen());
-    session.emulator().resize(3 + ((settings >> 2) & 0x07), 4 + (settings & 0x1f) * 3);
+    session.emulator().resize(1 + ((settings >> 2) & 0x07), 1 + (settings & 0x1f) * 3);
     session.receive(stream.mid(cut));
     checkModel(session.screen());
 

@@ -74,4 +74,8 @@ private slots:
     void badInput();
     void shrinkingTheWindow_data();
     void shrinkingTheWindow();
+
+    // Drawing (tst_terminal_window_drawing.cpp)
+    void cellImagesDrawAsText_data();
+    void cellImagesDrawAsText();
 };

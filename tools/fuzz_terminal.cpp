@@ -39,6 +39,9 @@ void checkModel(const term::ScreenModel &screen)
         check(int(line.cells.size()) == screen.columns());
         for (const term::Cell &cell : line.cells)
             check(cell.width <= 2 && (cell.width > 0 || cell.ch == term::Cell::Continuation));
+        // What the scrollback trims a line from.
+        for (int c = qMax(0, line.written); c < int(line.cells.size()); ++c)
+            check(line.cells[size_t(c)].isBlank() && !line.marks.contains(c));
         (void)line.text();
     }
     for (qsizetype i = 0; i < screen.scrollbackCount(); ++i)

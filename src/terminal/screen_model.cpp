@@ -62,7 +62,7 @@ void ScreenModel::pushRow(int r)
         return;
     }
     const Line &row = m_screen[size_t(r)];
-    size_t used = row.cells.size();
+    size_t used = std::min(row.cells.size(), size_t(qMax(0, row.written)));
     while (used > 0 && row.cells[used - 1].isBlank() &&
            (row.marks.isEmpty() || !row.marks.contains(int(used - 1))))
         --used;
@@ -74,6 +74,7 @@ void ScreenModel::pushRow(int r)
     }
     line.cells.assign(row.cells.begin(), row.cells.begin() + qsizetype(used));
     line.marks = row.marks;
+    line.written = int(used);
     m_scrollback.push_back(std::move(line));
 }
 
@@ -143,6 +144,7 @@ void ScreenModel::put(int r, int column, const Cell &cell, QStringView marks)
     }
     if (!marks.isEmpty())
         line.marks.insert(column, marks.toString());
+    line.written = std::max(line.written, column + width);
     fixWidths(r, column, column + width);
     markDirty(r, r + 1);
 }
@@ -152,6 +154,7 @@ void ScreenModel::erase(const Rect &rect, const Cell &blank, bool selective)
     const Rect area = clipped(rect);
     if (area.left >= area.right)
         return;
+    const bool blanked = !selective && blank.isBlank();
     for (int r = area.top; r < area.bottom; ++r) {
         Line &line = m_screen[size_t(r)];
         for (int c = area.left; c < area.right; ++c) {
@@ -162,6 +165,10 @@ void ScreenModel::erase(const Rect &rect, const Cell &blank, bool selective)
             if (!line.marks.isEmpty())
                 line.marks.remove(c);
         }
+        if (!blank.isBlank())
+            line.written = std::max(line.written, area.right);
+        else if (blanked && area.right >= line.written)
+            line.written = std::min(line.written, area.left);
         fixWidths(r, area.left, area.right);
     }
     markDirty(area.top, area.bottom);
@@ -240,6 +247,7 @@ void ScreenModel::moveCells(int toRow, int toColumn, int fromRow, int fromColumn
         });
         to.marks.insert(moved);
     }
+    to.written = std::max(to.written, toColumn + count);
     fixWidths(toRow, toColumn, toColumn + count);
 }
 
@@ -254,7 +262,9 @@ void ScreenModel::resizeRows(std::vector<Line> &screen, const Cell &blank) const
 {
     screen.resize(size_t(m_rows));
     for (Line &line : screen) {
+        const bool grown = int(line.cells.size()) < m_columns;
         line.cells.resize(size_t(m_columns), blank);
+        line.written = grown && !blank.isBlank() ? m_columns : std::min(line.written, m_columns);
         if (line.cells.back().ch != Cell::Continuation)
             line.cells.back().width = 1;
         if (!line.marks.isEmpty())
@@ -289,6 +299,7 @@ int ScreenModel::resize(int rows, int columns, const Cell &blank, int cursorRow)
         Line line;
         for (int added = oldRows; added < m_rows && popScrollback(line); ++added) {
             std::rotate(m_screen.begin(), m_screen.end() - 1, m_screen.end());
+            line.written = std::min(int(line.cells.size()), m_columns);
             line.cells.resize(size_t(m_columns));
             if (!line.marks.isEmpty())
                 line.marks.removeIf([this](const auto &mark) { return mark.key() >= m_columns; });

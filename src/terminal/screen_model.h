@@ -51,6 +51,9 @@ struct Line
 {
     std::vector<Cell> cells;
     QHash<int, QString> marks; // column -> combining characters drawn with that cell
+    // On the screen, every cell from here on is blank: a line leaving for the scrollback is
+    // trimmed from here, not from its last cell.
+    int written = 0;
 
     [[nodiscard]] Cell at(int column) const
     {

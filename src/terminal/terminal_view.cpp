@@ -56,6 +56,7 @@ void TerminalView::ring()
 void TerminalView::setTerminalFont(const QFont &font)
 {
     m_look = term::RowLook::forFont(font);
+    m_cellImages.clear();
     m_look.foreground = defaultForeground;
     m_look.background = defaultBackground;
     m_look.selectionForeground = palette().color(QPalette::HighlightedText);
@@ -219,7 +220,7 @@ void TerminalView::paintEvent(QPaintEvent *event)
             marks.cursorShape = cursor.shape;
             marks.cursorFilled = hasFocus();
         }
-        term::paintRow(painter, r * h, screen.line(index), columns, m_look, marks);
+        term::paintRow(painter, r * h, screen.line(index), columns, m_look, marks, &m_cellImages);
     }
     // Past the last whole cell, and an input method's text under way at the cursor.
     const QRect grid(0, 0, columns * m_look.cellWidth, rows * h);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "terminal/cell_images.h"
 #include "terminal/row_painter.h"
 
 #include <QAbstractScrollArea>
@@ -108,6 +109,7 @@ private:
 
     term::Session *m_session;
     term::RowLook m_look;
+    term::CellImages m_cellImages;
     TerminalAccessibleNotes *m_notes;
     bool m_following = true;
     qint64 m_top = 0;       // reading back: the first visible line, numbered from the first ever

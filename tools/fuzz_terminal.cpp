@@ -37,8 +37,14 @@ void checkModel(const term::ScreenModel &screen)
     for (int r = 0; r < screen.rows(); ++r) {
         const term::Line &line = screen.row(r);
         check(int(line.cells.size()) == screen.columns());
-        for (const term::Cell &cell : line.cells)
+        for (size_t c = 0; c < line.cells.size(); ++c) {
+            const term::Cell &cell = line.cells[c];
             check(cell.width <= 2 && (cell.width > 0 || cell.ch == term::Cell::Continuation));
+            // A character is two wide exactly where the right half of one follows it.
+            const bool halfFollows =
+                c + 1 < line.cells.size() && line.cells[c + 1].ch == term::Cell::Continuation;
+            check(cell.ch == term::Cell::Continuation || cell.width == (halfFollows ? 2 : 1));
+        }
         // What the scrollback trims a line from.
         for (int c = qMax(0, line.written); c < int(line.cells.size()); ++c)
             check(line.cells[size_t(c)].isBlank() && !line.marks.contains(c));

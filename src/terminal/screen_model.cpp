@@ -169,7 +169,14 @@ void ScreenModel::erase(const Rect &rect, const Cell &blank, bool selective)
             line.written = std::max(line.written, area.right);
         else if (blanked && area.right >= line.written)
             line.written = std::min(line.written, area.left);
-        fixWidths(r, area.left, area.right);
+        if (selective) {
+            fixWidths(r, area.left, area.right);
+        } else {
+            // Blanks are one wide: only the cell before them and the last of them (before the
+            // right half of a wide character) may be otherwise.
+            fixWidths(r, area.left, area.left);
+            fixWidths(r, area.right, area.right);
+        }
     }
     markDirty(area.top, area.bottom);
 }

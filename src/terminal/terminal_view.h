@@ -24,6 +24,8 @@ class TerminalView : public QAbstractScrollArea
     Q_OBJECT
 public:
     static constexpr int FrameMs = 33;
+    // How long the board must stay quiet after a frame was left out for it to be painted at once.
+    static constexpr int SettleMs = 8;
     static constexpr int BellIntervalMs = 200;
 
     explicit TerminalView(term::Session *session, QWidget *parent = nullptr);
@@ -95,6 +97,9 @@ private:
     // The board changed the screen: painted now when nothing was painted for a frame, else at
     // the frame's end with whatever else changed meanwhile.
     void screenChanged();
+    void frameEnded();
+    // Whole screens scrolled by since the last frame: nothing painted now could be read.
+    [[nodiscard]] bool isFlooding() const;
     void showChanges();
     void ring();
     void fitTerminal();
@@ -120,7 +125,11 @@ private:
     bool m_selecting = false;
     QString m_preedit;
     QBasicTimer m_frame;
+    QBasicTimer m_settle;
     bool m_pending = false;
+    bool m_fresh = false;    // the board drew since the frame's last end
+    bool m_leftOut = false;  // the last frame's end painted nothing
+    qint64 m_shownLines = 0; // scrollback lines ever pushed when changes were last shown
     bool m_linesMoved = false;
     bool m_syncingBar = false;
     QElapsedTimer m_lastBell;

@@ -4,9 +4,28 @@
 #include "terminal/terminal_window.h"
 
 #include <QObject>
+#include <QPoint>
+#include <QStringList>
 #include <QTest>
 
 #include <memory>
+
+// Debian's, which has python3-pyte beside it, whatever python3 comes first on PATH.
+inline const QString debianPython = QStringLiteral("/usr/bin/python3");
+inline constexpr int programTimeoutMs = 30000;
+
+// python3-pyte's screen for bytes (tst_terminal_window_pyte.cpp): the cursor (row, column), the
+// rows, with styles each row's styles as pyte_screen.py spells them, and with history the lines
+// that scrolled off the top, oldest first.
+struct PyteScreen
+{
+    QPoint cursor;
+    QStringList rows;
+    QStringList styles;
+    QStringList history;
+};
+[[nodiscard]] PyteScreen pyteScreen(const QByteArray &bytes, int rows, int columns,
+                                    bool styles = false, bool history = false);
 
 // The terminal window with the test as its port: what it asks to send is recorded, and what the
 // board sends is handed to receive().
@@ -65,9 +84,6 @@ private slots:
     void pythonRepl();
     void redrawMatchesPyte_data();
     void redrawMatchesPyte();
-    void screenMatchesPyte_data();
-    void screenMatchesPyte();
-    void alternateScreen();
     void scrollbackBounded_data();
     void scrollbackBounded();
     void badInput_data();
@@ -75,7 +91,16 @@ private slots:
     void shrinkingTheWindow_data();
     void shrinkingTheWindow();
 
+    // Sequences against python3-pyte (tst_terminal_window_pyte.cpp)
+    void screenMatchesPyte_data();
+    void screenMatchesPyte();
+    void scrollbackMatchesPyte_data();
+    void scrollbackMatchesPyte();
+    void alternateScreen();
+
     // Drawing (tst_terminal_window_drawing.cpp)
     void cellImagesDrawAsText_data();
     void cellImagesDrawAsText();
+    void framesShowEveryChange_data();
+    void framesShowEveryChange();
 };

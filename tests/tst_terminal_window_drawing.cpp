@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
 
 namespace {
 
@@ -100,4 +101,81 @@ void TestTerminalWindow::cellImagesDrawAsText()
             }
         }
     }
+}
+
+namespace {
+
+// The viewport as the window shows it (its backing store, or the X server's copy under Xvfb),
+// and as it is drawn anew from the screen.
+QImage shownViewport(const TerminalFixture &f)
+{
+    const QWidget *viewport = f.view()->viewport();
+    const QPoint at = viewport->mapTo(f.window.get(), QPoint());
+    return f.window->screen()
+        ->grabWindow(f.window->winId(), at.x(), at.y(), viewport->width(), viewport->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+QImage viewportDrawnAnew(const TerminalFixture &f)
+{
+    return f.view()->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QList<QByteArray> numberedWrites(int count, int linesEach)
+{
+    QList<QByteArray> writes;
+    for (int n = 0; n < count; ++n) {
+        QByteArray write;
+        for (int line = 0; line < linesEach; ++line)
+            write += "\x1b[3" + QByteArray::number(line % 8) + "mwrite " + QByteArray::number(n) +
+                     " line " + QByteArray::number(line) + "\x1b[0m\r\n";
+        writes.append(write);
+    }
+    return writes;
+}
+
+} // namespace
+
+void TestTerminalWindow::framesShowEveryChange_data()
+{
+    QTest::addColumn<QList<QByteArray>>("writes");
+    QTest::addColumn<int>("scrolledBack");
+    QTest::newRow("a board flooding") << numberedWrites(150, 20) << 0;
+    QTest::newRow("a line at a time") << numberedWrites(150, 1) << 0;
+    QTest::newRow("cells far apart") << QList<QByteArray>{"\x1b[3;5HA",
+                                                          "\x1b[20;70HB",
+                                                          "\x1b[12;1H\x1b[K",
+                                                          "\x1b[41m\x1b[7;7Hred\x1b[0m",
+                                                          "\x1b[5;1H\x1b[L",
+                                                          "\x1b[1;80HZ",
+                                                          "\x1b[24;1H\x1b[2Jtop",
+                                                          "\xe4\xb8\xad\x1b[10;3Hx",
+                                                          "\x1b[?5h",
+                                                          "\x1b[?5l\x1b[9;9H"}
+                                     << 0;
+    QTest::newRow("reading back while a board floods") << numberedWrites(100, 20) << 10;
+}
+
+// Changes written at a board's pace, between frames: once they stop, the window shows what the
+// screen holds, every row of it.
+void TestTerminalWindow::framesShowEveryChange()
+{
+    QFETCH(QList<QByteArray>, writes);
+    QFETCH(int, scrolledBack);
+    TerminalFixture f;
+    f.window->receive(numberedWrites(10, 10).join());
+    if (scrolledBack > 0)
+        f.view()->setScrolledBack(scrolledBack);
+    qsizetype next = 0;
+    QTimer board;
+    connect(&board, &QTimer::timeout, this, [&] {
+        if (next < writes.size())
+            f.window->receive(writes[next++]);
+    });
+    board.start(2);
+    QTRY_VERIFY_WITH_TIMEOUT(next == writes.size(), 60000);
+    board.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(shownViewport(f) == viewportDrawnAnew(f), 10000);
+    QCOMPARE(f.view()->scrolledBack() > 0, scrolledBack > 0);
 }

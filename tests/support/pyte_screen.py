@@ -1,13 +1,15 @@
 #!/usr/bin/python3
 """Draws a byte stream as python3-pyte's VT emulator does, for comparing with the terminal window.
 
-    pyte_screen.py FILE ROWS COLUMNS [styles]
+    pyte_screen.py FILE ROWS COLUMNS [styles] [history]
 
 Prints the cursor's row and column on the first line, then each row of the screen with trailing
 blanks dropped. With "styles", then each row's styles as runs "FG.BG.FLAGS*COUNT" separated by
 spaces: FG and BG are "d" for the default colour, else a letter per colour in order of first use
 on the screen (so that two emulators' palettes need not agree); FLAGS are b(old), i(talic),
-u(nderline), s(trike) and r(everse). The right half of a wide character is left out."""
+u(nderline), s(trike) and r(everse). The right half of a wide character is left out. With
+"history", then how many lines scrolled off the top, and those lines, oldest first, trailing blanks
+dropped."""
 import sys
 
 import pyte
@@ -48,7 +50,11 @@ def style_rows(screen):
 
 def main():
     path, rows, columns = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-    screen = pyte.Screen(columns, rows)
+    options = sys.argv[4:]
+    if "history" in options:
+        screen = pyte.HistoryScreen(columns, rows, history=10**7)
+    else:
+        screen = pyte.Screen(columns, rows)
     stream = pyte.ByteStream(screen)
     with open(path, "rb") as f:
         stream.feed(f.read())
@@ -56,9 +62,14 @@ def main():
     out.write(f"{screen.cursor.y} {screen.cursor.x}\n".encode())
     for line in screen.display:
         out.write(line.rstrip(" ").encode("utf-8") + b"\n")
-    if sys.argv[4:] == ["styles"]:
+    if "styles" in options:
         for line in style_rows(screen):
             out.write(line.encode() + b"\n")
+    if "history" in options:
+        out.write(f"{len(screen.history.top)}\n".encode())
+        for line in screen.history.top:
+            text = "".join(line[x].data for x in range(columns))
+            out.write(text.rstrip(" ").encode("utf-8") + b"\n")
 
 
 if __name__ == "__main__":

@@ -55,6 +55,8 @@ private slots:
     void keysAgainstTerminfo_data();
     void keysAgainstTerminfo();
     void everyTerminfoKeyIsCovered();
+    void controlsStaySevenBit_data();
+    void controlsStaySevenBit();
     void controlBytes_data();
     void controlBytes();
     void backspaceAndEnter_data();

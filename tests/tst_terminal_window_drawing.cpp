@@ -46,6 +46,11 @@ void TestTerminalWindow::cellImagesDrawAsText_data()
     QTest::newRow("wide characters and combining marks")
         << QByteArray("ab\xe4\xb8\xad\xe6\x96\x87 e\xcc\x81 a\xcc\x8a\xcc\x81 ok") << 0 << 0
         << false << -1;
+    QByteArray colours;
+    for (int n = 0; n < 24 * 80 - 1; ++n)
+        colours += "\x1b[38;2;" + QByteArray::number(n % 256) + ';' + QByteArray::number(n / 256) +
+                   ";9m" + char('a' + n % 26);
+    QTest::newRow("more colours than are kept") << colours << 0 << 0 << false << -1;
     QTest::newRow("selected") << QByteArray("select part of this line") << 3 << 12 << false << -1;
     QTest::newRow("reverse screen") << QByteArray("\x1b[7mboth\x1b[0m one") << 2 << 5 << true << -1;
     QTest::newRow("cursor on a character") << QByteArray("prompt> x") << 0 << 0 << false << 8;

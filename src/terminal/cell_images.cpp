@@ -49,11 +49,8 @@ void CellImages::clear()
 {
     m_look = nullptr;
     m_format = QImage::Format_Invalid;
-    m_styles.clear();
+    dropAll();
     m_solid.clear();
-    m_lastKey = ~quint64(0);
-    m_last = nullptr;
-    m_cellCount = 0;
     m_fit = {};
 }
 
@@ -67,6 +64,8 @@ bool CellImages::put(int column, quint8 face, char32_t ch, QRgb fg, QRgb bg, qui
     const quint64 key = quint64(face) << 58 | quint64(lines & 3) << 56 |
                         quint64(fg & 0xffffff) << 24 | (bg & 0xffffff);
     if (key != m_lastKey) {
+        if (m_styles.size() >= MaxStyles && m_styles.find(key) == m_styles.end())
+            dropAll();
         std::unique_ptr<Style> &style = m_styles[key];
         if (!style)
             style = std::make_unique<Style>();
@@ -75,15 +74,10 @@ bool CellImages::put(int column, quint8 face, char32_t ch, QRgb fg, QRgb bg, qui
     }
     QImage *cell = &m_last->cells[size_t(glyph)];
     if (cell->isNull()) {
-        if (m_cellCount >= MaxCells) {
-            // Only the style in use stays.
-            std::unique_ptr<Style> kept = std::move(m_styles[key]);
-            m_styles.clear();
-            m_cellCount = 0;
-            for (const QImage &image : kept->cells)
-                m_cellCount += image.isNull() ? 0 : 1;
-            m_last = kept.get();
-            m_styles[key] = std::move(kept);
+        if (qint64(m_cellCount + 1) * m_height * m_width * m_pixelBytes > MaxBytes) {
+            dropAll();
+            m_last = (m_styles[key] = std::make_unique<Style>()).get();
+            cell = &m_last->cells[size_t(glyph)];
         }
         *cell = drawCell(face, glyph, fg, bg, lines);
         ++m_cellCount;
@@ -91,6 +85,14 @@ bool CellImages::put(int column, quint8 face, char32_t ch, QRgb fg, QRgb bg, qui
     copy(column, *cell);
     m_put[size_t(column)] = true;
     return true;
+}
+
+void CellImages::dropAll()
+{
+    m_styles.clear();
+    m_lastKey = ~quint64(0);
+    m_last = nullptr;
+    m_cellCount = 0;
 }
 
 void CellImages::fill(int column, QRgb bg)

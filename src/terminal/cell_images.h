@@ -45,9 +45,10 @@ public:
 private:
     static constexpr int Glyphs = 95; // ' ' to '~'
     static constexpr int Faces = 4;
-    // Cells kept at most, over all styles; all go when more are needed (a board cycling through
-    // many colours), and are drawn again as they are met.
-    static constexpr int MaxCells = 8192;
+    // What is kept at most: when more is needed (a board cycling through many colours) all
+    // cells go, and are drawn again as they are met.
+    static constexpr qint64 MaxBytes = 8 << 20;
+    static constexpr size_t MaxStyles = 1024;
     static constexpr size_t MaxSolids = 256;
 
     struct Style
@@ -59,6 +60,7 @@ private:
     [[nodiscard]] bool fits(quint8 face, int glyph);
     [[nodiscard]] QImage drawCell(quint8 face, int glyph, QRgb fg, QRgb bg, quint8 lines) const;
     void copy(int column, const QImage &cell);
+    void dropAll();
 
     const RowLook *m_look = nullptr;
     QImage::Format m_format = QImage::Format_Invalid;

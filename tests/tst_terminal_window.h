@@ -90,6 +90,8 @@ private slots:
     void scrollbackBounded();
     void badInput_data();
     void badInput();
+    void repeatAndC1Controls_data();
+    void repeatAndC1Controls();
     void shrinkingTheWindow_data();
     void shrinkingTheWindow();
 

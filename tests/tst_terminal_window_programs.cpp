@@ -234,6 +234,11 @@ void TestTerminalWindow::badInput_data()
         << QByteArray("\x1b((([;;;;;;;;;;;;;;;;;;;`") << false << ";;";
     QTest::newRow("repeat before any text") << QByteArray("\x1b[4b") << false << "";
     QTest::newRow("repeat after a combining mark") << QByteArray("\xcc\x81\x1b[4b") << false << "";
+    QTest::newRow("repeat after a combining mark on its own")
+        << QByteArray("x\r\n\xcc\x81\x1b[4b") << false << "";
+    QTest::newRow("repeat after a C1 control") << QByteArray("a\xc2\x85\x1b[3b") << false << "";
+    QTest::newRow("C1 controls in UTF-8, then a tab stop and an erase")
+        << QByteArray("ab\xc2\x85\xc2\x85\xc2\x85\x1bH\x1b[K") << false << "";
     QTest::newRow("repeat a wide character past the line's end")
         << QByteArray("A\xef\xbd\x80\x1b[200b") << false << "";
     QTest::newRow("10 KB OSC") << "\x1b]0;" + QByteArray(10240, 'A') + "\x07" << false << "AAA";
@@ -275,6 +280,48 @@ void TestTerminalWindow::badInput()
         if (!absent.isEmpty())
             QVERIFY2(!f.shows(absent), qPrintable(f.screenText()));
         QVERIFY(f.view()->grab().width() > 0);
+    }
+}
+
+void TestTerminalWindow::repeatAndC1Controls_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<bool>("gbk");
+    QTest::newRow("repeat") << QByteArray("ab\x1b[3bc") << QStringList{"abbbbc"} << false;
+    QTest::newRow("repeat on the next line")
+        << QByteArray("ab\r\n\x1b[2b") << QStringList{"ab", "bb"} << false;
+    QTest::newRow("repeat up to the end of the line")
+        << QByteArray("\x1b[1;5Hx\x1b[999b") << QStringList{"    " + QString(996, u'x')} << false;
+    QTest::newRow("C1 control shown as a replacement") << QByteArray("a\xc2\x85"
+                                                                     "b\xc2\xb0\xc2")
+                                                       << QStringList{"a\ufffdb\u00b0"} << false;
+    // GB18030 reaches every code point, U+0080 among them.
+    QTest::newRow("C1 control in GB18030") << QByteArray("a\x81\x30\x81\x30"
+                                                         "b")
+                                           << QStringList{"a\ufffdb"} << true;
+}
+
+// Whole, and again one byte at a time: the screen's first rows.
+void TestTerminalWindow::repeatAndC1Controls()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, rows);
+    QFETCH(bool, gbk);
+    for (const bool bytewise : {false, true}) {
+        TerminalFixture f;
+        if (gbk)
+            f.window->setEncoding(term::Encoding::Gb18030);
+        if (bytewise) {
+            for (const char c : bytes)
+                f.window->receive(QByteArrayView(&c, 1));
+        } else {
+            f.window->receive(bytes);
+        }
+        QStringList expected = rows;
+        for (QString &row : expected)
+            row.truncate(f.screen().columns());
+        QCOMPARE(f.screen().screenText().mid(0, rows.size()), expected);
     }
 }
 

@@ -89,8 +89,8 @@ void TerminalView::resizeEvent(QResizeEvent *event)
 // Painted now when nothing was painted for a frame, else at the frame's end with whatever else
 // changed meanwhile; the scroll bar follows at the same pace. While a board floods, whole screens
 // scroll by between two frames and none of them can be read: every other frame is left out then,
-// which halves what the window costs. A frame left out is painted after all once the board is
-// quiet for SettleMs, so that where a board stops shows as soon as before.
+// which halves the painting. A frame left out is painted after all once the board is quiet for
+// SettleMs, so that where a board stops shows as soon as before.
 void TerminalView::screenChanged()
 {
     const qint64 pushed = m_session->emulator().linesPushed();

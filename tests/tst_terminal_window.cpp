@@ -199,6 +199,40 @@ void TestTerminalWindow::keysAgainstTerminfo()
     QCOMPARE(sent, expected);
 }
 
+void TestTerminalWindow::controlsStaySevenBit_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("S8C1T") << QByteArray("\x1b G");
+    QTest::newRow("S8C1T with controls inside") << QByteArray("x\x1b\0 \0\0G", 7);
+    QTest::newRow("S8C1T after a sequence") << QByteArray("\x1b[1m\x1b G\x1b[0m");
+    QTest::newRow("S8C1T after an escape begun again") << QByteArray("\x1b(\x1b G");
+    QTest::newRow("S7C1T") << QByteArray("\x1b F");
+    QTest::newRow("two intermediates") << QByteArray("\x1b  G");
+}
+
+// Whatever a board sends, keys and the terminal's answers go out with 7-bit controls (ESC [),
+// never 0x9B, which no board on a UTF-8 line reads. Whole, and one byte at a time.
+void TestTerminalWindow::controlsStaySevenBit()
+{
+    QFETCH(QByteArray, bytes);
+    for (const bool bytewise : {false, true}) {
+        Session session;
+        QByteArray sent;
+        connect(&session, &Session::send, this, [&](const QByteArray &out) { sent += out; });
+        if (bytewise) {
+            for (const char c : bytes)
+                session.receive(QByteArrayView(&c, 1));
+        } else {
+            session.receive(bytes);
+        }
+        QVERIFY(session.pressKey(Qt::Key_Up, {}, QString()));
+        QCOMPARE(sent, QByteArray("\x1b[A"));
+        sent.clear();
+        session.receive("\x1b[6n");
+        QVERIFY2(sent.startsWith("\x1b[") && sent.endsWith('R'), sent.toHex(' ').constData());
+    }
+}
+
 void TestTerminalWindow::everyTerminfoKeyIsCovered()
 {
     QStringList covered = notKeys;

@@ -4,9 +4,28 @@
 #include "terminal/terminal_window.h"
 
 #include <QObject>
+#include <QPoint>
+#include <QStringList>
 #include <QTest>
 
 #include <memory>
+
+// Debian's, which has python3-pyte beside it, whatever python3 comes first on PATH.
+inline const QString debianPython = QStringLiteral("/usr/bin/python3");
+inline constexpr int programTimeoutMs = 30000;
+
+// python3-pyte's screen for bytes (tst_terminal_window_pyte.cpp): the cursor (row, column), the
+// rows, with styles each row's styles as pyte_screen.py spells them, and with history the lines
+// that scrolled off the top, oldest first.
+struct PyteScreen
+{
+    QPoint cursor;
+    QStringList rows;
+    QStringList styles;
+    QStringList history;
+};
+[[nodiscard]] PyteScreen pyteScreen(const QByteArray &bytes, int rows, int columns,
+                                    bool styles = false, bool history = false);
 
 // The terminal window with the test as its port: what it asks to send is recorded, and what the
 // board sends is handed to receive().
@@ -36,6 +55,8 @@ private slots:
     void keysAgainstTerminfo_data();
     void keysAgainstTerminfo();
     void everyTerminfoKeyIsCovered();
+    void controlsStaySevenBit_data();
+    void controlsStaySevenBit();
     void controlBytes_data();
     void controlBytes();
     void backspaceAndEnter_data();
@@ -53,6 +74,7 @@ private slots:
     void portClosedAndTransfer();
     void breakEntry();
     void drawsCellsColoursAndWideCharacters();
+    void reverseScreen();
     void paintsOnceForManyWrites();
     void resizeSendsNothing();
     void scrollbackViewing();
@@ -68,6 +90,21 @@ private slots:
     void scrollbackBounded();
     void badInput_data();
     void badInput();
+    void repeatAndC1Controls_data();
+    void repeatAndC1Controls();
     void shrinkingTheWindow_data();
     void shrinkingTheWindow();
+
+    // Sequences against python3-pyte (tst_terminal_window_pyte.cpp)
+    void screenMatchesPyte_data();
+    void screenMatchesPyte();
+    void scrollbackMatchesPyte_data();
+    void scrollbackMatchesPyte();
+    void alternateScreen();
+
+    // Drawing (tst_terminal_window_drawing.cpp)
+    void cellImagesDrawAsText_data();
+    void cellImagesDrawAsText();
+    void framesShowEveryChange_data();
+    void framesShowEveryChange();
 };

@@ -15,10 +15,7 @@
 
 namespace {
 
-// Debian's, which has python3-pyte beside it, whatever python3 comes first on PATH.
-const QString debianPython = QStringLiteral("/usr/bin/python3");
 const QString busybox = QStringLiteral("/bin/busybox");
-constexpr int programTimeoutMs = 30000;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int millionLines = 50000;
@@ -81,27 +78,6 @@ bool hasChild(pid_t pid, const QString &comm)
             return true;
     }
     return false;
-}
-
-// python3-pyte's screen for bytes: the cursor (row, column) and the rows.
-std::pair<QPoint, QStringList> pyteScreen(const QByteArray &bytes, int rows, int columns)
-{
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("stream")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return {};
-    file.close();
-    QProcess pyte;
-    pyte.start(debianPython, {QStringLiteral(ZELQO_TESTS_DIR "/support/pyte_screen.py"),
-                              file.fileName(), QString::number(rows), QString::number(columns)});
-    if (!pyte.waitForFinished(programTimeoutMs) || pyte.exitCode() != 0) {
-        qWarning("pyte: %s", pyte.readAllStandardError().constData());
-        return {};
-    }
-    QStringList lines = QString::fromUtf8(pyte.readAllStandardOutput()).split(QLatin1Char('\n'));
-    const QStringList cursor = lines.takeFirst().split(QLatin1Char(' '));
-    lines.removeLast(); // after the last line's break
-    return {QPoint(cursor.value(1).toInt(), cursor.value(0).toInt()), lines};
 }
 
 } // namespace
@@ -203,9 +179,9 @@ void TestTerminalWindow::redrawMatchesPyte()
                                  b.f.sent.count('\x1b') == b.program->printed().count("\x1b[6n"),
                              programTimeoutMs);
     const term::ScreenModel &screen = b.f.screen();
-    const auto [cursor, rows] = pyteScreen(b.program->printed(), screen.rows(), screen.columns());
-    QCOMPARE(screen.screenText(), rows);
-    QCOMPARE(QPoint(screen.cursor().column, screen.cursor().row), cursor);
+    const PyteScreen pyte = pyteScreen(b.program->printed(), screen.rows(), screen.columns());
+    QCOMPARE(screen.screenText(), pyte.rows);
+    QCOMPARE(QPoint(screen.cursor().column, screen.cursor().row), pyte.cursor);
 }
 
 void TestTerminalWindow::scrollbackBounded_data()
@@ -258,6 +234,11 @@ void TestTerminalWindow::badInput_data()
         << QByteArray("\x1b((([;;;;;;;;;;;;;;;;;;;`") << false << ";;";
     QTest::newRow("repeat before any text") << QByteArray("\x1b[4b") << false << "";
     QTest::newRow("repeat after a combining mark") << QByteArray("\xcc\x81\x1b[4b") << false << "";
+    QTest::newRow("repeat after a combining mark on its own")
+        << QByteArray("x\r\n\xcc\x81\x1b[4b") << false << "";
+    QTest::newRow("repeat after a C1 control") << QByteArray("a\xc2\x85\x1b[3b") << false << "";
+    QTest::newRow("C1 controls in UTF-8, then a tab stop and an erase")
+        << QByteArray("ab\xc2\x85\xc2\x85\xc2\x85\x1bH\x1b[K") << false << "";
     QTest::newRow("repeat a wide character past the line's end")
         << QByteArray("A\xef\xbd\x80\x1b[200b") << false << "";
     QTest::newRow("10 KB OSC") << "\x1b]0;" + QByteArray(10240, 'A') + "\x07" << false << "AAA";
@@ -302,18 +283,70 @@ void TestTerminalWindow::badInput()
     }
 }
 
+void TestTerminalWindow::repeatAndC1Controls_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<bool>("gbk");
+    QTest::newRow("repeat") << QByteArray("ab\x1b[3bc") << QStringList{"abbbbc"} << false;
+    QTest::newRow("repeat on the next line")
+        << QByteArray("ab\r\n\x1b[2b") << QStringList{"ab", "bb"} << false;
+    QTest::newRow("repeat up to the end of the line")
+        << QByteArray("\x1b[1;5Hx\x1b[999b") << QStringList{"    " + QString(996, u'x')} << false;
+    QTest::newRow("C1 control shown as a replacement") << QByteArray("a\xc2\x85"
+                                                                     "b\xc2\xb0\xc2")
+                                                       << QStringList{"a\ufffdb\u00b0"} << false;
+    // GB18030 reaches every code point, U+0080 among them.
+    QTest::newRow("C1 control in GB18030") << QByteArray("a\x81\x30\x81\x30"
+                                                         "b")
+                                           << QStringList{"a\ufffdb"} << true;
+}
+
+// Whole, and again one byte at a time: the screen's first rows.
+void TestTerminalWindow::repeatAndC1Controls()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, rows);
+    QFETCH(bool, gbk);
+    for (const bool bytewise : {false, true}) {
+        TerminalFixture f;
+        if (gbk)
+            f.window->setEncoding(term::Encoding::Gb18030);
+        if (bytewise) {
+            for (const char c : bytes)
+                f.window->receive(QByteArrayView(&c, 1));
+        } else {
+            f.window->receive(bytes);
+        }
+        QStringList expected = rows;
+        for (QString &row : expected)
+            row.truncate(f.screen().columns());
+        QCOMPARE(f.screen().screenText().mid(0, rows.size()), expected);
+    }
+}
+
 void TestTerminalWindow::shrinkingTheWindow_data()
 {
     QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<int>("columns");
     QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QString>("shown");
     QTest::newRow("text below the cursor")
-        << QByteArray("\x1b[30;1Hbottom line\x1b[H") << QByteArray("after");
+        << QByteArray("\x1b[30;1Hbottom line\x1b[H") << 20 << QByteArray("after") << "after";
     QTest::newRow("saved cursor outside") << QByteArray("\x1b[30;70H\x1b"
                                                         "7\x1b[H")
+                                          << 20
                                           << QByteArray("\x1b"
-                                                        "8after");
+                                                        "8after")
+                                          << "after";
     QTest::newRow("alternate screen")
-        << QByteArray("\x1b[?1049h\x1b[30;70Hx\x1b[H") << QByteArray("after");
+        << QByteArray("\x1b[?1049h\x1b[30;70Hx\x1b[H") << 20 << QByteArray("after") << "after";
+    QTest::newRow("scroll region below the new bottom")
+        << QByteArray("\x1b[?6h\x1b[30r") << 20 << QByteArray(300, 'x') + "\r\n\r\nafter"
+        << "after";
+    QTest::newRow("wide characters in one column")
+        << QByteArray("\xe4\xb8\xad") << 1
+        << QByteArray("\xe4\xb8\xad\xf0\x9f\x98\x80\r\n\x1b#6\xe6\x96\x87\r\nx") << "x";
 }
 
 // A full-screen program drew near the bottom and the user makes the window smaller: what the
@@ -321,16 +354,24 @@ void TestTerminalWindow::shrinkingTheWindow_data()
 void TestTerminalWindow::shrinkingTheWindow()
 {
     QFETCH(QByteArray, before);
+    QFETCH(int, columns);
     QFETCH(QByteArray, after);
+    QFETCH(QString, shown);
     TerminalFixture f;
+    if (columns == 1) {
+        // A window is never narrower than its scroll bar and frame: one column takes a big font.
+        QFont big = f.view()->look().font();
+        big.setPixelSize(80);
+        f.window->setTerminalFont(big);
+    }
     const term::RowLook &look = f.view()->look();
     f.window->resize(100 * look.cellWidth, 40 * look.cellHeight);
     QTRY_VERIFY(f.screen().rows() >= 30);
     f.window->receive(before);
-    f.window->resize(20 * look.cellWidth, 8 * look.cellHeight);
-    QTRY_VERIFY(f.screen().rows() < 8);
+    f.window->resize(columns * look.cellWidth, 8 * look.cellHeight);
+    QTRY_VERIFY(f.screen().rows() < 8 && f.screen().columns() <= columns);
     f.window->receive(after);
-    QVERIFY2(f.shows(QStringLiteral("after")), qPrintable(f.screenText()));
+    QVERIFY2(f.shows(shown), qPrintable(f.screenText()));
     QVERIFY(f.screen().cursor().row < f.screen().rows());
     QVERIFY(f.takeSent().isEmpty());
 }

@@ -248,6 +248,22 @@ void TestTerminalWindow::drawsCellsColoursAndWideCharacters()
     QCOMPARE(pixel(1, 0), look.foreground);
 }
 
+// DECSCNM: the whole screen in reverse video, blank cells included, until the board turns it off.
+void TestTerminalWindow::reverseScreen()
+{
+    TerminalFixture f;
+    const term::RowLook &look = f.view()->look();
+    auto blankCell = [&] {
+        return f.view()->viewport()->grab().toImage().pixelColor(10 * look.cellWidth + 1,
+                                                                 5 * look.cellHeight + 1);
+    };
+    QCOMPARE(blankCell(), look.background);
+    f.window->receive("\x1b[?5h");
+    QCOMPARE(blankCell(), look.foreground);
+    f.window->receive("\x1b[?5l");
+    QCOMPARE(blankCell(), look.background);
+}
+
 // Thousands of writes between two turns of the event loop are painted together.
 void TestTerminalWindow::paintsOnceForManyWrites()
 {

@@ -37,8 +37,17 @@ void checkModel(const term::ScreenModel &screen)
     for (int r = 0; r < screen.rows(); ++r) {
         const term::Line &line = screen.row(r);
         check(int(line.cells.size()) == screen.columns());
-        for (const term::Cell &cell : line.cells)
+        for (size_t c = 0; c < line.cells.size(); ++c) {
+            const term::Cell &cell = line.cells[c];
             check(cell.width <= 2 && (cell.width > 0 || cell.ch == term::Cell::Continuation));
+            // A character is two wide exactly where the right half of one follows it.
+            const bool halfFollows =
+                c + 1 < line.cells.size() && line.cells[c + 1].ch == term::Cell::Continuation;
+            check(cell.ch == term::Cell::Continuation || cell.width == (halfFollows ? 2 : 1));
+        }
+        // What the scrollback trims a line from.
+        for (int c = qMax(0, line.written); c < int(line.cells.size()); ++c)
+            check(line.cells[size_t(c)].isBlank() && !line.marks.contains(c));
         (void)line.text();
     }
     for (qsizetype i = 0; i < screen.scrollbackCount(); ++i)
@@ -66,10 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     session.setOptions(options);
     if (settings & 0x80)
         session.setEncoding(term::Encoding::Gb18030);
-    session.emulator().resize(3 + (settings & 0x07), 4 + ((settings >> 3) & 0x0f) * 5);
+    // Down to one row and one column, where a wide character cannot fit.
+    session.emulator().resize(1 + (settings & 0x07), 1 + ((settings >> 3) & 0x0f) * 5);
     session.receive(stream.left(cut));
     checkModel(session.screen());
-    session.emulator().resize(3 + ((settings >> 2) & 0x07), 4 + (settings & 0x1f) * 3);
+    session.emulator().resize(1 + ((settings >> 2) & 0x07), 1 + (settings & 0x1f) * 3);
     session.receive(stream.mid(cut));
     checkModel(session.screen());
 

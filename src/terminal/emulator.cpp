@@ -2,128 +2,26 @@
 
 #include <vterm.h>
 
-#include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace term {
 
 namespace {
 
-// Converts libvterm's colours, remembering the last of each: neighbouring cells mostly share
-// theirs.
-class Colors
+Rgb toRgb(const VTermState *state, VTermColor color)
 {
-public:
-    explicit Colors(const VTermScreen *screen) : m_screen(screen) {}
-
-    Rgb fg(const VTermColor &color) { return convert(color, m_fg); }
-    Rgb bg(const VTermColor &color) { return convert(color, m_bg); }
-
-private:
-    struct Last
-    {
-        VTermColor color{};
-        Rgb rgb = 0;
-        bool known = false;
-    };
-    Rgb convert(const VTermColor &color, Last &last)
-    {
-        if (last.known && std::memcmp(&color, &last.color, sizeof color) == 0)
-            return last.rgb;
-        VTermColor rgb = color;
-        vterm_screen_convert_color_to_rgb(m_screen, &rgb);
-        last = {color, Rgb(rgb.rgb.red) << 16 | Rgb(rgb.rgb.green) << 8 | rgb.rgb.blue, true};
-        return last.rgb;
-    }
-
-    const VTermScreen *m_screen;
-    Last m_fg;
-    Last m_bg;
-};
-
-Cell toCell(Colors &colors, const VTermScreenCell &in, QString &marks)
-{
-    Cell cell;
-    marks.clear();
-    if (in.chars[0] == Cell::Continuation) {
-        cell.ch = Cell::Continuation;
-        cell.width = 0;
-    } else if (in.chars[0] == 0) {
-        // Erased. libvterm copies characters up to the first 0, so those after it are stale.
-        cell.width = in.width == 2 ? 2 : 1;
-    } else {
-        cell.ch = char32_t(in.chars[0]);
-        cell.width = in.width == 2 ? 2 : 1;
-        for (int i = 1; i < VTERM_MAX_CHARS_PER_CELL && in.chars[i]; ++i) {
-            const char32_t mark = in.chars[i];
-            marks += QString::fromUcs4(&mark, 1);
-        }
-    }
-    quint8 flags = 0;
-    if (in.attrs.bold)
-        flags |= Cell::Bold;
-    if (in.attrs.underline)
-        flags |= Cell::Underline;
-    if (in.attrs.italic)
-        flags |= Cell::Italic;
-    if (in.attrs.reverse)
-        flags |= Cell::Reverse;
-    if (in.attrs.strike)
-        flags |= Cell::Strike;
-    if (VTERM_COLOR_IS_DEFAULT_FG(&in.fg))
-        flags |= Cell::DefaultFg;
-    if (VTERM_COLOR_IS_DEFAULT_BG(&in.bg))
-        flags |= Cell::DefaultBg;
-    cell.flags = flags;
-    cell.fg = colors.fg(in.fg);
-    cell.bg = colors.bg(in.bg);
-    return cell;
+    vterm_state_convert_color_to_rgb(state, &color);
+    return Rgb(color.rgb.red) << 16 | Rgb(color.rgb.green) << 8 | color.rgb.blue;
 }
 
-VTermColor fromRgb(Rgb rgb, bool isDefault, uint8_t defaultFlag)
+void setFlag(Cell &cell, quint8 flag, bool on)
 {
-    VTermColor color;
-    vterm_color_rgb(&color, uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb));
-    if (isDefault)
-        color.type |= defaultFlag;
-    return color;
+    cell.flags = on ? quint8(cell.flags | flag) : quint8(cell.flags & ~flag);
 }
 
-// A cell for libvterm to take back. Every width is 1 or 2 (libvterm steps by it), and the
-// characters end with a 0 inside the array.
-VTermScreenCell fromCell(const Cell &cell, const QString &marks)
-{
-    VTermScreenCell out{};
-    if (cell.ch == Cell::Continuation) {
-        out.chars[0] = uint32_t(-1);
-        out.width = 1;
-    } else {
-        out.chars[0] = cell.ch;
-        out.width = char(cell.width == 2 ? 2 : 1);
-        int n = 1;
-        for (const char32_t mark : marks.toUcs4()) {
-            if (n >= VTERM_MAX_CHARS_PER_CELL - 1)
-                break;
-            out.chars[n++] = mark;
-        }
-    }
-    out.attrs.bold = (cell.flags & Cell::Bold) != 0;
-    out.attrs.underline = (cell.flags & Cell::Underline) ? VTERM_UNDERLINE_SINGLE : 0;
-    out.attrs.italic = (cell.flags & Cell::Italic) != 0;
-    out.attrs.reverse = (cell.flags & Cell::Reverse) != 0;
-    out.attrs.strike = (cell.flags & Cell::Strike) != 0;
-    out.fg = fromRgb(cell.fg, cell.flags & Cell::DefaultFg, VTERM_COLOR_DEFAULT_FG);
-    out.bg = fromRgb(cell.bg, cell.flags & Cell::DefaultBg, VTERM_COLOR_DEFAULT_BG);
-    return out;
-}
-
-// Erased or a space, with no background, reverse, underline or strike: what Cell::isBlank is.
-bool isBlank(const VTermScreenCell &cell)
-{
-    return (cell.chars[0] == 0 || cell.chars[0] == ' ') && VTERM_COLOR_IS_DEFAULT_BG(&cell.bg) &&
-           !cell.attrs.reverse && !cell.attrs.underline && !cell.attrs.strike;
-}
+// libvterm keeps a character and its combining marks in up to this many code points per cell;
+// the marks of a longer run are dropped, as it drops them itself.
+constexpr int MaxCharsPerCell = 6;
 
 VTermKey vtermKey(Key key)
 {
@@ -173,9 +71,21 @@ struct Emulator::Callbacks
         self(user)->m_output.append(bytes, qsizetype(length));
     }
 
-    static int damage(VTermRect rect, void *user)
+    static int putGlyph(VTermGlyphInfo *info, VTermPos pos, void *user)
     {
-        self(user)->changed({rect.start_row, rect.end_row, rect.start_col, rect.end_col});
+        Emulator *e = self(user);
+        Cell cell = e->m_pen;
+        cell.ch = info->chars[0];
+        cell.width = info->width == 2 ? 2 : 1;
+        setFlag(cell, Cell::Protected, info->protected_cell);
+        char32_t marks[MaxCharsPerCell];
+        int count = 0;
+        if (info->chars[0] != 0) {
+            for (int i = 1; i < MaxCharsPerCell && info->chars[i] != 0; ++i)
+                marks[count++] = info->chars[i];
+        }
+        e->m_model.put(pos.row, pos.col, cell,
+                       count == 0 ? QString() : QString::fromUcs4(marks, count));
         return 1;
     }
 
@@ -187,6 +97,57 @@ struct Emulator::Callbacks
         cursor.column = pos.col;
         cursor.visible = visible != 0;
         model.setCursor(cursor);
+        return 1;
+    }
+
+    static int scrollRect(VTermRect rect, int downward, int rightward, void *user)
+    {
+        Emulator *e = self(user);
+        e->m_model.scroll({rect.start_row, rect.end_row, rect.start_col, rect.end_col}, downward,
+                          rightward, e->blank());
+        return 1;
+    }
+
+    static int erase(VTermRect rect, int selective, void *user)
+    {
+        Emulator *e = self(user);
+        e->m_model.erase({rect.start_row, rect.end_row, rect.start_col, rect.end_col}, e->blank(),
+                         selective != 0);
+        return 1;
+    }
+
+    static int setPenAttr(VTermAttr attr, VTermValue *value, void *user)
+    {
+        Emulator *e = self(user);
+        Cell &pen = e->m_pen;
+        switch (attr) {
+        case VTERM_ATTR_BOLD:
+            setFlag(pen, Cell::Bold, value->boolean);
+            break;
+        case VTERM_ATTR_UNDERLINE:
+            setFlag(pen, Cell::Underline, value->number != 0);
+            break;
+        case VTERM_ATTR_ITALIC:
+            setFlag(pen, Cell::Italic, value->boolean);
+            break;
+        case VTERM_ATTR_REVERSE:
+            setFlag(pen, Cell::Reverse, value->boolean);
+            break;
+        case VTERM_ATTR_STRIKE:
+            setFlag(pen, Cell::Strike, value->boolean);
+            break;
+        case VTERM_ATTR_FOREGROUND:
+            setFlag(pen, Cell::DefaultFg, VTERM_COLOR_IS_DEFAULT_FG(&value->color));
+            pen.fg = toRgb(e->m_state, value->color);
+            break;
+        case VTERM_ATTR_BACKGROUND:
+            setFlag(pen, Cell::DefaultBg, VTERM_COLOR_IS_DEFAULT_BG(&value->color));
+            pen.bg = toRgb(e->m_state, value->color);
+            break;
+        default:
+            // Blink and alternative fonts are not drawn.
+            break;
+        }
         return 1;
     }
 
@@ -225,64 +186,61 @@ struct Emulator::Callbacks
         return 1;
     }
 
-    // Cells past the last one with anything to show are not converted: the model reads a line
-    // as blank past its end.
-    static int pushLine(int columns, const VTermScreenCell *cells, void *user)
+    // libvterm moves the cursor by delta after this.
+    static int resize(int rows, int columns, VTermPos *delta, void *user)
     {
         Emulator *e = self(user);
-        int used = qMax(0, columns);
-        while (used > 0 && isBlank(cells[used - 1]))
-            --used;
-        Line line = e->m_model.recycledLine();
-        line.cells.resize(size_t(used));
-        QString marks;
-        Colors colors(e->m_screen);
-        for (int c = 0; c < used; ++c) {
-            line.cells[size_t(c)] = toCell(colors, cells[c], marks);
-            if (!marks.isEmpty())
-                line.marks.insert(c, marks);
-        }
-        e->m_model.pushScrollback(std::move(line));
+        VTermPos cursor;
+        vterm_state_get_cursorpos(e->m_state, &cursor);
+        delta->row += e->m_model.resize(rows, columns, e->blank(), cursor.row);
         return 1;
     }
 
-    static int popLine(int columns, VTermScreenCell *cells, void *user)
+    // A double-width or double-height line (DECDWL, DECDHL) holds half as many characters: its
+    // right half is erased when it becomes one.
+    static int setLineInfo(int row, const VTermLineInfo *now, const VTermLineInfo *before,
+                           void *user)
     {
-        Line line;
-        if (!self(user)->m_model.popScrollback(line))
-            return 0;
-        for (int c = 0; c < columns; ++c)
-            cells[c] = fromCell(line.at(c), line.marks.value(c));
+        if (now->doublewidth &&
+            (!before->doublewidth || now->doubleheight != before->doubleheight)) {
+            Emulator *e = self(user);
+            const int columns = e->m_model.columns();
+            e->m_model.erase({row, row + 1, columns / 2, columns}, e->blank());
+        }
         return 1;
     }
 
-    static constexpr VTermScreenCallbacks screen = {
-        &damage,
-        nullptr, // moverect: a moved region is damage, read again once per write
-        &moveCursor, &setTermProp, &bell,
-        nullptr, // resize: the emulator resizes only when told to
-        &pushLine,   &popLine,
+    static constexpr VTermStateCallbacks state = {
+        &putGlyph,   &moveCursor,  &scrollRect,
+        nullptr, // moverect: every scroll is done by scrollRect
+        &erase,
+        nullptr, // initpen: the pen's attributes are each set after it
+        &setPenAttr, &setTermProp, &bell,       &resize, &setLineInfo,
     };
 };
 
 Emulator::Emulator(int rows, int columns, int lineLimit, QObject *parent)
     : QObject(parent), m_vt(vterm_new(qMax(1, rows), qMax(1, columns))),
-      m_screen(vterm_obtain_screen(m_vt)), m_model(rows, columns, lineLimit)
+      m_state(vterm_obtain_state(m_vt)), m_model(rows, columns, lineLimit)
 {
     vterm_set_utf8(m_vt, 1);
     vterm_output_set_callback(m_vt, &Callbacks::output, this);
-    vterm_screen_set_callbacks(m_screen, &Callbacks::screen, this);
-    // Changes are gathered into one rectangle until the end of each write: a stream that
-    // scrolls the screen a hundred times is read back once.
-    vterm_screen_set_damage_merge(m_screen, VTERM_DAMAGE_SCREEN);
-    vterm_screen_enable_altscreen(m_screen, 1);
-    vterm_screen_reset(m_screen, 1);
-    vterm_screen_flush_damage(m_screen);
+    vterm_state_set_callbacks(m_state, &Callbacks::state, this);
+    vterm_state_reset(m_state, 1);
 }
 
 Emulator::~Emulator()
 {
     vterm_free(m_vt);
+}
+
+Cell Emulator::blank() const
+{
+    Cell cell = m_pen;
+    cell.ch = U' ';
+    cell.width = 1;
+    setFlag(cell, Cell::Protected, false);
+    return cell;
 }
 
 void Emulator::setLineLimit(int lines)
@@ -319,40 +277,42 @@ void Emulator::resize(int rows, int columns)
     columns = qMax(1, columns);
     if (rows == m_model.rows() && columns == m_model.columns())
         return;
-    const bool shrunk = rows < m_model.rows() || columns < m_model.columns();
-    m_model.resize(rows, columns);
+    const bool fewerRows = rows < m_model.rows();
+    const bool shrunk = fewerRows || columns < m_model.columns();
     vterm_set_size(m_vt, rows, columns);
-    // libvterm 0.1.4 can leave the cursor above the screen when a shrink pushes the lines below
-    // it off the top, and keeps a saved cursor (DECSC) that no longer fits: the next character
-    // written there lands outside its buffers. Such a cursor goes home, and the saved one
-    // becomes the cursor's place. A sequence the board had under way is lost with it.
+    // When a shrink pushes more rows off the top than the cursor had above it (to keep the text
+    // below it), libvterm 0.1.4 moves the cursor above the screen; it keeps a saved cursor
+    // (DECSC) that no longer fits; and it keeps a scroll region whose top may now be below its
+    // bottom. The next character written lands outside its buffers. Such a cursor goes home,
+    // the saved one becomes the cursor's place and the scroll region the whole screen, as xterm
+    // makes it on a resize. A sequence the board had under way is lost with it.
     VTermPos pos;
-    vterm_state_get_cursorpos(vterm_obtain_state(m_vt), &pos);
+    vterm_state_get_cursorpos(m_state, &pos);
     QByteArray repair;
     if (pos.row < 0 || pos.row >= rows || pos.col < 0 || pos.col >= columns)
         repair += "\x1b[H";
     if (shrunk)
         repair += "\x1b"
                   "7";
+    if (fewerRows)
+        repair += "\x1b[r\x1b"
+                  "8";
     if (!repair.isEmpty()) {
         repair.prepend(SequenceGuard::Cancel);
         vterm_input_write(m_vt, repair.constData(), size_t(repair.size()));
         m_guard.reset();
-        vterm_state_get_cursorpos(vterm_obtain_state(m_vt), &pos);
+        vterm_state_get_cursorpos(m_state, &pos);
     }
     CursorState cursor = m_model.cursor();
     cursor.row = pos.row;
     cursor.column = pos.col;
     m_model.setCursor(cursor);
-    // Everything is read again, whatever libvterm reported.
-    changed({0, rows, 0, columns});
     afterInput();
 }
 
 // Signals go out only once libvterm is done, so that a slot may write again.
 void Emulator::afterInput()
 {
-    vterm_screen_flush_damage(m_screen);
     const QByteArray answer = std::exchange(m_output, {});
     const bool rang = std::exchange(m_bell, false);
     emit screenChanged();
@@ -360,53 +320,6 @@ void Emulator::afterInput()
         emit reply(answer);
     if (rang)
         emit bell();
-}
-
-void Emulator::changed(const Rect &rect)
-{
-    if (m_changed.top >= m_changed.bottom || m_changed.left >= m_changed.right) {
-        m_changed = rect;
-        return;
-    }
-    m_changed.top = qMin(m_changed.top, rect.top);
-    m_changed.bottom = qMax(m_changed.bottom, rect.bottom);
-    m_changed.left = qMin(m_changed.left, rect.left);
-    m_changed.right = qMax(m_changed.right, rect.right);
-}
-
-void Emulator::readChanged() const
-{
-    const int top = std::clamp(m_changed.top, 0, m_model.rows());
-    const int bottom = std::clamp(m_changed.bottom, top, m_model.rows());
-    const int left = std::clamp(m_changed.left, 0, m_model.columns());
-    const int right = std::clamp(m_changed.right, left, m_model.columns());
-    m_changed = {};
-    if (top >= bottom || left >= right)
-        return;
-    VTermScreenCell in;
-    QString marks;
-    Colors colors(m_screen);
-    for (int r = top; r < bottom; ++r) {
-        for (int c = left; c < right; ++c) {
-            if (!vterm_screen_get_cell(m_screen, VTermPos{r, c}, &in))
-                continue;
-            const Cell cell = toCell(colors, in, marks);
-            m_model.setCell(r, c, cell, marks);
-        }
-    }
-    m_model.markDirty(top, bottom);
-}
-
-const ScreenModel &Emulator::screen() const
-{
-    readChanged();
-    return m_model;
-}
-
-Damage Emulator::takeDamage()
-{
-    readChanged();
-    return m_model.takeDamage();
 }
 
 QByteArray Emulator::keyBytes(Key key, int modifiers)

@@ -8,14 +8,16 @@
 #include <QObject>
 
 struct VTerm;
-struct VTermScreen;
+struct VTermState;
 
 namespace term {
 
 // The VT100/xterm emulation, by libvterm: the one place that talks to it. Received text (UTF-8)
-// goes in; the screen model follows what libvterm's screen reports (changed cells, the cursor,
-// lines scrolled off the top and taken back, modes), and what the terminal answers by itself
-// (cursor position and device reports) comes out as replies.
+// goes in; libvterm's state layer parses it and says what to do to the screen (put a character,
+// scroll, erase, move the cursor, switch screens), which the screen model does on its own rows,
+// and what the terminal answers by itself (cursor position and device reports) comes out as
+// replies. libvterm's own screen layer is not used: it moves the whole screen's cells for every
+// line scrolled, where the model moves a few row handles.
 class Emulator : public QObject
 {
     Q_OBJECT
@@ -26,11 +28,9 @@ public:
     Emulator(const Emulator &) = delete;
     Emulator &operator=(const Emulator &) = delete;
 
-    // The screen, its cells read from libvterm where they changed since the last look: a stream
-    // scrolling the screen hundreds of times between two frames is read once.
-    [[nodiscard]] const ScreenModel &screen() const;
+    [[nodiscard]] const ScreenModel &screen() const { return m_model; }
     // The rows changed since the last call (a view takes them once a frame).
-    [[nodiscard]] Damage takeDamage();
+    [[nodiscard]] Damage takeDamage() { return m_model.takeDamage(); }
     // What is known without reading cells: the screen's rows, and the lines pushed into the
     // scrollback, ever and kept now.
     [[nodiscard]] int rows() const { return m_model.rows(); }
@@ -66,24 +66,15 @@ private:
 
     // Runs f with libvterm's output collected, and returns it.
     template <typename F> QByteArray capture(F f);
-    // Reads the changed rectangle into the model.
-    void readChanged() const;
     void afterInput();
-
-    // Changed cells are read when the screen is looked at.
-    struct Rect
-    {
-        int top = 0;
-        int bottom = 0;
-        int left = 0;
-        int right = 0;
-    };
-    void changed(const Rect &rect);
+    // What erased cells become: a space in the pen's colours and attributes.
+    [[nodiscard]] Cell blank() const;
 
     VTerm *m_vt;
-    VTermScreen *m_screen;
-    mutable ScreenModel m_model;
-    mutable Rect m_changed;
+    VTermState *m_state;
+    ScreenModel m_model;
+    // The colours and attributes characters are written with, as the board last set them.
+    Cell m_pen;
     SequenceGuard m_guard;
     QByteArray m_output;
     bool m_bell = false;

@@ -34,10 +34,11 @@ struct RowLook
     QColor selectionBackground;
 
     [[nodiscard]] const QFont &font() const { return faces[0].font; }
-    [[nodiscard]] const Face &face(quint8 flags) const
+    [[nodiscard]] static quint8 faceIndex(quint8 flags)
     {
-        return faces[(flags & Cell::Bold ? 1 : 0) | (flags & Cell::Italic ? 2 : 0)];
+        return quint8((flags & Cell::Bold ? 1 : 0) | (flags & Cell::Italic ? 2 : 0));
     }
+    [[nodiscard]] const Face &face(quint8 flags) const { return faces[faceIndex(flags)]; }
     // Measures the font; the cell is at least 1 pixel each way.
     static RowLook forFont(const QFont &font);
 };
@@ -53,8 +54,15 @@ struct RowMarks
     bool reverseScreen = false;
 };
 
-// Draws columns [0, columns) of line with its top at y.
+class CellImages;
+
+// Draws columns [0, columns) of line with its top at y; with images, its cells of printable ASCII
+// are copied from the images kept there (and kept there once drawn).
 void paintRow(QPainter &painter, int y, const Line &line, int columns, const RowLook &look,
-              const RowMarks &marks);
+              const RowMarks &marks, CellImages *images = nullptr);
+
+// Glyphs of face at positions from origin (on the baseline), in the painter's pen.
+void drawAsciiGlyphs(QPainter &painter, const QPointF &origin, const RowLook::Face &face,
+                     const QList<quint32> &glyphs, const QList<QPointF> &positions);
 
 } // namespace term

@@ -43,12 +43,25 @@ std::optional<bool> lastPrintedIsAscii(const char *from, const char *to)
 
 } // namespace
 
+void SequenceGuard::beginEscape()
+{
+    m_state = State::Escape;
+    m_intermediates = 0;
+    m_space = false;
+}
+
 // After ESC, as libvterm 0.1.4 reads it: intermediates, controls and bytes outside ASCII leave
-// the escape open, and [, ] and P begin a CSI, an OSC and a DCS even after intermediates.
+// the escape open (another ESC begins it anew), and [, ] and P begin a CSI, an OSC and a DCS
+// even after intermediates.
 void SequenceGuard::escapeByte(char c)
 {
     const auto u = static_cast<unsigned char>(c);
-    m_state = State::Escape;
+    if (m_state != State::Escape || c == Esc)
+        beginEscape();
+    if (u >= 0x20 && u < 0x30) {
+        ++m_intermediates;
+        m_space = m_intermediates == 1 && c == ' ';
+    }
     if (c == '[') {
         m_state = State::Csi;
         m_separators = 0;
@@ -115,7 +128,7 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
             if (!esc)
                 break;
             i = end;
-            m_state = State::Escape;
+            beginEscape();
             continue;
         }
         // Inside a sequence too: U+009B there would begin another. What a dropped CSI holds
@@ -138,7 +151,13 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
         case State::Normal:
             break;
         case State::Escape:
-            escapeByte(c);
+            if (c == 'G' && m_intermediates == 1 && m_space) {
+                edit(i).append('F');
+                copiedTo = i + 1;
+                m_state = State::Normal;
+            } else {
+                escapeByte(c);
+            }
             break;
         case State::Csi:
             if (c == ';' || c == ':') {
@@ -148,7 +167,7 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
                     m_state = State::CsiDropped;
                 }
             } else if (c == Esc) {
-                m_state = State::Escape;
+                beginEscape();
             } else if (isFinal(c)) {
                 if (c == 'b' && !m_repeatable) {
                     edit(i).append(Cancel);
@@ -161,7 +180,7 @@ std::optional<QByteArray> SequenceGuard::filter(QByteArrayView bytes)
             // Up to its final byte. Controls inside act, as they would have, and an ESC begins
             // the next sequence.
             if (c == Esc) {
-                m_state = State::Escape;
+                beginEscape();
             } else if (static_cast<unsigned char>(c) >= 0x20) {
                 edit(i);
                 copiedTo = i + 1;

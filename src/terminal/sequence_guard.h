@@ -20,6 +20,8 @@ namespace term {
 // - A repeat (CSI b) is cancelled unless the character printed last is ASCII: libvterm 0.1.4
 //   repeats a character of no width before anything was printed and never ends, and writes
 //   through a null pointer repeating a wide character past the line's end.
+// - S8C1T (ESC SP G) becomes S7C1T (ESC SP F): the terminal would answer and send keys with
+//   8-bit controls (0x9B for CSI), which no board on a UTF-8 line reads.
 class SequenceGuard
 {
 public:
@@ -34,15 +36,22 @@ public:
     {
         m_state = State::Normal;
         m_heldLead = false;
+        m_intermediates = 0;
+        m_space = false;
     }
 
 private:
     enum class State { Normal, Escape, Csi, CsiDropped, String, StringEscape };
 
+    // An ESC: a new escape sequence begins.
+    void beginEscape();
     void escapeByte(char c);
 
     State m_state = State::Normal;
     int m_separators = 0;
+    // Intermediate bytes of the escape sequence under way, and whether it is one space.
+    int m_intermediates = 0;
+    bool m_space = false;
     // The character printed last is ASCII, which libvterm repeats safely.
     bool m_repeatable = false;
     // The stream ended on the first byte of what may be a C1 control's code point.

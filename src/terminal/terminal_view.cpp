@@ -56,6 +56,7 @@ void TerminalView::ring()
 void TerminalView::setTerminalFont(const QFont &font)
 {
     m_look = term::RowLook::forFont(font);
+    m_cellImages.clear();
     m_look.foreground = defaultForeground;
     m_look.background = defaultBackground;
     m_look.selectionForeground = palette().color(QPalette::HighlightedText);
@@ -86,7 +87,10 @@ void TerminalView::resizeEvent(QResizeEvent *event)
 }
 
 // Painted now when nothing was painted for a frame, else at the frame's end with whatever else
-// changed meanwhile; the scroll bar follows at the same pace.
+// changed meanwhile; the scroll bar follows at the same pace. While a board floods, whole screens
+// scroll by between two frames and none of them can be read: every other frame is left out then,
+// which halves the painting. A frame left out is painted after all once the board is quiet for
+// SettleMs, so that where a board stops shows as soon as before.
 void TerminalView::screenChanged()
 {
     const qint64 pushed = m_session->emulator().linesPushed();
@@ -96,28 +100,55 @@ void TerminalView::screenChanged()
     }
     if (m_frame.isActive()) {
         m_pending = true;
+        m_fresh = true;
         return;
     }
     showChanges();
     m_frame.start(FrameMs, this);
 }
 
-void TerminalView::timerEvent(QTimerEvent *event)
+bool TerminalView::isFlooding() const
 {
-    if (event->timerId() != m_frame.timerId()) {
-        QAbstractScrollArea::timerEvent(event);
-        return;
-    }
+    const term::Emulator &emulator = m_session->emulator();
+    return emulator.linesPushed() - m_shownLines >= emulator.rows();
+}
+
+void TerminalView::frameEnded()
+{
     if (!m_pending) {
         m_frame.stop();
+        return;
+    }
+    if (!m_leftOut && isFlooding()) {
+        m_leftOut = true;
+        m_fresh = false;
+        m_settle.start(SettleMs, this);
         return;
     }
     m_pending = false;
     showChanges();
 }
 
+void TerminalView::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == m_frame.timerId()) {
+        frameEnded();
+    } else if (event->timerId() == m_settle.timerId()) {
+        m_settle.stop();
+        if (m_pending && !m_fresh) {
+            m_pending = false;
+            showChanges();
+        }
+    } else {
+        QAbstractScrollArea::timerEvent(event);
+    }
+}
+
 void TerminalView::showChanges()
 {
+    m_leftOut = false;
+    m_settle.stop();
+    m_shownLines = m_session->emulator().linesPushed();
     const term::Damage damage = m_session->emulator().takeDamage();
     const bool moved = std::exchange(m_linesMoved, false);
     syncScrollBar();
@@ -219,7 +250,7 @@ void TerminalView::paintEvent(QPaintEvent *event)
             marks.cursorShape = cursor.shape;
             marks.cursorFilled = hasFocus();
         }
-        term::paintRow(painter, r * h, screen.line(index), columns, m_look, marks);
+        term::paintRow(painter, r * h, screen.line(index), columns, m_look, marks, &m_cellImages);
     }
     // Past the last whole cell, and an input method's text under way at the cursor.
     const QRect grid(0, 0, columns * m_look.cellWidth, rows * h);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "terminal/cell_images.h"
 #include "terminal/row_painter.h"
 
 #include <QAbstractScrollArea>
@@ -23,6 +24,8 @@ class TerminalView : public QAbstractScrollArea
     Q_OBJECT
 public:
     static constexpr int FrameMs = 33;
+    // How long the board must stay quiet after a frame was left out for it to be painted at once.
+    static constexpr int SettleMs = 8;
     static constexpr int BellIntervalMs = 200;
 
     explicit TerminalView(term::Session *session, QWidget *parent = nullptr);
@@ -94,6 +97,9 @@ private:
     // The board changed the screen: painted now when nothing was painted for a frame, else at
     // the frame's end with whatever else changed meanwhile.
     void screenChanged();
+    void frameEnded();
+    // Whole screens scrolled by since the last frame: nothing painted now could be read.
+    [[nodiscard]] bool isFlooding() const;
     void showChanges();
     void ring();
     void fitTerminal();
@@ -108,6 +114,7 @@ private:
 
     term::Session *m_session;
     term::RowLook m_look;
+    term::CellImages m_cellImages;
     TerminalAccessibleNotes *m_notes;
     bool m_following = true;
     qint64 m_top = 0;       // reading back: the first visible line, numbered from the first ever
@@ -118,7 +125,11 @@ private:
     bool m_selecting = false;
     QString m_preedit;
     QBasicTimer m_frame;
+    QBasicTimer m_settle;
     bool m_pending = false;
+    bool m_fresh = false;    // the board drew since the frame's last end
+    bool m_leftOut = false;  // the last frame's end painted nothing
+    qint64 m_shownLines = 0; // scrollback lines ever pushed when changes were last shown
     bool m_linesMoved = false;
     bool m_syncingBar = false;
     QElapsedTimer m_lastBell;

@@ -44,14 +44,14 @@ bool isSpecial(char16_t c)
 class WrapIndex::Scanner
 {
 public:
-    Scanner(WrapIndex &index, std::vector<quint64> &out, Tail state) : m_index(index), m_out(out)
+    Scanner(WrapIndex &index, WrapIndex::Lines &out, Tail state) : m_index(index), m_out(out)
     {
         st = state;
     }
 
     // While rescanning after an edit: stop as soon as a line starts where an old line of the
     // unchanged text after the edit started, since from there on the old lines still hold.
-    void resyncWith(const std::vector<quint64> &old, qint64 from, qint64 delta)
+    void resyncWith(const WrapIndex::Lines &old, qint64 from, qint64 delta)
     {
         m_old = &old;
         m_resyncFrom = from;
@@ -226,19 +226,14 @@ private:
 
     // A quarter more room at a time instead of twice as much: the receive box's limit counts
     // what is allocated.
-    void addLine(quint64 e)
-    {
-        if (m_out.size() == m_out.capacity())
-            m_out.reserve(m_out.size() + m_out.size() / 4 + 64);
-        m_out.push_back(e);
-    }
+    void addLine(quint64 e) { m_out.push_back(e); }
 
     bool meets(quint64 e)
     {
         if (!m_old || entryStart(e) < m_resyncFrom)
             return false;
         const quint64 target = e - (quint64(m_delta) << 2);
-        const std::vector<quint64> &old = *m_old;
+        const WrapIndex::Lines &old = *m_old;
         if (!m_oldSeeking) {
             m_oldSeeking = true;
             m_oldNext = size_t(std::lower_bound(old.begin(), old.end(), target) - old.begin());
@@ -253,8 +248,8 @@ private:
     }
 
     WrapIndex &m_index;
-    std::vector<quint64> &m_out;
-    const std::vector<quint64> *m_old = nullptr;
+    WrapIndex::Lines &m_out;
+    const WrapIndex::Lines *m_old = nullptr;
     qint64 m_resyncFrom = 0;
     qint64 m_delta = 0;
     bool m_oldSeeking = false;
@@ -283,7 +278,7 @@ void WrapIndex::setWrapWidth(qint32 wrapWidth)
 void WrapIndex::clear()
 {
     // A fresh vector, not assign(): the lines of a long text would otherwise keep their memory.
-    m_lines = std::vector<quint64>{entry(0, 0)};
+    m_lines = Lines{entry(0, 0)};
     m_tail = Tail();
 }
 
@@ -311,7 +306,7 @@ void WrapIndex::replaced(const TextStore &store, qint64 pos, qint64 removed, qin
 
     Tail fresh;
     fresh.pos = fresh.lineStart = lineStart(restart);
-    std::vector<quint64> lines;
+    WrapIndex::Lines lines;
     Scanner scanner(*this, lines, fresh);
     const qint64 delta = inserted - removed;
     scanner.resyncWith(m_lines, pos + inserted + 2, delta);
@@ -340,9 +335,10 @@ void WrapIndex::replaced(const TextStore &store, qint64 pos, qint64 removed, qin
     const qsizetype replacedCount = last - first;
     const qsizetype common = qMin(replacedCount, qsizetype(lines.size()));
     std::copy(lines.begin(), lines.begin() + common, m_lines.begin() + at);
-    if (qsizetype(lines.size()) > common)
-        m_lines.insert(m_lines.begin() + at + common, lines.begin() + common, lines.end());
-    else
+    if (qsizetype(lines.size()) > common) {
+        m_lines.insert(at + common, lines.size() - common, 0);
+        std::copy(lines.begin() + common, lines.end(), m_lines.begin() + at + common);
+    } else
         m_lines.erase(m_lines.begin() + at + common, m_lines.begin() + at + replacedCount);
 }
 

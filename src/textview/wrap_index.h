@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QtGlobal>
 
 #include <memory>
@@ -34,13 +35,13 @@ public:
     void replaced(const TextStore &store, qint64 pos, qint64 removed, qint64 inserted);
 
     [[nodiscard]] qint64 lineCount() const { return qint64(m_lines.size()); }
-    [[nodiscard]] qint64 lineStart(qint64 line) const { return qint64(m_lines[size_t(line)] >> 2); }
+    [[nodiscard]] qint64 lineStart(qint64 line) const { return qint64(m_lines[line] >> 2); }
     // End of the line's characters, before any line break.
     [[nodiscard]] qint64 lineEnd(qint64 line) const;
     // The line begins after a line break (or is the first line), as opposed to a wrap.
     [[nodiscard]] bool startsParagraph(qint64 line) const
     {
-        return line == 0 || (m_lines[size_t(line)] & 3) != 0;
+        return line == 0 || (m_lines[line] & 3) != 0;
     }
     // The next line continues this one after a wrap.
     [[nodiscard]] bool wraps(qint64 line) const
@@ -49,13 +50,13 @@ public:
     }
     [[nodiscard]] qint64 lineAt(qint64 pos) const;
 
-    // Bytes allocated for the lines, spare room included; it grows by a quarter at a time.
+    // Bytes allocated for the lines, spare room included.
     [[nodiscard]] qint64 memoryBytes() const
     {
         return qint64(m_lines.capacity() * sizeof(quint64));
     }
     // Gives back the spare room, as after old lines went.
-    void squeeze() { m_lines.shrink_to_fit(); }
+    void squeeze() { m_lines.squeeze(); }
 
 private:
     struct Tail
@@ -74,7 +75,10 @@ private:
     qint32 m_tabStop = 1;
     std::shared_ptr<CharWidths> m_widths;
 
-    // Each entry is start << 2 | the number of line-break characters just before it.
-    std::vector<quint64> m_lines;
+    // Each entry is start << 2 | the number of line-break characters just before it. A QList
+    // grows by realloc, which moves large blocks by remapping their pages instead of copying
+    // and touching a new block; and old lines leave its front without moving the rest.
+    using Lines = QList<quint64>;
+    Lines m_lines;
     Tail m_tail;
 };

@@ -254,6 +254,9 @@ void CounterLabel::paintEvent(QPaintEvent *)
 
 qsizetype characterCount(QStringView text)
 {
+    // Most boards send ASCII: Qt's check of that reads sixteen characters at a time.
+    if (QtPrivate::isLatin1(text))
+        return text.size();
     qsizetype count = text.size();
     for (qsizetype i = 1; i < text.size(); ++i) {
         if (text[i].isLowSurrogate() && text[i - 1].isHighSurrogate())

@@ -1,16 +1,20 @@
 #include "textview/text_store.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+
+#include <sys/mman.h>
 
 namespace {
 
 // A chunk this small turns UTF-16 when it meets a wide character instead of being split.
 constexpr qsizetype SmallChunk = 4096;
 
+// Qt's own check reads sixteen characters at a time.
 bool isLatin1(QStringView text)
 {
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 256; });
+    return QtPrivate::isLatin1(text);
 }
 
 void appendLatin1(QByteArray &bytes, QStringView text)
@@ -21,6 +25,23 @@ void appendLatin1(QByteArray &bytes, QStringView text)
     const char16_t *in = text.utf16();
     for (qsizetype i = 0; i < text.size(); ++i)
         out[i] = char(in[i]);
+}
+
+// Makes the pages of a new chunk's room present in one call. Filling 64 KB of fresh memory
+// otherwise takes a page fault every 4 KB, which on bulk text cost more than the copying.
+void populate(void *room, qsizetype bytes)
+{
+#ifdef MADV_POPULATE_WRITE
+    const std::uintptr_t page = 4096;
+    const auto from = (reinterpret_cast<std::uintptr_t>(room) + page - 1) & ~(page - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(room) + std::uintptr_t(bytes)) & ~(page - 1);
+    // Only a hint: an older kernel refuses it and the pages fault in as before.
+    if (to > from)
+        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
+#else
+    Q_UNUSED(room);
+    Q_UNUSED(bytes);
+#endif
 }
 
 QByteArray toLatin1Bytes(QStringView text)
@@ -81,7 +102,9 @@ void TextStore::append(QStringView text)
         if (m_chunks.empty() || m_chunks.back().size() >= ChunkSize) {
             m_starts.push_back(m_size);
             m_chunks.emplace_back();
-            m_chunks.back().latin1.reserve(ChunkSize);
+            QByteArray &room = m_chunks.back().latin1;
+            room.reserve(ChunkSize);
+            populate(room.data(), ChunkSize);
         }
         Chunk &last = m_chunks.back();
         const QStringView part = text.first(qMin(text.size(), ChunkSize - last.size()));

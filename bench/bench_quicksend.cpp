@@ -17,6 +17,7 @@
 #include "support/context_menu.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"
+#include "twenty_rules.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -44,31 +45,7 @@ namespace {
 
 void matcherCost()
 {
-    const QStringList literals = {"Hit any key to stop autoboot",
-                                  "login: ",
-                                  "Password:",
-                                  "Guru Meditation Error",
-                                  "Brownout detector",
-                                  "rst:0x",
-                                  "+CME ERROR",
-                                  "NO CARRIER",
-                                  "Press Ctrl+C",
-                                  "=> ",
-                                  "Kernel panic",
-                                  "Watchdog",
-                                  "ERROR:",
-                                  "Backtrace:"};
-    const QStringList expressions = {"^E \\(\\d+\\) \\w+:",          "^\\[E\\]",        "<err>",
-                                     "temp=(1[2-9]\\d|[2-9]\\d\\d)", "(?i)fatal|abort", "^#+\\s*$"};
-    QList<Rule> rules;
-    for (const QString &pattern : literals + expressions) {
-        Rule rule;
-        rule.pattern = pattern;
-        rule.regex = expressions.contains(pattern);
-        rule.page = QStringLiteral("P");
-        rule.entry = QStringLiteral("reply");
-        rules << rule;
-    }
+    const QList<Rule> rules = twentyRules();
     Entry reply;
     reply.name = QStringLiteral("reply");
     const QList<Page> pages{{QStringLiteral("P"), {reply}}};

@@ -19,6 +19,7 @@
 #include "support/test_platform.h"
 #include "textview/highlight_rules.h"
 #include "textview/receive_box.h"
+#include "twenty_rules.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -87,38 +88,6 @@ const Rate rates[] = {
     {"1.2 MB/s, 80-char lines, 20 rules", 1200000, 4096, 0, 0, true, true},
     {"1.2 MB/s, 80-char, 20 highlights", 1200000, 4096, 0, 0, true, false, true},
 };
-
-// Twenty rules as a user collects them for boot loaders, shells and modems: literals and
-// expressions, none of which the streamed lines match.
-QList<quicksend::Rule> twentyRules()
-{
-    const QStringList literals = {"Hit any key to stop autoboot",
-                                  "login: ",
-                                  "Password:",
-                                  "Guru Meditation Error",
-                                  "Brownout detector",
-                                  "rst:0x",
-                                  "+CME ERROR",
-                                  "NO CARRIER",
-                                  "Press Ctrl+C",
-                                  "=> ",
-                                  "Kernel panic",
-                                  "Watchdog",
-                                  "ERROR:",
-                                  "Backtrace:"};
-    const QStringList expressions = {"^E \\(\\d+\\) \\w+:",          "^\\[E\\]",        "<err>",
-                                     "temp=(1[2-9]\\d|[2-9]\\d\\d)", "(?i)fatal|abort", "^#+\\s*$"};
-    QList<quicksend::Rule> rules;
-    for (const QString &pattern : literals + expressions) {
-        quicksend::Rule rule;
-        rule.pattern = pattern;
-        rule.regex = expressions.contains(pattern);
-        rule.page = QStringLiteral("P");
-        rule.entry = QStringLiteral("reply");
-        rules << rule;
-    }
-    return rules;
-}
 
 // The same twenty patterns as highlight rules, two of which colour every streamed line.
 HighlightRules twentyHighlights()

@@ -353,6 +353,9 @@ void TestQuickSendModel::matcher_data()
         << QStringList{"-包含:x"} << QStringList{"0|x"} << QStringList{""};
     QTest::newRow("backreferences do not mix across rules")
         << QStringList{"正则:(x)y", "正则:(a)\\1"} << QStringList{"0|aa\r\n"} << QStringList{"1"};
+    QTest::newRow("rules valid alone whose join is not (quoted to the end, a comment)")
+        << QStringList{"正则:\\Qa+b", "正则:(?x)ERR # the board's error"}
+        << QStringList{"0|a+b\n", "1|ERR\n"} << QStringList{"0", "1"};
     QTest::newRow("the same group name in two rules")
         << QStringList{"正则:(?<v>\\d+)V", "正则:(?<v>\\d+)A"} << QStringList{"0|12A 5V\n"}
         << QStringList{"0,1"};

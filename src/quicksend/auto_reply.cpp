@@ -127,8 +127,12 @@ void ReplyMatcher::setRules(const QList<Rule> &rules, const QList<Page> &pages, 
     static const QRegularExpression references(QStringLiteral("\\\\[1-9gk]|\\(\\?P?[=<'](?!=|!)"));
     const bool joinable =
         expressions.size() < 2 || !expressions.join(QString()).contains(references);
-    m_anyExpression = QRegularExpression(joinable ? expressions.join(QLatin1Char('|'))
-                                                  : QStringLiteral("(?s).?"));
+    // Patterns valid alone can still break the join: \Q quotes to the end, a (?x) comment
+    // takes the closing parenthesis.
+    if (joinable)
+        m_anyExpression = QRegularExpression(expressions.join(QLatin1Char('|')));
+    if (!joinable || !m_anyExpression.isValid())
+        m_anyExpression = QRegularExpression(QStringLiteral("(?s).?"));
     m_anyExpression.optimize();
     rescanLine();
 }

@@ -7,7 +7,11 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -90,6 +94,7 @@ private slots:
     void streamIsGathered_data();
     void streamIsGathered();
     void gatheredStreamSpeedsUp();
+    void pauseEndsTheGathering();
 };
 
 void TestMSCommIo::inputComesInBlocks()
@@ -521,4 +526,35 @@ void TestMSCommIo::gatheredStreamSpeedsUp()
 }
 
 QTEST_GUILESS_MAIN(TestMSCommIo)
+// Lending the port mid-stream hands over the line without gathering's wake mark: the other
+// program's reads would otherwise wait for 255 bytes.
+void TestMSCommIo::pauseEndsTheGathering()
+{
+    PseudoTerminal pty;
+    TtyLink link(pty.slavePath(), nullptr);
+    QCOMPARE(link.open(), int(MSComm::NoError));
+    QObject::connect(&link, &Link::readyRead, &link, [&] { link.read(link.bytesAvailable()); });
+    for (int i = 0; i < 200 && !link.gathering(); ++i) {
+        QVERIFY(pty.write(QByteArray(32, 'x')));
+        QTest::qWait(3);
+    }
+    QVERIFY(link.gathering());
+    const int other = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(other >= 0);
+    termios line{};
+    QCOMPARE(::tcgetattr(other, &line), 0);
+    QCOMPARE(int(line.c_cc[VMIN]), TtyLink::WakeBytes);
+
+    QVERIFY(link.pauseReading());
+    QVERIFY(!link.gathering());
+    QCOMPARE(::tcgetattr(other, &line), 0);
+    QCOMPARE(int(line.c_cc[VMIN]), 0);
+    QVERIFY(pty.write("yours"));
+    pollfd readable{other, POLLIN, 0};
+    QCOMPARE(::poll(&readable, 1, 5000), 1);
+    char got[8] = {};
+    QCOMPARE(::read(other, got, sizeof got), ssize_t(5));
+    ::close(other);
+}
+
 #include "tst_mscomm_io.moc"

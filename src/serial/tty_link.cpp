@@ -143,6 +143,9 @@ bool TtyLink::pauseReading()
 {
     if (m_kept >= 0)
         return true;
+    // The line goes to the other program as it was set: gathering's wake mark (VMIN) would
+    // leave its reads waiting for 255 bytes, and Linux keeps it for every later open.
+    setGathering(false);
     const int fd = handle();
     int hole[2];
     if (fd < 0 || ::pipe2(hole, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -158,10 +161,7 @@ bool TtyLink::pauseReading()
     ::close(hole[0]);
     m_kept = kept;
     m_holeWriter = hole[1];
-    // The line is left alone now: the other program may be setting it. Gathering's wake mark is
-    // not wanted after the pause.
-    m_gatherTimer->stop();
-    m_gathering = false;
+    // The line is left alone now: the other program may be setting it.
     m_hasOwnLine = ::tcgetattr(kept, &m_ownLine) == 0;
     m_ownLine.c_cc[VMIN] = 0;
     m_ownLine.c_cc[VTIME] = 0;

@@ -37,6 +37,8 @@ private slots:
     void receivesFromTheBoard();
     void othersRefusedWhileRunning_data();
     void othersRefusedWhileRunning();
+    void displayChosenDuringATransfer_data();
+    void displayChosenDuringATransfer();
     void portClosedMidTransfer();
     void settingsKept();
     void placesKeptWhenTheWindowCloses();
@@ -322,6 +324,43 @@ void TestFileTransferPort::othersRefusedWhileRunning()
         tryToSend();
     QVERIFY(!f->board.readExactly(1).isEmpty());
     QVERIFY(refusals().isEmpty());
+}
+
+void TestFileTransferPort::displayChosenDuringATransfer_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("hex chosen") << "RevHexSel"
+                                << "E4 B8 AD ";
+    QTest::newRow("characters chosen") << "RevChrSel"
+                                       << "中";
+}
+
+// Hex or characters picked while a transfer holds the line take effect once it ends: the
+// protocol's bytes stay undecoded meanwhile, and the board's next bytes show as picked.
+void TestFileTransferPort::displayChosenDuringATransfer()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, shown);
+    QVERIFY(f->showWindow(true));
+    const auto pick = [this](const QString &name) {
+        f->window->findChild<QRadioButton *>(name)->click();
+    };
+    pick(chosen == QStringLiteral("RevHexSel") ? QStringLiteral("RevChrSel")
+                                               : QStringLiteral("RevHexSel"));
+    TransferWindow *window = openTransfer();
+    QVERIFY(window);
+    QTemporaryDir from;
+    const QStringList files = makeFiles(from.path(), {100});
+    pickProtocol(window, Protocol::Xmodem);
+    startWith(window, files.first());
+    QTRY_VERIFY(window->running());
+    pick(chosen);
+    window->findChild<QPushButton *>(QStringLiteral("TransferCancel"))->click();
+    QTRY_VERIFY(!window->running());
+    f->click("ClearRevText");
+    QVERIFY(f->board.write("\xE4\xB8\xAD"));
+    QTRY_COMPARE(f->revText(), shown);
 }
 
 // Closing the port ends the transfer with the reason; the port opened again, nothing resumes.

@@ -198,6 +198,7 @@ private:
     void MSComm1_OnComm();
     void RevChrSel_Click();
     void RevHexSel_Click();
+    void applyInputMode();
     void RevText_Change();
     void RevText_FontSizeChanged(int points);
     void ClearRevText_Click();
@@ -368,7 +369,6 @@ private:
     transfer::TransferSession *m_transfer = nullptr;
     std::unique_ptr<transfer::ZmodemStart> m_zmodemStart;
     // The display's input mode, while a transfer reads the component as bytes.
-    std::optional<int> m_inputModeBeforeTransfer;
     // The bytes of the block being read went to the transfer.
     bool m_transferTook = false;
     std::unique_ptr<QuickSendState> m_quick;

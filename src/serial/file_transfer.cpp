@@ -170,10 +170,7 @@ void Form1::FileTransfer_Start(const transfer::Request &request)
     if (!m_transfer->start(request))
         return;
     // The protocol's bytes as they come, none decoded or held back for a character.
-    if (m_transfer->ownsReceivedBytes()) {
-        m_inputModeBeforeTransfer = MSComm1->InputMode();
-        MSComm1->setInputMode(MSComm::comInputModeBinary);
-    }
+    applyInputMode();
     if (m_terminal)
         m_terminal->setTransferring(true);
     updateTitle();
@@ -185,10 +182,7 @@ void Form1::FileTransfer_Finished()
     m_transfer->deleteLater();
     m_transfer = nullptr;
     m_sendRefusal.clear();
-    if (m_inputModeBeforeTransfer) {
-        MSComm1->setInputMode(*m_inputModeBeforeTransfer);
-        m_inputModeBeforeTransfer.reset();
-    }
+    applyInputMode();
     // The protocol's bytes left no pen or half sequence behind for what the board prints next.
     ui->RevText->resetControlSequences();
     m_zmodemStart->reset();

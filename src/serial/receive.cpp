@@ -4,6 +4,7 @@
 #include "app/settings_keys.h"
 #include "serial/capture_log.h"
 #include "serial/mscomm.h"
+#include "transfer/transfer_session.h"
 #include "ui_form1.h"
 
 #include <QLocale>
@@ -62,16 +63,24 @@ void Form1::MSComm1_OnComm()
 
 void Form1::RevChrSel_Click()
 {
-    MSComm1->setInputMode(MSComm::comInputModeText);
+    applyInputMode();
     ui->RevText->setStamping(ReceiveBox::Stamping::Lines);
     plotDisplayMode();
 }
 
 void Form1::RevHexSel_Click()
 {
-    MSComm1->setInputMode(MSComm::comInputModeBinary);
+    applyInputMode();
     ui->RevText->setStamping(ReceiveBox::Stamping::Bursts);
     plotDisplayMode();
+}
+
+// A transfer that takes the protocol's bytes needs them undecoded, whichever display is chosen
+// meanwhile; the choice applies once it ends.
+void Form1::applyInputMode()
+{
+    const bool raw = ui->RevHexSel->isChecked() || (m_transfer && m_transfer->ownsReceivedBytes());
+    MSComm1->setInputMode(raw ? MSComm::comInputModeBinary : MSComm::comInputModeText);
 }
 
 // What arrives and how it shows. The times of received lines are kept whether or not they are

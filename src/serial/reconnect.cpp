@@ -99,18 +99,26 @@ void Form1::rememberDevice()
 }
 
 // The far end's last words: ser2net says why it closes ("Port already in use").
+// They are shown only for a loss soon after an automatic reopen, so a port streaming for longer
+// keeps none and costs nothing per block.
 void Form1::noteLastWords(const QByteArray &bytes)
 {
-    QByteArray &words = m_reconnect->lastWords;
+    ReconnectState &state = *m_reconnect;
+    const bool shownAfterALoss = state.waiting && state.backingOff;
+    if (!shownAfterALoss &&
+        (!state.reopenedAt.isValid() || state.reopenedAt.elapsed() >= QuickLossMs))
+        return;
+    QByteArray &words = state.lastWords;
     words += bytes.right(LastWordsBytes);
-    words = words.right(LastWordsBytes);
-    if (m_reconnect->waiting && m_reconnect->backingOff)
+    if (words.size() > 4 * LastWordsBytes)
+        words = words.right(LastWordsBytes);
+    if (shownAfterALoss)
         showWaiting(lastLine());
 }
 
 QString Form1::lastLine() const
 {
-    const QByteArray &words = m_reconnect->lastWords;
+    const QByteArray words = m_reconnect->lastWords.right(LastWordsBytes);
     const QString text = MSComm1->textEncoding() == MSComm::TextEncoding::Utf8
                              ? QString::fromUtf8(words)
                              : QStringDecoder("GB18030").decode(words);

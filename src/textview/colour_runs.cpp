@@ -56,9 +56,10 @@ void ColourRuns::clear()
 
 qint64 ColourRuns::memoryBytes() const
 {
-    qint64 bytes = qint64(m_segments.capacity() * sizeof(Segment));
-    for (const Segment &segment : m_segments)
-        bytes += qint64(segment.bytes.capacity());
+    // Every segment reserves room for SegmentBytes and one more run, so the segments need no
+    // walk: the box asks after every block.
+    const qint64 bytes = qint64(m_segments.capacity() * sizeof(Segment)) +
+                         qint64(m_segments.size() * (SegmentBytes + 8));
     // A hash entry costs about its key, its value and a pointer's worth of span.
     return bytes + qint64(m_pens.capacity() * sizeof(Pen)) +
            qint64(m_penIds.capacity()) * qint64(sizeof(Pen) + sizeof(quint32) + sizeof(void *));

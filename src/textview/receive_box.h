@@ -117,6 +117,8 @@ public:
     // without its control sequences (as it came while they are shown), for the other readers of
     // what arrives.
     QString appendReceivedText(QStringView piece, qint64 msecs);
+    // The same, handing back piece itself (no copy) while sequences are shown.
+    QString appendReceivedText(const QString &piece, qint64 msecs);
     // The parser forgets any sequence under way and the pen, as after a file transfer.
     void resetControlSequences();
     // The pens of the text, and where a cleared screen began a new one.

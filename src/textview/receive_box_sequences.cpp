@@ -40,6 +40,14 @@ QString ReceiveBox::appendReceivedText(QStringView piece, qint64 msecs)
     return std::move(block.plain);
 }
 
+QString ReceiveBox::appendReceivedText(const QString &piece, qint64 msecs)
+{
+    if (m_sequences != ControlSequences::Shown)
+        return appendReceivedText(QStringView(piece), msecs);
+    appendReceived(piece, msecs);
+    return piece;
+}
+
 void ReceiveBox::applyBlock(const AnsiBlock &block, qint64 msecs)
 {
     const qint64 size = m_store.size();

@@ -1,7 +1,7 @@
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
 
-#include "serial/port_map.h"
-#include "serial/tty_link.h"
+#include "port/port_map.h"
+#include "port/tty_link.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,8 +1,8 @@
 // Lending the port to another program: telling from the device node who else opens it, pausing
 // the reading while another program has it, and closing for it without undoing its line; the
 // window's "让出端口" and "自动让出", with programs that hold on, pass by or die holding a lock.
-#include "serial/open_watch.h"
-#include "serial/port_problem.h"
+#include "port/open_watch.h"
+#include "port/port_problem.h"
 #include "settings/settings_file.h"
 #include "support/board_port.h"
 #include "support/ini_bytes.h"

@@ -1,7 +1,7 @@
 // The serial component on pseudo-terminals: line settings, port numbers, opening and closing,
 // and settings that reach the device or are refused.
-#include "serial/line_settings.h"
-#include "serial/port_map.h"
+#include "port/line_settings.h"
+#include "port/port_map.h"
 #include "support/board_port.h"
 
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
 // The serial component's input and output on pseudo-terminals: blocks as they arrive, text
 // decoding across blocks, output, and a device that goes away.
-#include "serial/tty_link.h"
+#include "port/tty_link.h"
 #include "support/board_port.h"
 
 #include <QRandomGenerator>

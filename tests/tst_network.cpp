@@ -2,9 +2,9 @@
 // component and the window against a real ser2net in front of a pseudo-terminal, against a
 // recording RFC 2217 server of the test's own for what a pseudo-terminal cannot show, and
 // against servers that refuse, stay silent or break the protocol.
-#include "serial/net_link.h"
+#include "port/net_link.h"
+#include "port/telnet.h"
 #include "serial/port_list.h"
-#include "serial/telnet.h"
 #include "support/board_port.h"
 #include "support/byte_patterns.h"
 #include "support/network_servers.h"

@@ -1,7 +1,7 @@
 // The device panels against a pseudo-terminal playing the board: car remote and its keys, the
 // Bluetooth AT buttons at 38400 baud, and the time sync from a fixed clock.
 #include "panels/time_sync.h"
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
 #include "textview/receive_box.h"

@@ -1,7 +1,7 @@
 // Following a board through unplugs and resets: which device is the lost one, reopening it
 // through a link moved between pseudo-terminals or a re-entered mapping, the retry while it
 // refuses, what ends the wait; the control lines; and the true cause of a failed open.
-#include "serial/device_identity.h"
+#include "port/device_identity.h"
 #include "settings/settings_file.h"
 #include "support/ini_bytes.h"
 #include "support/window_fixture.h"

@@ -1,8 +1,8 @@
 // Sending: the rules for the hexadecimal byte and the period, then sending once and
 // periodically to a pseudo-terminal playing the board.
+#include "port/mscomm.h"
 #include "send/send_history.h"
 #include "send/send_rules.h"
-#include "serial/mscomm.h"
 #include "settings/settings_file.h"
 #include "support/ini_bytes.h"
 #include "support/window_fixture.h"

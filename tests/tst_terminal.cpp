@@ -1,9 +1,9 @@
 // The terminal end to end against a pseudo-terminal playing the board: the port list, line
 // settings, open and close, a lost device, the port scan and ending signals.
 #include "app/quit_on_signals.h"
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
+#include "port/port_problem.h"
 #include "serial/port_list.h"
-#include "serial/port_problem.h"
 #include "settings/settings_file.h"
 #include "support/window_fixture.h"
 

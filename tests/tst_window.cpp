@@ -2,7 +2,7 @@
 // the two tabs and the width toggle, help text and links.
 #include "app/controls.h"
 #include "app/form1.h"
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
 #include "support/test_platform.h"
 #include "textview/receive_box.h"
 

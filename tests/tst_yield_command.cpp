@@ -1,6 +1,6 @@
 // `zelqo-serial --yield` and `--reclaim` from a second process without a display: which running
 // program answers, what a script is told, and the sockets left by programs that are gone.
-#include "serial/port_requests.h"
+#include "port/port_requests.h"
 #include "support/lending_fixture.h"
 #include "support/serial_command.h"
 

@@ -3,7 +3,7 @@
 // the cut, never give out more data than came, and stop for good once the server broke the
 // protocol.
 
-#include "serial/telnet.h"
+#include "port/telnet.h"
 
 #include <QByteArray>
 

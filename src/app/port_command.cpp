@@ -1,6 +1,6 @@
 #include "app/port_command.h"
 
-#include "serial/port_requests.h"
+#include "port/port_requests.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

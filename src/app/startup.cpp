@@ -2,9 +2,9 @@
 
 #include "app/settings_keys.h"
 #include "app/twips.h"
-#include "serial/line_settings.h"
-#include "serial/mscomm.h"
-#include "serial/port_map.h"
+#include "port/line_settings.h"
+#include "port/mscomm.h"
+#include "port/port_map.h"
 #include "ui_form1.h"
 
 namespace {

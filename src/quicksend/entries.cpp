@@ -1,6 +1,6 @@
 #include "quicksend/entries.h"
 
-#include "send/line_endings.h"
+#include "quicksend/line_endings.h"
 
 namespace quicksend {
 

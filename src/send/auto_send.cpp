@@ -1,8 +1,8 @@
 #include "app/form1.h"
 
 #include "app/captions.h"
+#include "port/mscomm.h"
 #include "send/send_rules.h"
-#include "serial/mscomm.h"
 #include "serial/reconnect_state.h"
 #include "ui_form1.h"
 

@@ -1,7 +1,7 @@
 #include "app/form1.h"
 
 #include "app/settings_keys.h"
-#include "send/line_endings.h"
+#include "quicksend/line_endings.h"
 #include "ui_form1.h"
 
 #include <QActionGroup>

@@ -1,9 +1,9 @@
 #include "app/form1.h"
 
+#include "port/mscomm.h"
 #include "quicksend/quick_send_window.h"
 #include "quicksend/sequence.h"
 #include "send/quick_send_state.h"
-#include "serial/mscomm.h"
 #include "ui_form1.h"
 
 // "按顺序发送": the ticked entries of a page in order, each followed by its delay. It stops with

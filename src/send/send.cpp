@@ -2,9 +2,9 @@
 
 #include "app/captions.h"
 #include "app/settings_keys.h"
+#include "port/mscomm.h"
 #include "send/send_history.h"
 #include "send/send_rules.h"
-#include "serial/mscomm.h"
 #include "ui_form1.h"
 
 void Form1::connectSendControls()

@@ -3,8 +3,8 @@
 #include "app/captions.h"
 #include "app/platform.h"
 #include "app/settings_keys.h"
-#include "serial/capture_log.h"
-#include "serial/mscomm.h"
+#include "port/capture_log.h"
+#include "port/mscomm.h"
 #include "settings/atomic_file.h"
 #include "ui_form1.h"
 

@@ -3,7 +3,7 @@
 #include "app/captions.h"
 #include "app/platform.h"
 #include "app/settings_keys.h"
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
 #include "ui_form1.h"
 
 #include <QMenu>

@@ -2,7 +2,7 @@
 
 #include "app/settings_keys.h"
 #include "app/window_keys.h"
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
 #include "settings/settings_file.h"
 #include "terminal/terminal_window.h"
 #include "transfer/transfer_session.h"

@@ -2,11 +2,11 @@
 
 #include "app/captions.h"
 #include "app/settings_keys.h"
+#include "port/mscomm.h"
+#include "port/open_watch.h"
+#include "port/port_problem.h"
+#include "port/port_requests.h"
 #include "serial/lending_state.h"
-#include "serial/mscomm.h"
-#include "serial/open_watch.h"
-#include "serial/port_problem.h"
-#include "serial/port_requests.h"
 #include "serial/reconnect_state.h"
 #include "ui_form1.h"
 

@@ -2,9 +2,9 @@
 
 #include "app/captions.h"
 #include "app/platform.h"
-#include "serial/mscomm.h"
-#include "serial/net_link.h"
-#include "serial/port_problem.h"
+#include "port/mscomm.h"
+#include "port/net_link.h"
+#include "port/port_problem.h"
 #include "serial/reconnect_state.h"
 #include "ui_form1.h"
 

@@ -1,7 +1,7 @@
 #include "serial/port_list.h"
 
 #include "app/form1.h"
-#include "serial/net_link.h"
+#include "port/net_link.h"
 #include "ui_form1.h"
 
 #include <QAbstractItemView>

@@ -1,10 +1,10 @@
 #include "app/form1.h"
 
 #include "app/captions.h"
-#include "serial/mscomm.h"
-#include "serial/net_link.h"
-#include "serial/port_map.h"
-#include "serial/port_problem.h"
+#include "port/mscomm.h"
+#include "port/net_link.h"
+#include "port/port_map.h"
+#include "port/port_problem.h"
 #include "ui_form1.h"
 
 void Form1::connectPortScan()

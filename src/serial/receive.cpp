@@ -2,8 +2,8 @@
 
 #include "app/platform.h"
 #include "app/settings_keys.h"
-#include "serial/capture_log.h"
-#include "serial/mscomm.h"
+#include "port/capture_log.h"
+#include "port/mscomm.h"
 #include "transfer/transfer_session.h"
 #include "ui_form1.h"
 

@@ -2,12 +2,12 @@
 
 #include "app/platform.h"
 #include "app/settings_keys.h"
+#include "port/mscomm.h"
+#include "port/net_link.h"
+#include "port/port_map.h"
+#include "port/port_problem.h"
+#include "port/port_watch.h"
 #include "serial/lending_state.h"
-#include "serial/mscomm.h"
-#include "serial/net_link.h"
-#include "serial/port_map.h"
-#include "serial/port_problem.h"
-#include "serial/port_watch.h"
 #include "serial/reconnect_state.h"
 #include "ui_form1.h"
 

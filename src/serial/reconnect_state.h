@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/device_identity.h"
+#include "port/device_identity.h"
 
 #include <QElapsedTimer>
 #include <QList>

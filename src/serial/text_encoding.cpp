@@ -1,7 +1,7 @@
 #include "app/form1.h"
 
 #include "app/settings_keys.h"
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
 #include "ui_form1.h"
 
 #include <QActionGroup>

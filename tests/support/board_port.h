@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
 #include "support/pseudo_terminal.h"
 
 #include <QMap>

@@ -2,7 +2,7 @@
 
 #include "app/platform.h"
 #include "app/settings_keys.h"
-#include "serial/port_map.h"
+#include "port/port_map.h"
 #include "settings/settings_file.h"
 #include "support/network_servers.h"
 

@@ -2,7 +2,7 @@
 
 #include "app/controls.h"
 #include "app/form1.h"
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
 #include "support/context_menu.h"
 #include "support/pseudo_terminal.h"
 #include "support/test_platform.h"

@@ -7,8 +7,8 @@
 // pulled out and put back.
 #include "app/quit_on_signals.h"
 #include "app/settings_keys.h"
+#include "port/port_map.h"
 #include "quicksend/checksum.h"
-#include "serial/port_map.h"
 #include "settings/settings_file.h"
 
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "serial/port_map.h"
+#include "port/port_map.h"
 
 namespace portmap {
 

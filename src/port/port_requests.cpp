@@ -1,4 +1,4 @@
-#include "serial/port_requests.h"
+#include "port/port_requests.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include "serial/telnet.h"
+#include "port/telnet.h"
 
 namespace telnet {
 

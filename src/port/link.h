@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/line_settings.h"
+#include "port/line_settings.h"
 
 #include <QByteArray>
 #include <QObject>

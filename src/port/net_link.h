@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/link.h"
-#include "serial/telnet.h"
+#include "port/link.h"
+#include "port/telnet.h"
 
 #include <QAbstractSocket>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "serial/capture_log.h"
+#include "port/capture_log.h"
 
 #include "settings/atomic_file.h"
 

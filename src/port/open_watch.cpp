@@ -1,4 +1,4 @@
-#include "serial/open_watch.h"
+#include "port/open_watch.h"
 
 #include <QFile>
 #include <QSocketNotifier>

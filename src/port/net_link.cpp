@@ -1,6 +1,6 @@
-#include "serial/net_link.h"
+#include "port/net_link.h"
 
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
 
 #include <QScopedValueRollback>
 #include <QTcpSocket>

@@ -1,4 +1,4 @@
-#include "serial/port_watch.h"
+#include "port/port_watch.h"
 
 #include <QFileInfo>
 #include <QFileSystemWatcher>

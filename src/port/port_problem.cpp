@@ -1,4 +1,4 @@
-#include "serial/port_problem.h"
+#include "port/port_problem.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "serial/device_identity.h"
+#include "port/device_identity.h"
 
 #include <QDir>
 #include <QFile>

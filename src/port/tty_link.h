@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/link.h"
+#include "port/link.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/line_settings.h"
-#include "serial/net_link.h"
+#include "port/line_settings.h"
+#include "port/net_link.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,6 +1,6 @@
-#include "serial/tty_link.h"
+#include "port/tty_link.h"
 
-#include "serial/mscomm.h"
+#include "port/mscomm.h"
 
 #include <QFile>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "serial/line_settings.h"
+#include "port/line_settings.h"
 
 #include <QStringList>
 

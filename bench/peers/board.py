@@ -28,7 +28,8 @@ class Pty:
                     fcntl.fcntl(self.master, fcntl.F_GETFL) | os.O_NONBLOCK)
 
     def backlog(self):
-        """Bytes written by the board that the program has not read yet."""
+        """Bytes the board wrote that wait in the line discipline for the program to read (at
+        most 4095; more wait in the kernel's buffers behind them)."""
         buffer = fcntl.ioctl(self.slave, termios.FIONREAD, b"\0\0\0\0")
         return struct.unpack("i", buffer)[0]
 

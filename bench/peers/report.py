@@ -103,18 +103,22 @@ def bulk_table(programs, bulk, size):
     lines.append("| MB per CPU second | " + " | ".join(rate) + " |")
     lines.append("| text taken | " + " | ".join(amount) + " |")
     lines.append("| wall time to the last byte read and idle | " + " | ".join(wall) + " |")
-    gtk = [p for p in programs if p.kind == "gtkterm" and any("failure" not in t
-                                                              for t in bulk[p.label])]
-    if gtk:
-        reference = statistics.median(t["mb_per_cpu_s"] for t in bulk[gtk[0].label]
-                                      if "failure" not in t)
-        for program in programs:
-            ok = [t["mb_per_cpu_s"] for t in bulk[program.label] if "failure" not in t]
-            if program.kind == "ours" and ok:
-                lines.append("")
-                lines.append("%s: %.1f × GTKTerm's MB per CPU second." %
-                             (program.label, statistics.median(ok) / reference))
+    lines += against_gtkterm(programs, {p.label: [t["mb_per_cpu_s"] for t in bulk[p.label]
+                                                  if "failure" not in t] for p in programs},
+                             "%.2f × GTKTerm's")
     return lines, notes
+
+
+def against_gtkterm(programs, values, form):
+    """A row with each of our builds' median against GTKTerm's, when GTKTerm was measured."""
+    gtk = [p for p in programs if p.kind == "gtkterm" and values[p.label]]
+    if not gtk:
+        return []
+    reference = statistics.median(values[gtk[0].label])
+    return ["| against GTKTerm | " + " | ".join(
+        form % (statistics.median(values[p.label]) / reference)
+        if p.kind == "ours" and values[p.label] and reference > 0 else ""
+        for p in programs) + " |"]
 
 
 def start_table(programs, starts):
@@ -122,6 +126,7 @@ def start_table(programs, starts):
              "each (min–max), taking turns." % max(len(v) for v in starts.values()), "",
              "| start | " + " | ".join(p.label for p in programs) + " |",
              "|---" * (1 + len(programs)) + "|",
-             "| ms | " + " | ".join(spread(starts[p.label], lambda v: "%.0f ms" % v)
-                                   if starts[p.label] else "—" for p in programs) + " |"]
-    return lines
+             "| exec to a shown window | " + " | ".join(
+                 spread(starts[p.label], lambda v: "%.0f ms" % v) if starts[p.label] else "—"
+                 for p in programs) + " |"]
+    return lines + against_gtkterm(programs, starts, "%.2f × GTKTerm's")

@@ -34,12 +34,17 @@ class Pty:
         return struct.unpack("i", buffer)[0]
 
     def write_all(self, data, stop):
+        """Writes data whole, waiting while the pseudo-terminal is full; returns the seconds it
+        waited: how long the program held the board up."""
         done = 0
+        blocked = None
         while done < len(data) and not stop.is_set():
             try:
                 done += os.write(self.master, data[done:])
             except BlockingIOError:
+                blocked = blocked or time.monotonic()
                 select.select([], [self.master], [], 0.1)
+        return time.monotonic() - blocked if blocked else 0.0
 
     def close(self):
         os.close(self.master)
@@ -70,7 +75,8 @@ class PacedFeeder(threading.Thread):
         self.interval = size / rate
         self.writes = max(1, int(round(seconds / self.interval)))
         self.stop = threading.Event()
-        self.max_lag = 0.0
+        self.max_lag = 0.0  # the feeder's own delays too, on a busy machine
+        self.max_blocked = 0.0
         self.sent = 0
         self.started = self.ended = None
 
@@ -84,7 +90,8 @@ class PacedFeeder(threading.Thread):
                 time.sleep(wait)
             if at + self.size > len(self.text):
                 at = 0
-            self.pty.write_all(self.text[at:at + self.size], self.stop)
+            blocked = self.pty.write_all(self.text[at:at + self.size], self.stop)
+            self.max_blocked = max(self.max_blocked, blocked)
             if self.stop.is_set():
                 break
             at += self.size

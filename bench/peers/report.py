@@ -30,8 +30,10 @@ def feed_tables(programs, feeds, results, runs, seconds):
              "".join(" | %s / better peer" % p.label for p in ours if peers) + " |",
              "|---" * (1 + len(programs) + (len(ours) if peers else 0)) + "|"]
     details = ["", "The X server's CPU share while each program ran (median), and the worst run: "
-               "the feeder's largest lag behind its schedule, the mean of the unread bytes in "
-               "the pseudo-terminal sampled every 0.1 s, the time to idle after the last write.", "",
+               "the longest a write of the board waited for room, the feeder's largest lag "
+               "behind its schedule (its own delays on a busy machine too), the mean of the "
+               "unread bytes in the line discipline sampled every 0.1 s, the time to idle after "
+               "the last write.", "",
                "| feed | " + " | ".join(p.label for p in programs) + " |",
                "|---" * (1 + len(programs)) + "|"]
     notes = []
@@ -54,10 +56,12 @@ def feed_tables(programs, feeds, results, runs, seconds):
             cells.append(cell)
             measured = [t for t in trials if t.share is not None]
             if measured:
-                xcells.append("X %s · lag %.0f ms · backlog %.0f B · tail %.1f s" % (
-                    percent(statistics.median(t.xshare for t in measured)),
-                    max(t.lag for t in measured) * 1000, max(t.backlog for t in measured),
-                    max(t.tail for t in measured)))
+                xcells.append("X %s · held up %.0f ms · lag %.0f ms · backlog %.0f B · tail "
+                              "%.1f s" % (percent(statistics.median(t.xshare for t in measured)),
+                                          max(t.blocked for t in measured) * 1000,
+                                          max(t.lag for t in measured) * 1000,
+                                          max(t.backlog for t in measured),
+                                          max(t.tail for t in measured)))
             else:
                 xcells.append("—")
         ratios = []

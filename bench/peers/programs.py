@@ -110,7 +110,8 @@ class Ours(Program):
         folder = os.path.join(home, ".config")
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "zelqo柯澜欧.ini"), "w", encoding="utf-8") as f:
-            f.write("[端口设置]\n端口=COM5\n波特率=%d\n[端口映射]\nCOM5=%s\n" % (BAUD, pty.path))
+            f.write("[端口设置]\n端口=COM5\n波特率=%d\n[端口映射]\nCOM5=%s\n"
+                    % (BAUD, pty.path))
 
     def command(self, pty):
         return [self.path]

@@ -18,6 +18,11 @@ constexpr quint32 lampOpen = 0x0000FF;   // red
 inline const QString narrowMark = QStringLiteral(">>");
 inline const QString wideMark = QStringLiteral("<<");
 
+// A file transfer holds the line: what other senders are told, and what the title and the
+// receive box's tooltip say meanwhile.
+inline const QString transferRefusal = QStringLiteral("文件传输中");
+inline const QString transferRunning = QStringLiteral("文件传输中…");
+
 inline const QString forumSite = QStringLiteral("http://www.zelqo.com");
 inline const QString webShop = QStringLiteral("http://shop.zelqo.com/");
 inline const QString productShop = QStringLiteral("http://products.zelqo.com/");

@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/captions.h"
 #include "app/frame_pacer.h"
 #include "app/platform.h"
 #include "app/settings_keys.h"
@@ -157,7 +158,7 @@ void Form1::updateTitle()
     if (!port.isEmpty())
         parts << port;
     if (m_transfer)
-        parts << QStringLiteral("文件传输中…");
+        parts << captions::transferRunning;
     QString title = m_title;
     for (const QString &part : std::as_const(parts))
         title += QStringLiteral(" — ") + part;

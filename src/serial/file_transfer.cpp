@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/captions.h"
 #include "app/settings_keys.h"
 #include "app/window_keys.h"
 #include "port/mscomm.h"
@@ -15,8 +16,6 @@
 #include <QTimer>
 
 namespace {
-
-const QString transferringText = QStringLiteral("文件传输中");
 
 QString rectText(const QRect &rect)
 {
@@ -140,7 +139,7 @@ void Form1::updateFileTransfer()
 void Form1::FileTransfer_Start(const transfer::Request &request)
 {
     if (m_transfer) {
-        m_transferWindow->transferFinished(false, transferringText);
+        m_transferWindow->transferFinished(false, captions::transferRefusal);
         return;
     }
     if (!MSComm1->PortOpen()) {
@@ -166,7 +165,7 @@ void Form1::FileTransfer_Start(const transfer::Request &request)
     m_transfer->setLineRate(MSComm1->Settings().section(QLatin1Char(','), 0, 0).toInt());
     transfer::connectSessionToWindow(m_transfer, m_transferWindow);
     connect(m_transfer, &transfer::TransferSession::finished, this, &Form1::FileTransfer_Finished);
-    m_sendRefusal = transferringText;
+    m_sendRefusal = captions::transferRefusal;
     if (!m_transfer->start(request))
         return;
     // The protocol's bytes as they come, none decoded or held back for a character.

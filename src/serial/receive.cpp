@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "app/captions.h"
 #include "app/platform.h"
 #include "app/settings_keys.h"
 #include "port/capture_log.h"
@@ -128,7 +129,7 @@ void Form1::updateRevTextToolTip()
     if (const QString lending = lendingToolTip(); !lending.isEmpty())
         lines << lending;
     if (m_transfer)
-        lines << QStringLiteral("文件传输中…");
+        lines << captions::transferRunning;
     if (ui->RevText->droppedBytes() > 0) {
         const QLocale grouped(QLocale::English);
         lines << QStringLiteral("最早的 %1 MB 已丢弃：接收区最多保留 %2 MB，可在设置文件 [接收区] "

@@ -306,12 +306,15 @@ void ReceiveBox::prepareFrame()
     m_changedRows.clear();
 }
 
-// A painting that covers the whole view shows the lines from the top as it is now.
+// A painting of the whole view shows the lines from the top as it is now, the scroll still to
+// come included. A picture of the box (grab()) paints it whole too but leaves the window as it
+// was, so the window is painted whole as well.
 void ReceiveBox::paintingAll(const QPaintEvent *e)
 {
-    if (!(QRegion(viewport()->rect()) - e->region()).isEmpty())
+    if (m_drawnTop == m_top || !(QRegion(viewport()->rect()) - e->region()).isEmpty())
         return;
     m_drawnTop = m_top;
+    viewport()->update();
 }
 
 void ReceiveBox::exposedChanged(bool exposed)

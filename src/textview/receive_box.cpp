@@ -181,9 +181,9 @@ void ReceiveBox::paintEvent(QPaintEvent *e)
                                        : isActiveWindow() ? QPalette::Active
                                                           : QPalette::Inactive;
     const QPalette &pal = palette();
+    paintingAll(e);
     // In bands, because Qt hands a fill of a hundred rows or more to its thread pool, whose
     // wake-ups cost more than the fill itself at a few dozen frames a second.
-    paintingAll(e);
     const QRect dirty = e->rect();
     for (int top = dirty.top(); top <= dirty.bottom(); top += FillBand)
         painter.fillRect(

@@ -2,6 +2,7 @@
 // frames that move what is drawn and paint only new rows must leave the window exactly as a
 // full repaint would; a window that cannot be seen prepares no frames.
 #include "app/controls.h"
+#include "app/frame_pacer.h"
 #include "textview/highlight_rules.h"
 #include "textview/receive_box.h"
 
@@ -108,6 +109,9 @@ enum Setup {
     Highlights = 4,
     Selection = 8,
     Focus = 16,
+    // Inside a window that paints once every other display frame, beside a counter of what
+    // arrived, as the main window has them.
+    Window = 32,
 };
 
 } // namespace
@@ -152,6 +156,9 @@ void TestReceivePaint::framesEqualFullRepaint_data()
     QTest::newRow("the caret, following") << pieces(lines, 5) << int(Focus);
     QTest::newRow("the caret, gutter and colours")
         << pieces(colouredLines(60), 17) << int(Focus | Gutter | Rendered);
+    QTest::newRow("in a paced window") << pieces(lines, 5) << int(Window);
+    QTest::newRow("in a paced window, wrapped lines, gutter, caret")
+        << pieces(wrappedLines(40), 23) << int(Window | Gutter | Focus);
 }
 
 // A board's writes between frames, the caret taken to the end as the window does: once the
@@ -161,8 +168,18 @@ void TestReceivePaint::framesEqualFullRepaint()
     QFETCH(QStringList, writes);
     QFETCH(int, setup);
 
-    ReceiveBox box;
-    box.resize(460, 260);
+    QWidget window;
+    window.resize(560, 300);
+    ReceiveBox box(setup & Window ? &window : nullptr);
+    CounterLabel counter(&window);
+    if (setup & Window) {
+        new FramePacer(&window);
+        box.setGeometry(8, 16, 460, 260);
+        counter.setGeometry(480, 112, 49, 17);
+        counter.setText(QStringLiteral("0"));
+    } else {
+        box.resize(460, 260);
+    }
     box.setTimestampsShown(setup & Gutter);
     if (setup & Rendered)
         box.setControlSequences(ReceiveBox::ControlSequences::Rendered);
@@ -180,10 +197,11 @@ void TestReceivePaint::framesEqualFullRepaint()
         rules.rules << whole << word;
         box.setHighlightRules(rules);
     }
-    box.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QWidget *shownWindow = setup & Window ? &window : static_cast<QWidget *>(&box);
+    shownWindow->show();
+    QVERIFY(QTest::qWaitForWindowExposed(shownWindow));
     if (setup & Focus) {
-        box.activateWindow();
+        shownWindow->activateWindow();
         box.setFocus();
         QTRY_VERIFY(box.hasFocus());
     }
@@ -200,6 +218,7 @@ void TestReceivePaint::framesEqualFullRepaint()
         if (next == writes.size())
             return;
         msecs += 7;
+        counter.add(double(writes[next].size()));
         box.appendReceivedText(writes[next++], msecs);
         if (box.followsEnd())
             box.setSelStart(box.length());
@@ -212,6 +231,8 @@ void TestReceivePaint::framesEqualFullRepaint()
     // The frame that paints the last write, then its painting.
     QTRY_VERIFY_WITH_TIMEOUT(box.framesPrepared() > framesAfterLast, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(shown(box.viewport()) == drawnAnew(box.viewport()), 10000);
+    if (setup & Window)
+        QTRY_VERIFY(shown(&counter) == drawnAnew(&counter));
     QCOMPARE(box.followsEnd(), !(setup & Selection));
     if (!(setup & Selection))
         QCOMPARE(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());

@@ -230,13 +230,17 @@ QRect CounterLabel::changedArea(const QString &before, const QString &after)
     qsizetype first = 0;
     while (first < before.size() && before[first] == after[first])
         ++first;
-    const Digits old = digits(before);
-    const Digits now = digits(after);
-    if (old.scale != now.scale || old.lefts.size() != before.size() ||
-        now.lefts.size() != after.size())
+    const Digits &old = digits(before);
+    if (old.lefts.size() != before.size())
+        return rect();
+    const qreal oldScale = old.scale;
+    const qreal oldLeft = old.lefts[first];
+    // Kept for the painting that follows.
+    const Digits &now = digits(after);
+    if (now.scale != oldScale || now.lefts.size() != after.size())
         return rect();
     // A pixel or two to the left for antialiasing and for a glyph leaning over its left edge.
-    const int left = qMax(0, qFloor(digitsBox().left() + old.lefts[first] * old.scale) - 2);
+    const int left = qMax(0, qFloor(digitsBox().left() + oldLeft * oldScale) - 2);
     return QRect(left, 0, width() - left, height());
 }
 
@@ -247,12 +251,16 @@ QRect CounterLabel::digitsBox() const
 
 // Digits need no shaping: their glyphs are drawn straight from the font, which spares the text
 // layout that a label would redo on every count.
-CounterLabel::Digits CounterLabel::digits(const QString &caption)
+const CounterLabel::Digits &CounterLabel::digits(const QString &caption)
 {
     if (!m_rawFont.isValid() || m_rawFontFor != font()) {
         m_rawFont = QRawFont::fromFont(font());
         m_rawFontFor = font();
+        m_digitsWidth = -1;
     }
+    const int width = digitsBox().width();
+    if (width == m_digitsWidth && caption == m_digitsFor)
+        return m_digits;
     const QList<quint32> glyphs = m_rawFont.glyphIndexesForString(caption);
     const QList<QPointF> advances = m_rawFont.advancesForGlyphIndexes(glyphs);
     Digits digits;
@@ -269,10 +277,12 @@ CounterLabel::Digits CounterLabel::digits(const QString &caption)
     digits.run.setPositions(positions);
     // A board streaming for a minute reaches nine digits; squeezing the digits sideways keeps
     // their height, and so their legibility, better than a smaller font would.
-    const int width = digitsBox().width();
     if (advance > width)
         digits.scale = width / advance;
-    return digits;
+    m_digits = std::move(digits);
+    m_digitsFor = caption;
+    m_digitsWidth = width;
+    return m_digits;
 }
 
 void CounterLabel::paintEvent(QPaintEvent *)
@@ -287,7 +297,7 @@ void CounterLabel::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_backdrop);
 
-    const Digits shown = digits(text());
+    const Digits &shown = digits(text());
     const QRect box = digitsBox();
     const qreal ascent = m_rawFont.ascent();
     const qreal baseline = box.top() + (box.height() - ascent - m_rawFont.descent()) / 2 + ascent;

@@ -121,7 +121,8 @@ private:
         QList<qreal> lefts;
         qreal scale = 1;
     };
-    [[nodiscard]] Digits digits(const QString &caption);
+    // The last caption's are kept: a count is laid out once, when it changes.
+    [[nodiscard]] const Digits &digits(const QString &caption);
     [[nodiscard]] QRect digitsBox() const;
     [[nodiscard]] QRect changedArea(const QString &before, const QString &after);
 
@@ -130,6 +131,9 @@ private:
     QPixmap m_backdrop;
     QRawFont m_rawFont;
     QFont m_rawFontFor;
+    Digits m_digits;
+    QString m_digitsFor;
+    int m_digitsWidth = -1;
 };
 
 // Characters of text as the counters count them: one for a character beyond U+FFFF too, which

@@ -21,6 +21,11 @@ void ExposeWatch::watchWindow()
     m_window = window;
     if (window)
         window->installEventFilter(this);
+    // Moved from a hidden window into one already shown, which says nothing new.
+    if (!m_exposed && window && window->isExposed()) {
+        m_exposed = true;
+        emit exposedChanged(true);
+    }
 }
 
 bool ExposeWatch::eventFilter(QObject *watched, QEvent *event)

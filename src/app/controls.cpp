@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextDocument>
+#include <QtMath>
 
 #include <cmath>
 #include <memory>
@@ -190,6 +191,9 @@ void CounterLabel::resizeEvent(QResizeEvent *event)
     // The label keeps its designed size whatever its caption; fixed, a new caption asks the
     // parent for no layout pass.
     setFixedSize(event->size());
+    // QLabel repaints its contents rectangle on every new caption; the counter's is empty, so
+    // that setText() repaints only what changed.
+    setContentsMargins(0, 0, 0, event->size().height());
     QLabel::resizeEvent(event);
 }
 
@@ -207,6 +211,80 @@ void CounterLabel::add(double amount)
                 : QString::number(value, 'f', QLocale::FloatingPointShortest));
 }
 
+void CounterLabel::setText(const QString &caption)
+{
+    const QString before = text();
+    if (caption == before)
+        return;
+    QLabel::setText(caption);
+    if (isVisible())
+        update(changedArea(before, caption));
+}
+
+// A count that keeps its length and its squeeze changes from its first changed digit on; the
+// digits before it stay where they are.
+QRect CounterLabel::changedArea(const QString &before, const QString &after)
+{
+    if (before.size() != after.size())
+        return rect();
+    qsizetype first = 0;
+    while (first < before.size() && before[first] == after[first])
+        ++first;
+    const Digits &old = digits(before);
+    if (old.lefts.size() != before.size())
+        return rect();
+    const qreal oldScale = old.scale;
+    const qreal oldLeft = old.lefts[first];
+    // Kept for the painting that follows.
+    const Digits &now = digits(after);
+    if (now.scale != oldScale || now.lefts.size() != after.size())
+        return rect();
+    // A pixel or two to the left for antialiasing and for a glyph leaning over its left edge.
+    const int left = qMax(0, qFloor(digitsBox().left() + oldLeft * oldScale) - 2);
+    return QRect(left, 0, width() - left, height());
+}
+
+QRect CounterLabel::digitsBox() const
+{
+    return rect().adjusted(margin(), margin(), -margin(), -margin());
+}
+
+// Digits need no shaping: their glyphs are drawn straight from the font, which spares the text
+// layout that a label would redo on every count.
+const CounterLabel::Digits &CounterLabel::digits(const QString &caption)
+{
+    if (!m_rawFont.isValid() || m_rawFontFor != font()) {
+        m_rawFont = QRawFont::fromFont(font());
+        m_rawFontFor = font();
+        m_digitsWidth = -1;
+    }
+    const int width = digitsBox().width();
+    if (width == m_digitsWidth && caption == m_digitsFor)
+        return m_digits;
+    const QList<quint32> glyphs = m_rawFont.glyphIndexesForString(caption);
+    const QList<QPointF> advances = m_rawFont.advancesForGlyphIndexes(glyphs);
+    Digits digits;
+    QList<QPointF> positions;
+    positions.reserve(glyphs.size());
+    qreal advance = 0;
+    for (const QPointF &step : advances) {
+        positions.append(QPointF(advance, 0));
+        digits.lefts.append(advance);
+        advance += step.x();
+    }
+    digits.run.setRawFont(m_rawFont);
+    digits.run.setGlyphIndexes(glyphs);
+    digits.run.setPositions(positions);
+    // A board streaming for a minute reaches nine digits; squeezing the digits sideways keeps
+    // their height, and so their legibility, better than a smaller font would.
+    if (advance > width)
+        digits.scale = width / advance;
+    m_digits = std::move(digits);
+    m_digitsFor = caption;
+    m_digitsWidth = width;
+    return m_digits;
+}
+
 void CounterLabel::paintEvent(QPaintEvent *)
 {
     QWidget *parent = parentWidget();
@@ -219,37 +297,15 @@ void CounterLabel::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_backdrop);
 
-    // Digits need no shaping: their glyphs are drawn straight from the font, which spares the
-    // text layout that a label would redo on every count.
-    if (!m_rawFont.isValid() || m_rawFontFor != font()) {
-        m_rawFont = QRawFont::fromFont(font());
-        m_rawFontFor = font();
-    }
-    const QString caption = text();
-    QList<quint32> glyphs = m_rawFont.glyphIndexesForString(caption);
-    const QList<QPointF> advances = m_rawFont.advancesForGlyphIndexes(glyphs);
-    QList<QPointF> positions;
-    positions.reserve(glyphs.size());
-    qreal advance = 0;
-    for (const QPointF &step : advances) {
-        positions.append(QPointF(advance, 0));
-        advance += step.x();
-    }
-    QGlyphRun run;
-    run.setRawFont(m_rawFont);
-    run.setGlyphIndexes(glyphs);
-    run.setPositions(positions);
-
-    const QRect box = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    const Digits &shown = digits(text());
+    const QRect box = digitsBox();
     const qreal ascent = m_rawFont.ascent();
     const qreal baseline = box.top() + (box.height() - ascent - m_rawFont.descent()) / 2 + ascent;
     painter.setPen(palette().color(foregroundRole()));
     painter.translate(box.left(), qRound(baseline));
-    // A board streaming for a minute reaches nine digits; squeezing the digits sideways keeps
-    // their height, and so their legibility, better than a smaller font would.
-    if (advance > box.width())
-        painter.scale(box.width() / advance, 1.0);
-    painter.drawGlyphRun(QPointF(0, 0), run);
+    if (shown.scale < 1)
+        painter.scale(shown.scale, 1.0);
+    painter.drawGlyphRun(QPointF(0, 0), shown.run);
 }
 
 qsizetype characterCount(QStringView text)

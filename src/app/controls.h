@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QGlyphRun>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -103,6 +104,9 @@ public:
     explicit CounterLabel(QWidget *parent = nullptr);
     // Reads the caption as a number, adds amount and writes the sum back in plain digits.
     void add(double amount);
+    // A new caption repaints only from the first digit that changed, where QLabel's would
+    // repaint the whole label; a counter's caption is set through this.
+    void setText(const QString &caption);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -110,11 +114,26 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // The caption's glyphs in a row, and how much they are squeezed to fit.
+    struct Digits
+    {
+        QGlyphRun run;
+        QList<qreal> lefts;
+        qreal scale = 1;
+    };
+    // The last caption's are kept: a count is laid out once, when it changes.
+    [[nodiscard]] const Digits &digits(const QString &caption);
+    [[nodiscard]] QRect digitsBox() const;
+    [[nodiscard]] QRect changedArea(const QString &before, const QString &after);
+
     // What the parent paints behind the label. A count that changes hundreds of times a second
     // would otherwise repaint the group box behind it each frame.
     QPixmap m_backdrop;
     QRawFont m_rawFont;
     QFont m_rawFontFor;
+    Digits m_digits;
+    QString m_digitsFor;
+    int m_digitsWidth = -1;
 };
 
 // Characters of text as the counters count them: one for a character beyond U+FFFF too, which

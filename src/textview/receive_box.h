@@ -13,7 +13,9 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QPalette>
+#include <QVarLengthArray>
 
 struct BoxKey;
 class FindDialog;
@@ -27,6 +29,7 @@ class QPainter;
 // like a text box: caret, mouse and keyboard selection, clipboard, typing and input methods
 // (receive_box_editing.cpp), with the keys of box_keys.cpp and the steps of CaretMoves.
 class AccessibleNotes;
+class ExposeWatch;
 
 class ReceiveBox : public QAbstractScrollArea
 {
@@ -146,6 +149,10 @@ public:
     // The text as stored, for readers that go through it line by line (the filter window).
     [[nodiscard]] const TextStore &store() const { return m_store; }
 
+    // Frames prepared so far: each moves what is drawn by the lines that arrived, marks the
+    // rows that changed and syncs the scroll bar. None while the window cannot be seen.
+    [[nodiscard]] qint64 framesPrepared() const { return m_frames; }
+
 signals:
     // Any change of the text, by the user or by the program.
     void Change();
@@ -189,19 +196,22 @@ private:
     void applyBlock(const AnsiBlock &block, qint64 msecs);
     // The parser's line is no longer the end of the text as it gave it.
     void detachLine();
-    void dropOldest(bool follow);
+    // False when nothing could go.
+    bool dropOldest(bool follow);
     // What the marks and pens do when old text goes or an edit replaces some.
     void dropFrontOfMarks(qint64 cut);
     void replacedInMarks(qint64 pos, qint64 removed, qint64 inserted);
     [[nodiscard]] qint64 keptBytes() const;
     [[nodiscard]] int gutterWidth() const;
     [[nodiscard]] int textLeft() const;
-    void paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group);
+    // These paint the rows from line `top` on.
+    void paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group, qint64 top);
+    [[nodiscard]] QList<GutterLabel> gutterLabelsFrom(qint64 top) const;
     // Separators, and bookmarks at the left edge while the gutter is hidden.
-    void paintMarks(QPainter &painter, QPalette::ColorGroup group);
-    void paintGutterMarks(QPainter &painter, QPalette::ColorGroup group);
-    // The rows on screen whose visual line holds one of the marks.
-    [[nodiscard]] QList<int> markedRows(const LineMarks &marks) const;
+    void paintMarks(QPainter &painter, QPalette::ColorGroup group, qint64 top);
+    void paintGutterMarks(QPainter &painter, QPalette::ColorGroup group, qint64 top);
+    // The rows on screen from line `top` whose visual line holds one of the marks.
+    [[nodiscard]] QList<int> markedRows(const LineMarks &marks, qint64 top) const;
     void clearMarks();
     // The colours of the visual line [start, end), and the background of a whole highlighted
     // line, drawn at y.
@@ -219,7 +229,21 @@ private:
     [[nodiscard]] int visibleLineCount() const;
     void ensureCaretVisible();
     void caretMoved();
+    void restartBlink();
+    // Asks for the rows of lines [from, to] as drawn now.
     void repaintLines(qint64 from, qint64 to);
+
+    // Frames (receive_box_follow.cpp). What changed is noted by line and painted at the next
+    // frame, after what is drawn has moved by the lines that arrived.
+    [[nodiscard]] qint64 firstChangedLine(qint64 changedLine, bool rewritten) const;
+    void linesChanged(qint64 from);
+    void rowChanged(qint64 line);
+    // Everything is painted anew, from the top as it is now.
+    void repaintAll();
+    void scheduleFrame();
+    void prepareFrame();
+    void paintingAll(const QPaintEvent *e);
+    void exposedChanged(bool exposed);
 
     [[nodiscard]] CaretMoves caretMoves() const { return {m_store, m_index}; }
     [[nodiscard]] qint64 caretLine() const;
@@ -300,7 +324,17 @@ private:
 
     bool m_caretOn = true;
     QBasicTimer m_blink;
-    QBasicTimer m_barSync;
+    // Frames: the line at the top of what is drawn, the lines changed since, and the caret and
+    // selection as drawn.
+    ExposeWatch *m_exposure;
+    qint64 m_drawnTop = 0;
+    qint64 m_changedFrom = -1;
+    QVarLengthArray<qint64, 8> m_changedRows;
+    qint64 m_shownCaret = 0;
+    bool m_shownSelection = false;
+    QBasicTimer m_frame;
+    QElapsedTimer m_lastFrame;
+    qint64 m_frames = 0;
     QBasicTimer m_dragScroll;
     bool m_dragging = false;
     QPointF m_dragPoint;

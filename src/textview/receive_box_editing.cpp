@@ -128,7 +128,7 @@ void ReceiveBox::inputMethodEvent(QInputMethodEvent *e)
             m_preeditCursor = qBound(0, a.start, int(preedit.size()));
     }
     ensureCaretVisible();
-    viewport()->update();
+    repaintAll();
     e->accept();
 }
 
@@ -301,6 +301,7 @@ void ReceiveBox::replaceRange(qint64 pos, qint64 length, QStringView text)
     m_wantedX = -1;
     updateScrollRange();
     ensureCaretVisible();
+    repaintAll();
     if (length == 0)
         m_notes->inserted(pos, text.size());
     else

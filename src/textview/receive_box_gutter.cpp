@@ -1,5 +1,5 @@
-// The gutter beside the text: the times lines began to arrive, and bookmarks; and the times in
-// copies of the text.
+// The times of received text: where lines and bursts begin, the gutter beside the text that
+// shows them (with bookmarks), and the times in copies of the text.
 #include "textview/receive_box.h"
 
 #include "textview/receive_box_shared.h"
@@ -9,6 +9,75 @@
 #include <algorithm>
 
 using namespace boxshared;
+
+void ReceiveBox::setStamping(Stamping stamping)
+{
+    if (stamping == m_stamping)
+        return;
+    m_stamping = stamping;
+    m_lastArrival = -1;
+}
+
+void ReceiveBox::appendReceived(QStringView piece, qint64 msecs)
+{
+    if (piece.isEmpty())
+        return;
+    const qint64 at = m_store.size();
+    if (m_stamping == Stamping::Bursts) {
+        if (m_lastArrival < 0 || msecs - m_lastArrival >= BurstGapMs)
+            m_times.append(at, msecs);
+    } else {
+        markLineStarts(piece, at, msecs);
+    }
+    m_lastArrival = msecs;
+    appendText(piece);
+}
+
+// A line begins with the first character after a line break (CR LF, LF or a lone CR), even
+// when that break came in an earlier block, and with the first character of the text.
+void ReceiveBox::markLineStarts(QStringView piece, qint64 at, qint64 msecs)
+{
+    const char16_t before = at > 0 ? m_store.at(at - 1) : u'\n';
+    // A line rewritten from its start keeps the time it began at.
+    bool lineStart = isBreak(before) && !m_times.firstIn(at, at + 1);
+    bool afterCR = before == u'\r';
+    const char16_t *p = piece.utf16();
+    const qsizetype n = piece.size();
+    qsizetype i = 0;
+    while (i < n) {
+        if (lineStart) {
+            // The LF of a CR LF whose CR ended the text so far.
+            if (afterCR && p[i] == u'\n') {
+                afterCR = false;
+                ++i;
+                continue;
+            }
+            m_times.append(at + i, msecs);
+            lineStart = false;
+        }
+        while (i < n && (p[i] > u'\r' || !isBreak(p[i])))
+            ++i;
+        if (i == n)
+            break;
+        afterCR = p[i] == u'\r';
+        lineStart = true;
+        ++i;
+    }
+}
+
+void ReceiveBox::setTimestampsShown(bool shown)
+{
+    const int gutter = shown ? gutterWidth() : 0;
+    if (gutter == m_gutter)
+        return;
+    const bool atEnd = m_atEnd;
+    m_gutter = gutter;
+    rewrap();
+    if (atEnd)
+        m_top = maxTop();
+    updateScrollRange();
+    repaintAll();
+}
 
 QString ReceiveBox::stampedText(qint64 from, qint64 to) const
 {
@@ -58,7 +127,8 @@ QString ReceiveBox::stampedText(qint64 from, qint64 to) const
     return out;
 }
 
-void ReceiveBox::paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group)
+void ReceiveBox::paintGutter(QPainter &painter, const QRect &dirty, QPalette::ColorGroup group,
+                             qint64 top)
 {
     const QPalette &pal = palette();
     const int right = SideMargin + m_gutter - GutterGap / 2;
@@ -71,10 +141,10 @@ void ReceiveBox::paintGutter(QPainter &painter, const QRect &dirty, QPalette::Co
     if (!m_bookmarks.isEmpty()) {
         QColor mark = pal.color(group, QPalette::Highlight);
         mark.setAlpha(110);
-        for (const int row : markedRows(m_bookmarks))
+        for (const int row : markedRows(m_bookmarks, top))
             painter.fillRect(QRect(0, TopMargin + row * lineHeight, right, lineHeight), mark);
     }
-    for (const GutterLabel &label : gutterLabels()) {
+    for (const GutterLabel &label : gutterLabelsFrom(top)) {
         const int y = TopMargin + label.row * lineHeight;
         if (y + lineHeight <= dirty.top() || y > dirty.bottom())
             continue;
@@ -86,6 +156,11 @@ void ReceiveBox::paintGutter(QPainter &painter, const QRect &dirty, QPalette::Co
 
 QList<ReceiveBox::GutterLabel> ReceiveBox::gutterLabels() const
 {
+    return gutterLabelsFrom(m_top);
+}
+
+QList<ReceiveBox::GutterLabel> ReceiveBox::gutterLabelsFrom(qint64 top) const
+{
     QList<GutterLabel> labels;
     const qint64 size = m_store.size();
     const std::optional<ArrivalTimes::Mark> last = m_times.lastAtOrBefore(size);
@@ -93,8 +168,8 @@ QList<ReceiveBox::GutterLabel> ReceiveBox::gutterLabels() const
         m_stamping == Stamping::Lines && size > 0 && !isBreak(m_store.at(size - 1));
     const qint64 count = m_index.lineCount();
     const int rows = visibleLineCount() + 1;
-    for (int row = 0; row < rows && m_top + row < count; ++row) {
-        const qint64 line = m_top + row;
+    for (int row = 0; row < rows && top + row < count; ++row) {
+        const qint64 line = top + row;
         const qint64 next = line + 1 < count ? m_index.lineStart(line + 1) : size + 1;
         const std::optional<ArrivalTimes::Mark> mark =
             m_times.firstIn(m_index.lineStart(line), next);

@@ -19,7 +19,7 @@ qint64 ReceiveBox::paragraphStart(qint64 line) const
 void ReceiveBox::toggleBookmark()
 {
     m_bookmarks.toggle(paragraphStart(caretLine()));
-    viewport()->update();
+    repaintAll();
     emit bookmarksChanged();
 }
 
@@ -39,7 +39,7 @@ void ReceiveBox::goToBookmark(bool forward)
 void ReceiveBox::addGutterMark()
 {
     m_gutterMarks.append(m_store.size());
-    viewport()->update();
+    repaintAll();
 }
 
 void ReceiveBox::revealLine(qint64 pos)
@@ -96,13 +96,13 @@ void ReceiveBox::replacedInMarks(qint64 pos, qint64 removed, qint64 inserted)
         emit bookmarksChanged();
 }
 
-QList<int> ReceiveBox::markedRows(const LineMarks &marks) const
+QList<int> ReceiveBox::markedRows(const LineMarks &marks, qint64 top) const
 {
     QList<int> rows;
     const qint64 count = m_index.lineCount();
     const int visible = visibleLineCount() + 1;
-    for (int row = 0; row < visible && m_top + row < count; ++row) {
-        const qint64 line = m_top + row;
+    for (int row = 0; row < visible && top + row < count; ++row) {
+        const qint64 line = top + row;
         const qint64 next = line + 1 < count ? m_index.lineStart(line + 1) : m_store.size() + 1;
         if (marks.firstIn(m_index.lineStart(line), next))
             rows.append(row);
@@ -111,17 +111,17 @@ QList<int> ReceiveBox::markedRows(const LineMarks &marks) const
 }
 
 // Over the gutter, drawn after it: across it, or a short tick at the left edge while it is hidden.
-void ReceiveBox::paintGutterMarks(QPainter &painter, QPalette::ColorGroup group)
+void ReceiveBox::paintGutterMarks(QPainter &painter, QPalette::ColorGroup group, qint64 top)
 {
     if (m_gutterMarks.isEmpty())
         return;
     const int width = m_gutter > 0 ? m_gutter : SideMargin * 3;
     const QColor line = palette().color(group, QPalette::Link);
-    for (const int row : markedRows(m_gutterMarks))
+    for (const int row : markedRows(m_gutterMarks, top))
         painter.fillRect(QRect(0, TopMargin + row * m_renderer.lineHeight(), width, 2), line);
 }
 
-void ReceiveBox::paintMarks(QPainter &painter, QPalette::ColorGroup group)
+void ReceiveBox::paintMarks(QPainter &painter, QPalette::ColorGroup group, qint64 top)
 {
     const QPalette &pal = palette();
     const int lineHeight = m_renderer.lineHeight();
@@ -129,11 +129,11 @@ void ReceiveBox::paintMarks(QPainter &painter, QPalette::ColorGroup group)
         // A new screen begins above its first line, across the box.
         QColor line = pal.color(group, QPalette::Highlight);
         line.setAlpha(170);
-        for (const int row : markedRows(m_separators))
+        for (const int row : markedRows(m_separators, top))
             painter.fillRect(QRect(0, TopMargin + row * lineHeight, viewport()->width(), 1), line);
     }
     if (m_gutter == 0 && !m_bookmarks.isEmpty()) {
-        for (const int row : markedRows(m_bookmarks))
+        for (const int row : markedRows(m_bookmarks, top))
             painter.fillRect(QRect(0, TopMargin + row * lineHeight, SideMargin - 1, lineHeight),
                              pal.brush(group, QPalette::Highlight));
     }

@@ -15,6 +15,9 @@ inline const QString NoTime = QStringLiteral("--:--:--.---");
 // A block after this much silence starts a new burst.
 constexpr qint64 BurstGapMs = 100;
 
+// Gives the pages of a large text that went back to the system.
+void releaseFreedMemory();
+
 [[nodiscard]] inline bool isBreak(char16_t c)
 {
     return c == u'\n' || c == u'\r';

@@ -21,7 +21,7 @@ void ReceiveBox::setHighlightRules(const HighlightRules &rules)
 {
     m_highlighter.setRules(rules);
     m_highlighted.clear();
-    viewport()->update();
+    repaintAll();
 }
 
 const HighlightMatcher::Result &ReceiveBox::highlighted(qint64 line, qint64 *start) const

@@ -199,16 +199,19 @@ void CounterLabel::resizeEvent(QResizeEvent *event)
 
 void CounterLabel::add(double amount)
 {
-    bool ok = false;
-    double value = text().toDouble(&ok);
+    const QString caption = text();
+    bool ok = caption == m_countFor;
+    double value = ok ? m_count : caption.toDouble(&ok);
     // Only the program writes the counters; should one ever hold something else, it restarts.
     if (!ok)
         value = 0;
     value += amount;
     constexpr double exactIntegers = 9007199254740992.0; // 2^53
-    setText(std::abs(value) < exactIntegers && value == std::trunc(value)
-                ? QString::number(qint64(value))
-                : QString::number(value, 'f', QLocale::FloatingPointShortest));
+    m_count = value;
+    m_countFor = std::abs(value) < exactIntegers && value == std::trunc(value)
+                     ? QString::number(qint64(value))
+                     : QString::number(value, 'f', QLocale::FloatingPointShortest);
+    setText(m_countFor);
 }
 
 void CounterLabel::setText(const QString &caption)

@@ -134,6 +134,9 @@ private:
     Digits m_digits;
     QString m_digitsFor;
     int m_digitsWidth = -1;
+    // The count as add() last wrote it, so that a block's count parses no caption.
+    double m_count = 0;
+    QString m_countFor;
 };
 
 // Characters of text as the counters count them: one for a character beyond U+FFFF too, which

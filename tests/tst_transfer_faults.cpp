@@ -148,7 +148,11 @@ void TestTransferFaults::cancelled()
     QCOMPARE(line.message, QStringLiteral("已取消"));
     QVERIFY(!line.ok);
     const int exit = board.wait(60000);
-    QVERIFY2(exit != 0 && exit != -1, qPrintable(QString::number(exit) + board.errors()));
+    // sz streams: it may have put the whole file on the line before the cancel reaches it, and
+    // then says it got the cancel but ends with success.
+    const bool toldOfCancel =
+        exit != 0 || (program == QStringLiteral("sz") && board.errors().contains("Got ZCAN"));
+    QVERIFY2(exit != -1 && toldOfCancel, qPrintable(QString::number(exit) + board.errors()));
     if (!sending)
         QCOMPARE(everything(to.path()), QStringList());
 }

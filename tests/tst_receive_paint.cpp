@@ -124,6 +124,7 @@ private slots:
     void initTestCase();
     void framesEqualFullRepaint_data();
     void framesEqualFullRepaint();
+    void hiddenWindowPreparesNoFrames_data();
     void hiddenWindowPreparesNoFrames();
     void countersRepaintChangedDigits_data();
     void countersRepaintChangedDigits();
@@ -173,7 +174,7 @@ void TestReceivePaint::framesEqualFullRepaint()
     ReceiveBox box(setup & Window ? &window : nullptr);
     CounterLabel counter(&window);
     if (setup & Window) {
-        new FramePacer(&window);
+        (new FramePacer(&window))->prepareFramesOf(&box);
         box.setGeometry(8, 16, 460, 260);
         counter.setGeometry(480, 112, 49, 17);
         counter.setText(QStringLiteral("0"));
@@ -238,22 +239,40 @@ void TestReceivePaint::framesEqualFullRepaint()
         QCOMPARE(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
 }
 
+void TestReceivePaint::hiddenWindowPreparesNoFrames_data()
+{
+    QTest::addColumn<bool>("paced");
+
+    QTest::newRow("a box of its own") << false;
+    QTest::newRow("in a window that prepares its frames") << true;
+}
+
 // Unmapped, as a minimised window or one on another desktop is: lines go on arriving and are
 // kept, but no frame moves anything nor syncs the scroll bar. Mapped again, one frame catches
 // up and the window shows the latest lines.
 void TestReceivePaint::hiddenWindowPreparesNoFrames()
 {
-    ReceiveBox box;
-    box.resize(460, 260);
-    box.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QFETCH(bool, paced);
+
+    QWidget window;
+    window.resize(480, 280);
+    ReceiveBox box(paced ? &window : nullptr);
+    if (paced) {
+        (new FramePacer(&window))->prepareFramesOf(&box);
+        box.setGeometry(10, 10, 460, 260);
+    } else {
+        box.resize(460, 260);
+    }
+    QWidget *shownWindow = paced ? &window : static_cast<QWidget *>(&box);
+    shownWindow->show();
+    QVERIFY(QTest::qWaitForWindowExposed(shownWindow));
     for (const QString &line : sensorLines(40))
         box.appendText(line);
     QTRY_COMPARE(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
     QTRY_VERIFY(shown(box.viewport()) == drawnAnew(box.viewport()));
 
-    QVERIFY(xdotool(QStringLiteral("windowunmap"), &box));
-    QTRY_VERIFY_WITH_TIMEOUT(!box.windowHandle()->isExposed(), 10000);
+    QVERIFY(xdotool(QStringLiteral("windowunmap"), shownWindow));
+    QTRY_VERIFY_WITH_TIMEOUT(!shownWindow->windowHandle()->isExposed(), 10000);
     const qint64 frames = box.framesPrepared();
     const int barMaximum = box.verticalScrollBar()->maximum();
     const QStringList lines = sensorLines(200, 40);
@@ -271,8 +290,8 @@ void TestReceivePaint::hiddenWindowPreparesNoFrames()
     QVERIFY(box.text().endsWith(lines.last()));
     QVERIFY(box.followsEnd());
 
-    QVERIFY(xdotool(QStringLiteral("windowmap"), &box));
-    QTRY_VERIFY_WITH_TIMEOUT(box.windowHandle()->isExposed(), 10000);
+    QVERIFY(xdotool(QStringLiteral("windowmap"), shownWindow));
+    QTRY_VERIFY_WITH_TIMEOUT(shownWindow->windowHandle()->isExposed(), 10000);
     QTRY_VERIFY(box.framesPrepared() > frames);
     QVERIFY(box.verticalScrollBar()->maximum() > barMaximum);
     QCOMPARE(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());

@@ -26,6 +26,7 @@ class TestReceiveView : public QObject
 private slots:
     void init();
     void cleanup();
+    void streamPaintsOncePerFrame_data();
     void streamPaintsOncePerFrame();
     void fontZoom_data();
     void fontZoom();
@@ -68,19 +69,32 @@ protected:
 
 } // namespace
 
+void TestReceiveView::streamPaintsOncePerFrame_data()
+{
+    QTest::addColumn<bool>("pointer");
+
+    QTest::newRow("only the board at work") << false;
+    QTest::newRow("the pointer moving over the box") << true;
+}
+
 // A board printing small blocks every few milliseconds: each block is appended and counted at
-// once, yet the receive box and the counter are painted at most once a frame for all of them.
+// once, yet the receive box and the counter are painted at most once a frame for all of them,
+// and while nothing but the board changes the window, at most 20 times a second.
 void TestReceiveView::streamPaintsOncePerFrame()
 {
+    QFETCH(bool, pointer);
+
     QVERIFY(f->showWindow());
     QVERIFY(f->openBoard());
     f->click("ClearRevText");
     auto *rev = f->control<ReceiveBox>("RevText");
-    QTest::qWait(100);
+    // The click is over.
+    QTest::qWait(pointer ? 100 : FramePacer::InputRecentMs + 100);
     PaintCounter box;
     PaintCounter count;
     rev->viewport()->installEventFilter(&box);
     f->control<QLabel>("RevNum")->installEventFilter(&count);
+    const int frameMs = pointer ? FramePacer::FrameMs : FramePacer::StreamFrameMs;
 
     QElapsedTimer clock;
     clock.start();
@@ -91,10 +105,12 @@ void TestReceiveView::streamPaintsOncePerFrame()
         expected += QString::fromLatin1(line);
         QTRY_COMPARE(f->counter("RevNum"), QString::number(expected.size()));
         QCOMPARE(f->revText(), expected);
+        if (pointer)
+            QTest::mouseMove(rev->viewport(), QPoint(20 + i % 100, 30));
         QTest::qWait(2);
     }
-    QTest::qWait(3 * FramePacer::FrameMs);
-    const qint64 frames = clock.elapsed() / FramePacer::FrameMs + 2;
+    QTest::qWait(3 * frameMs);
+    const qint64 frames = clock.elapsed() / frameMs + 2;
 
     QVERIFY2(box.paints <= frames, qPrintable(QStringLiteral("%1 paints").arg(box.paints)));
     QVERIFY2(count.paints <= frames, qPrintable(QStringLiteral("%1 paints").arg(count.paints)));

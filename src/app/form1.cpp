@@ -46,7 +46,7 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     setFont(windowFont(font()));
     ui->setupUi(this);
     m_title = windowTitle();
-    new FramePacer(this);
+    (new FramePacer(this))->prepareFramesOf(ui->RevText);
 
     // Named like the controls, so that each can be found by its name.
     MSComm1->setObjectName(QStringLiteral("MSComm1"));

@@ -404,8 +404,11 @@ void ReceiveBox::caretMoved()
 
 void ReceiveBox::restartBlink()
 {
+    // Asked after every append while the caret follows the board: the theme is asked last.
+    if (!hasFocus() || !m_exposure->isExposed())
+        return;
     const int flash = QGuiApplication::styleHints()->cursorFlashTime();
-    if (hasFocus() && flash > 0 && m_exposure->isExposed())
+    if (flash > 0)
         m_blink.start(flash / 2, this);
 }
 

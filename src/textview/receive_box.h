@@ -152,6 +152,12 @@ public:
     // Frames prepared so far: each moves what is drawn by the lines that arrived, marks the
     // rows that changed and syncs the scroll bar. None while the window cannot be seen.
     [[nodiscard]] qint64 framesPrepared() const { return m_frames; }
+    // A window that paces its own painting prepares the box's frames itself, just before it
+    // paints: the box then asks for one with frameWanted() instead of running a timer of its own,
+    // and the window's frame and the box's are one, painted in one flush.
+    void setFramesFromWindow(bool on);
+    // The frame asked for with frameWanted(), if it is still to come.
+    void prepareWantedFrame();
 
 signals:
     // Any change of the text, by the user or by the program.
@@ -169,6 +175,8 @@ signals:
     void textReplaced(qint64 pos, qint64 removed, qint64 inserted);
     // A bookmark was set or taken away by the user, or went with its line.
     void bookmarksChanged();
+    // Changes wait for a frame prepared by the window (setFramesFromWindow()).
+    void frameWanted();
 
 protected:
     bool event(QEvent *e) override;
@@ -333,6 +341,8 @@ private:
     qint64 m_shownCaret = 0;
     bool m_shownSelection = false;
     QBasicTimer m_frame;
+    bool m_frameDue = false;
+    bool m_framesFromWindow = false;
     QElapsedTimer m_lastFrame;
     qint64 m_frames = 0;
     QBasicTimer m_dragScroll;

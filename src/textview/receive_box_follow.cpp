@@ -140,7 +140,7 @@ void ReceiveBox::scrollContentsBy(int, int)
 
 void ReceiveBox::scrollBarAction(int action)
 {
-    if (m_frame.isActive())
+    if (m_frameDue)
         updateScrollRange();
     // A proportional bar would step by far more than a line or a page: step by lines here.
     if (maxTop() <= ScrollBarRange)
@@ -268,10 +268,34 @@ void ReceiveBox::repaintAll()
         viewport()->update();
 }
 
+void ReceiveBox::setFramesFromWindow(bool on)
+{
+    if (on == m_framesFromWindow)
+        return;
+    m_framesFromWindow = on;
+    if (!m_frameDue)
+        return;
+    // A frame already due comes from whichever clock now prepares them.
+    m_frameDue = false;
+    m_frame.stop();
+    scheduleFrame();
+}
+
+void ReceiveBox::prepareWantedFrame()
+{
+    if (m_frameDue)
+        prepareFrame();
+}
+
 void ReceiveBox::scheduleFrame()
 {
-    if (m_frame.isActive() || !m_exposure->isExposed())
+    if (m_frameDue || !m_exposure->isExposed())
         return;
+    m_frameDue = true;
+    if (m_framesFromWindow) {
+        emit frameWanted();
+        return;
+    }
     // A box that has not painted for a frame prepares one at once, so that a line shows without
     // delay; a stream then gets one a frame.
     const qint64 since = m_lastFrame.isValid() ? m_lastFrame.elapsed() : FrameMs;
@@ -281,6 +305,7 @@ void ReceiveBox::scheduleFrame()
 void ReceiveBox::prepareFrame()
 {
     m_frame.stop();
+    m_frameDue = false;
     m_lastFrame.start();
     ++m_frames;
     updateScrollRange();
@@ -321,6 +346,7 @@ void ReceiveBox::exposedChanged(bool exposed)
 {
     if (!exposed) {
         m_frame.stop();
+        m_frameDue = false;
         m_blink.stop();
         return;
     }

@@ -13,10 +13,15 @@ BoxScrollBar::BoxScrollBar() : QScrollBar(Qt::Vertical)
 void BoxScrollBar::setState(int maximum, int pageStep, int value)
 {
     m_batch = true;
-    setRange(0, maximum);
-    setPageStep(pageStep);
-    setSingleStep(1);
-    setValue(value);
+    {
+        // The box that sets the state needs no word of it back, and the scroll area would
+        // answer a new range with a queued layout of its bars, a wake-up of its own each frame.
+        const QSignalBlocker quiet(this);
+        setRange(0, maximum);
+        setPageStep(pageStep);
+        setSingleStep(1);
+        setValue(value);
+    }
     m_batch = false;
     if (look() != m_painted)
         update();

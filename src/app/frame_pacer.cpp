@@ -17,7 +17,8 @@ FramePacer::FramePacer(QWidget *window) : QObject(window), m_window(window)
 
 FramePacer::~FramePacer()
 {
-    qApp->removeEventFilter(this);
+    if (qApp)
+        qApp->removeEventFilter(this);
 }
 
 int FramePacer::frameMs() const

@@ -18,7 +18,8 @@ namespace {
 
 constexpr int ScrollBarRange = 10000;
 // A stream appends far more often than a screen shows: what it changed is painted, and the
-// scroll bar catches up, once a display frame, at 30 frames a second.
+// scroll bar catches up, once a display frame, at 30 frames a second (or as the window that
+// prepares the box's frames paces them).
 constexpr int FrameMs = 33;
 // Single rows waiting for a frame (the caret's); past this many the frame repaints everything.
 constexpr qsizetype MaxChangedRows = 8;

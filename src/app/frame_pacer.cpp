@@ -62,10 +62,8 @@ bool FramePacer::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched != m_window || m_passing)
         return false;
-    const qint64 frame = frameMs();
-    if (m_lastPaint.isValid() && m_lastPaint.elapsed() < frame) {
-        if (!m_next.isActive())
-            m_next.start(int(frame - m_lastPaint.elapsed()), Qt::PreciseTimer, this);
+    if (m_lastPaint.isValid() && m_lastPaint.elapsed() < frameMs()) {
+        request();
         return true;
     }
     m_next.stop();

@@ -1,6 +1,7 @@
 // What a screen reader gets from the window through Qt's accessibility API: the receive box's
 // text interface against the box's own text, the events it sends while a board streams, and the
 // names of the controls a user sees.
+#include "app/frame_pacer.h"
 #include "support/receive_box_view.h"
 #include "support/window_fixture.h"
 #include "textview/receive_box_accessible.h"
@@ -25,6 +26,10 @@ void record(QAccessibleEvent *event)
     if (event->type() == QAccessible::TextInserted) {
         const auto *insert = static_cast<QAccessibleTextInsertEvent *>(event);
         recorded.append({event->type(), insert->changePosition(), insert->textInserted()});
+    } else if (event->type() == QAccessible::NameChanged) {
+        const auto *label = qobject_cast<QLabel *>(event->object());
+        if (label && label->objectName() == QLatin1String("RevNum"))
+            recorded.append({event->type(), -1, label->text()});
     } else if (event->type() == QAccessible::TextCaretMoved) {
         const auto *cursor = static_cast<QAccessibleTextCursorEvent *>(event);
         recorded.append({event->type(), cursor->cursorPosition(), {}});
@@ -58,6 +63,7 @@ private slots:
     void caretSelectionAndPlaces();
     void streamIsToldInFewEvents();
     void nothingIsToldWithoutAReader();
+    void receivedCountIsToldOncePerFrame();
     void windowNames();
     void screenReaderReadsTheBox();
 };
@@ -271,6 +277,43 @@ void TestAccessibility::nothingIsToldWithoutAReader()
     box.setSelStart(2);
     QTest::qWait(AccessibleNotes::IntervalMs * 2);
     QVERIFY(recorded.isEmpty());
+}
+
+// A board printing a line every few milliseconds: the reader hears the received count change at
+// most once a frame, every count it hears is what had arrived by then, and the last is the total.
+void TestAccessibility::receivedCountIsToldOncePerFrame()
+{
+    if (!QAccessible::isActive())
+        QSKIP("no screen reader listens here: run under tests/support/with_atspi");
+    WindowFixture f;
+    QVERIFY(f.isValid());
+    QVERIFY(f.showWindow());
+    QVERIFY(f.openBoard());
+    QTest::qWait(FramePacer::InputRecentMs + 100);
+    recorded.clear();
+    QElapsedTimer clock;
+    clock.start();
+    qint64 sent = 0;
+    for (int i = 0; i < 150; ++i) {
+        const QByteArray line = "n=" + QByteArray::number(i) + "\r\n";
+        QVERIFY(f.board.write(line));
+        sent += line.size();
+        QTest::qWait(2);
+    }
+    QTRY_COMPARE(f.counter("RevNum"), QString::number(sent));
+    const qint64 frames = clock.elapsed() / FramePacer::StreamFrameMs + 2;
+    qint64 told = 0;
+    int names = 0;
+    for (const Recorded &event : recorded) {
+        if (event.type != QAccessible::NameChanged)
+            continue;
+        QVERIFY(event.text.toLongLong() > told);
+        told = event.text.toLongLong();
+        ++names;
+    }
+    QCOMPARE(told, sent);
+    QVERIFY2(names <= frames,
+             qPrintable(QStringLiteral("%1 names, %2 frames").arg(names).arg(frames)));
 }
 
 // A reader names each control by what the user sees on it; a counter reads as its number.

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +37,8 @@ private slots:
     void links();
     void countersShowEveryDigit_data();
     void countersShowEveryDigit();
+    void counterHoldsCountsWithinAFrame_data();
+    void counterHoldsCountsWithinAFrame();
 
 private:
     Form1 *makeWindow();
@@ -504,6 +507,57 @@ void TestWindow::countersShowEveryDigit()
     }
     QCOMPARE(strokes, digits);
     QCOMPARE(label->text(), QString(digits, QLatin1Char('1')));
+}
+
+void TestWindow::counterHoldsCountsWithinAFrame_data()
+{
+    QTest::addColumn<QString>("setFirst"); // a caption set from outside before the frame
+    QTest::addColumn<QString>("shown");    // after the frame
+    QTest::addColumn<double>("addedAfter");
+    QTest::addColumn<QString>("shownLast"); // after one more count and the next frame
+
+    QTest::newRow("counts held until the frame") << QString() << "10" << 1.0 << "11";
+    QTest::newRow("cleared while a count is held") << "0"
+                                                   << "0" << 4.0 << "4";
+    QTest::newRow("a fraction held") << QString() << "10" << 0.5 << "10.5";
+}
+
+// A count that comes right after the last waits for the frame and asks for it once; the first
+// count after a pause and a caption set from outside show at once, and a clear drops what was
+// held back.
+void TestWindow::counterHoldsCountsWithinAFrame()
+{
+    QFETCH(QString, setFirst);
+    QFETCH(QString, shown);
+    QFETCH(double, addedAfter);
+    QFETCH(QString, shownLast);
+
+    CounterLabel label;
+    label.holdCountsWithin(60000);
+    QSignalSpy wanted(&label, &CounterLabel::frameWanted);
+    label.add(5);
+    QCOMPARE(label.text(), QStringLiteral("5"));
+    QCOMPARE(wanted.size(), 0);
+    label.add(3);
+    label.add(2);
+    QCOMPARE(label.text(), QStringLiteral("5"));
+    QCOMPARE(wanted.size(), 1);
+    if (!setFirst.isNull()) {
+        label.setText(setFirst);
+        QCOMPARE(label.text(), setFirst);
+    }
+    label.showHeldCount();
+    QCOMPARE(label.text(), shown);
+
+    label.add(addedAfter);
+    QCOMPARE(label.text(), shown);
+    QCOMPARE(wanted.size(), 2);
+    label.showHeldCount();
+    QCOMPARE(label.text(), shownLast);
+    // Nothing held: a frame writes nothing.
+    label.setText(QStringLiteral("7"));
+    label.showHeldCount();
+    QCOMPARE(label.text(), QStringLiteral("7"));
 }
 
 #include "tst_window.moc"

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -199,27 +200,54 @@ void CounterLabel::resizeEvent(QResizeEvent *event)
 
 void CounterLabel::add(double amount)
 {
-    const QString caption = text();
-    bool ok = caption == m_countFor;
-    double value = ok ? m_count : caption.toDouble(&ok);
-    // Only the program writes the counters; should one ever hold something else, it restarts.
-    if (!ok)
-        value = 0;
-    value += amount;
+    double value = m_count;
+    if (!m_held) {
+        const QString caption = text();
+        bool ok = caption == m_countFor;
+        value = ok ? m_count : caption.toDouble(&ok);
+        // Only the program writes the counters; should one ever hold something else, it restarts.
+        if (!ok)
+            value = 0;
+    }
+    m_count = value + amount;
+    if (m_holdMs > 0 && m_captionSet.isValid() && m_captionSet.elapsed() < m_holdMs) {
+        if (!std::exchange(m_held, true))
+            emit frameWanted();
+        return;
+    }
+    showCount();
+}
+
+void CounterLabel::showCount()
+{
     constexpr double exactIntegers = 9007199254740992.0; // 2^53
-    m_count = value;
-    m_countFor = std::abs(value) < exactIntegers && value == std::trunc(value)
-                     ? QString::number(qint64(value))
-                     : QString::number(value, 'f', QLocale::FloatingPointShortest);
+    m_held = false;
+    m_countFor = std::abs(m_count) < exactIntegers && m_count == std::trunc(m_count)
+                     ? QString::number(qint64(m_count))
+                     : QString::number(m_count, 'f', QLocale::FloatingPointShortest);
     setText(m_countFor);
+}
+
+void CounterLabel::holdCountsWithin(int ms)
+{
+    m_holdMs = ms;
+}
+
+void CounterLabel::showHeldCount()
+{
+    if (m_held)
+        showCount();
 }
 
 void CounterLabel::setText(const QString &caption)
 {
+    // A caption set from outside replaces whatever count was held back.
+    m_held = false;
     const QString before = text();
     if (caption == before)
         return;
     QLabel::setText(caption);
+    m_captionSet.start();
     if (isVisible())
         update(changedArea(before, caption));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGlyphRun>
 #include <QLabel>
 #include <QLineEdit>
@@ -108,6 +109,17 @@ public:
     // repaint the whole label; a counter's caption is set through this.
     void setText(const QString &caption);
 
+    // From now on a count added less than ms after the caption last changed is held for the
+    // window's next painting, and frameWanted() asks for it: a board's hundreds of blocks a
+    // second then write the caption, and tell a screen reader, once a frame. A count after a
+    // pause shows at once.
+    void holdCountsWithin(int ms);
+    // Writes the count held back, if any.
+    void showHeldCount();
+
+signals:
+    void frameWanted();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -121,6 +133,7 @@ private:
         QList<qreal> lefts;
         qreal scale = 1;
     };
+    void showCount();
     // The last caption's are kept: a count is laid out once, when it changes.
     [[nodiscard]] const Digits &digits(const QString &caption);
     [[nodiscard]] QRect digitsBox() const;
@@ -137,6 +150,9 @@ private:
     // The count as add() last wrote it, so that a block's count parses no caption.
     double m_count = 0;
     QString m_countFor;
+    int m_holdMs = 0;
+    bool m_held = false;
+    QElapsedTimer m_captionSet;
 };
 
 // Characters of text as the counters count them: one for a character beyond U+FFFF too, which

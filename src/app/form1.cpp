@@ -46,7 +46,9 @@ Form1::Form1(std::unique_ptr<Platform> platform, QWidget *parent)
     setFont(windowFont(font()));
     ui->setupUi(this);
     m_title = windowTitle();
-    (new FramePacer(this))->prepareFramesOf(ui->RevText);
+    auto *pacer = new FramePacer(this);
+    pacer->prepareFramesOf(ui->RevText);
+    pacer->prepareFramesOf(ui->RevNum);
 
     // Named like the controls, so that each can be found by its name.
     MSComm1->setObjectName(QStringLiteral("MSComm1"));

@@ -1,5 +1,6 @@
 #include "app/frame_pacer.h"
 
+#include "app/controls.h"
 #include "textview/receive_box.h"
 
 #include <QApplication>
@@ -31,6 +32,13 @@ void FramePacer::prepareFramesOf(ReceiveBox *box)
     connect(box, &ReceiveBox::frameWanted, this, &FramePacer::request);
     connect(this, &FramePacer::aboutToPaint, box, &ReceiveBox::prepareWantedFrame);
     box->setFramesFromWindow(true);
+}
+
+void FramePacer::prepareFramesOf(CounterLabel *counter)
+{
+    connect(counter, &CounterLabel::frameWanted, this, &FramePacer::request);
+    connect(this, &FramePacer::aboutToPaint, counter, &CounterLabel::showHeldCount);
+    counter->holdCountsWithin(StreamFrameMs);
 }
 
 void FramePacer::request()

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+class CounterLabel;
 class QWidget;
 class ReceiveBox;
 
@@ -31,6 +32,8 @@ public:
     // The box's frames are prepared here, just before the window paints: one timer for both,
     // and what the box moves and what it repaints go out in the window's one flush.
     void prepareFramesOf(ReceiveBox *box);
+    // A count the board's blocks add within a frame of the last waits for the next painting.
+    void prepareFramesOf(CounterLabel *counter);
 
     // A painting at the next frame, for a widget that marks what changed just before it.
     void request();

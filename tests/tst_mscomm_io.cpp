@@ -428,9 +428,12 @@ void TestMSCommIo::streamIsGathered_data()
     QTest::addColumn<int>("writeSize");
     QTest::addColumn<int>("intervalMs");
     QTest::addColumn<QString>("gathered"); // in most, few or none of the moments looked at
-    QTest::newRow("115200 baud in 32-byte reads") << 32 << 3 << "most";
-    QTest::newRow("too fast to leave for a tick") << 4096 << 3 << "few";
-    QTest::newRow("a line a second is no stream") << 20 << 60 << "none";
+    QTest::addColumn<int>("tickMs");       // at the end of a gathered stream
+    QTest::newRow("115200 baud in 32-byte reads") << 32 << 3 << "most" << TtyLink::GatherMs;
+    QTest::newRow("a line every 20 ms") << 256 << 20 << "most" << TtyLink::GatherMs;
+    QTest::newRow("115 kB/s in 512-byte writes") << 512 << 4 << "most" << TtyLink::FastGatherMs;
+    QTest::newRow("too fast to leave for a tick") << 4096 << 3 << "few" << 0;
+    QTest::newRow("a line a second is no stream") << 20 << 60 << "none" << 0;
 }
 
 // A board streaming small reads is taken on the link's timer instead of at every read; every
@@ -441,12 +444,17 @@ void TestMSCommIo::streamIsGathered()
     QFETCH(int, writeSize);
     QFETCH(int, intervalMs);
     QFETCH(QString, gathered);
+    QFETCH(int, tickMs);
     PseudoTerminal pty;
     TtyLink link(pty.slavePath(), nullptr);
     QCOMPARE(link.open(), int(MSComm::NoError));
     QByteArray received;
-    QObject::connect(&link, &Link::readyRead, &link,
-                     [&] { received += link.read(link.bytesAvailable()); });
+    int reads = 0;
+    int lastTickMs = 0;
+    QObject::connect(&link, &Link::readyRead, &link, [&] {
+        received += link.read(link.bytesAvailable());
+        ++reads;
+    });
     const QByteArray bytes = randomBytes(writeSize * 100);
     QByteArray sent;
     int moments = 0;
@@ -458,16 +466,22 @@ void TestMSCommIo::streamIsGathered()
             QTest::qWait(intervalMs);
             ++moments;
             gatheringMoments += link.gathering() ? 1 : 0;
+            if (link.gathering())
+                lastTickMs = link.gatherMs();
         }
         QTRY_COMPARE(received.size(), sent.size());
         QTRY_VERIFY(!link.gathering());
     }
-    if (gathered == QLatin1String("most"))
+    if (gathered == QLatin1String("most")) {
         QVERIFY2(gatheringMoments > moments / 2, qPrintable(QString::number(gatheringMoments)));
-    else if (gathered == QLatin1String("few"))
+        // Taken a tick at a time, not at every write.
+        QVERIFY2(reads < moments * 3 / 4, qPrintable(QStringLiteral("%1 reads").arg(reads)));
+        QCOMPARE(lastTickMs, tickMs);
+    } else if (gathered == QLatin1String("few")) {
         QVERIFY2(gatheringMoments < moments / 2, qPrintable(QString::number(gatheringMoments)));
-    else
+    } else {
         QCOMPARE(gatheringMoments, 0);
+    }
     QVERIFY(received == sent);
 
     // After the stream the first byte is not left for a tick: with no timer running, one pass
@@ -487,9 +501,9 @@ void TestMSCommIo::streamIsGathered()
     QTRY_VERIFY(!failed.isEmpty());
 }
 
-// A gathered stream that jumps to the rate of a fast adapter: whatever passes the wake mark is
-// read at once, without waiting for a tick, and the gathering ends; every byte comes in order
-// across reads by the timer, by the wake and by QSerialPort.
+// A gathered stream that jumps to the rate of a fast adapter: the next tick finds more waiting
+// than a tick may leave and hands the device back to QSerialPort's watch while the stream goes
+// on; every byte comes in order across reads by the timer and by QSerialPort.
 void TestMSCommIo::gatheredStreamSpeedsUp()
 {
     PseudoTerminal pty;
@@ -498,7 +512,7 @@ void TestMSCommIo::gatheredStreamSpeedsUp()
     QByteArray received;
     QObject::connect(&link, &Link::readyRead, &link,
                      [&] { received += link.read(link.bytesAvailable()); });
-    const QByteArray bytes = randomBytes(64 << 10);
+    const QByteArray bytes = randomBytes(256 << 10);
     qsizetype at = 0;
     const auto send = [&](qsizetype n) {
         const bool written = pty.write(bytes.mid(at, n));
@@ -511,14 +525,18 @@ void TestMSCommIo::gatheredStreamSpeedsUp()
             QTest::qWait(3);
         }
         QVERIFY(link.gathering());
-        int chunks = 0;
-        while (link.gathering()) {
-            QVERIFY2(++chunks <= 20, "a fast stream was still gathered");
-            QVERIFY(send(TtyLink::WakeBytes + 45));
-            QVERIFY(pty.waitForBacklog(TtyLink::WakeBytes + 45));
-            QCoreApplication::processEvents();
-            QCOMPARE(pty.backlog(), 0);
+        // The adapter fills the tty between two ticks, as fast as the kernel takes it.
+        qsizetype burst = 0;
+        while (burst < 2 * TtyLink::FullTickBytes) {
+            const ssize_t n = ::write(pty.masterFd(), bytes.constData() + at + burst,
+                                      size_t(2 * TtyLink::FullTickBytes - burst));
+            if (n <= 0)
+                break;
+            burst += n;
         }
+        at += burst;
+        QVERIFY(pty.waitForBacklog(TtyLink::FullTickBytes + 1));
+        QTRY_VERIFY(!link.gathering());
         QVERIFY(send(4096));
         QTRY_COMPARE(received.size(), at);
     }
@@ -526,35 +544,43 @@ void TestMSCommIo::gatheredStreamSpeedsUp()
 }
 
 QTEST_GUILESS_MAIN(TestMSCommIo)
-// Lending the port mid-stream hands over the line without gathering's wake mark: the other
-// program's reads would otherwise wait for 255 bytes.
+// Lending the port mid-stream ends the gathering: no tick finds the device gone while the other
+// program has it, and the stream is read again once it is back.
 void TestMSCommIo::pauseEndsTheGathering()
 {
     PseudoTerminal pty;
     TtyLink link(pty.slavePath(), nullptr);
     QCOMPARE(link.open(), int(MSComm::NoError));
-    QObject::connect(&link, &Link::readyRead, &link, [&] { link.read(link.bytesAvailable()); });
+    QByteArray received;
+    QObject::connect(&link, &Link::readyRead, &link,
+                     [&] { received += link.read(link.bytesAvailable()); });
+    QSignalSpy failed(&link, &Link::failed);
     for (int i = 0; i < 200 && !link.gathering(); ++i) {
         QVERIFY(pty.write(QByteArray(32, 'x')));
         QTest::qWait(3);
     }
     QVERIFY(link.gathering());
+    QTRY_VERIFY(pty.backlog() == 0 && !received.isEmpty());
     const int other = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     QVERIFY(other >= 0);
-    termios line{};
-    QCOMPARE(::tcgetattr(other, &line), 0);
-    QCOMPARE(int(line.c_cc[VMIN]), TtyLink::WakeBytes);
 
     QVERIFY(link.pauseReading());
     QVERIFY(!link.gathering());
-    QCOMPARE(::tcgetattr(other, &line), 0);
-    QCOMPARE(int(line.c_cc[VMIN]), 0);
+    const qsizetype before = received.size();
     QVERIFY(pty.write("yours"));
     pollfd readable{other, POLLIN, 0};
     QCOMPARE(::poll(&readable, 1, 5000), 1);
     char got[8] = {};
     QCOMPARE(::read(other, got, sizeof got), ssize_t(5));
     ::close(other);
+    QTest::qWait(3 * TtyLink::GatherMs);
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(received.size(), before);
+
+    link.resumeReading();
+    QVERIFY(pty.write("mine"));
+    QTRY_VERIFY(received.endsWith("mine"));
+    QVERIFY(failed.isEmpty());
 }
 
 #include "tst_mscomm_io.moc"

@@ -3,6 +3,7 @@
 #include "port/mscomm.h"
 
 #include <QFile>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
@@ -39,7 +40,6 @@ TtyLink::TtyLink(const QString &device, QObject *parent)
     m_port->setReadBufferSize(0);
     connect(m_port, &QSerialPort::readyRead, this, &TtyLink::onReadyRead);
     connect(m_port, &QSerialPort::errorOccurred, this, &TtyLink::onError);
-    m_gatherTimer->setInterval(GatherMs);
     connect(m_gatherTimer, &QTimer::timeout, this, &TtyLink::gatherTick);
 }
 
@@ -105,9 +105,6 @@ RefusedSetting TtyLink::apply(const LineSettings &settings)
         refused = RefusedSetting::StopBits;
     if (refused != RefusedSetting::None)
         m_port->clearError();
-    // QSerialPort writes its own termios, with VMIN 0.
-    if (m_gathering)
-        (void)setWakeMark(WakeBytes);
     return refused;
 }
 
@@ -143,8 +140,7 @@ bool TtyLink::pauseReading()
 {
     if (m_kept >= 0)
         return true;
-    // The line goes to the other program as it was set: gathering's wake mark (VMIN) would
-    // leave its reads waiting for 255 bytes, and Linux keeps it for every later open.
+    // A tick would find the device gone.
     setGathering(false);
     const int fd = handle();
     int hole[2];
@@ -163,8 +159,6 @@ bool TtyLink::pauseReading()
     m_holeWriter = hole[1];
     // The line is left alone now: the other program may be setting it.
     m_hasOwnLine = ::tcgetattr(kept, &m_ownLine) == 0;
-    m_ownLine.c_cc[VMIN] = 0;
-    m_ownLine.c_cc[VTIME] = 0;
     return true;
 }
 
@@ -233,7 +227,6 @@ qint64 TtyLink::newlyRead()
 
 void TtyLink::countArrived(qint64 bytes)
 {
-    m_tickArrived += bytes;
     if (!m_window.isValid()) {
         m_window.start();
         m_windowArrived = 0;
@@ -241,7 +234,7 @@ void TtyLink::countArrived(qint64 bytes)
     m_windowArrived += bytes;
     const qint64 elapsed = m_window.elapsed();
     if (elapsed >= RateWindowMs) {
-        m_ratePerTick = m_windowArrived * GatherMs / elapsed;
+        m_rate = m_windowArrived * 1000 / elapsed;
         m_windowArrived = 0;
         m_window.restart();
     }
@@ -250,44 +243,26 @@ void TtyLink::countArrived(qint64 bytes)
 void TtyLink::onReadyRead()
 {
     countArrived(newlyRead());
-    if (m_gathering) {
-        // The kernel woke the program: WakeBytes waited, or the line hung up. All of it is read
-        // now, as a read returns at most 64 bytes while VMIN is above that.
-        const qint64 taken = takeWaiting();
-        if (taken < 0) {
-            setGathering(false);
-            emit failed();
-            return;
-        }
-        countArrived(taken);
-        if (m_tickArrived > FastTickBytes)
-            setGathering(false);
-        emit readyRead();
+    // While gathering, QSerialPort reads only if it turned its watch on again by itself; what it
+    // read goes out with the next tick.
+    if (m_gathering)
         return;
-    }
     // Half the rate that ends a gathering starts one, so that a stream near it does not switch
     // back and forth.
     const bool stream = m_lastRead.isValid() && m_lastRead.elapsed() < StreamGapMs &&
-                        m_ratePerTick < FastTickBytes / 2;
+                        rateIn(FastGatherMs) < FullTickBytes / 2;
     m_lastRead.start();
     if (stream)
         setGathering(true);
     emit readyRead();
 }
 
-qint64 TtyLink::takeWaiting()
+qint64 TtyLink::takeWaiting(int waiting)
 {
-    const int fd = handle();
-    int waiting = 0;
-    // A hung-up tty fails the question.
-    if (fd < 0 || ::ioctl(fd, FIONREAD, &waiting) != 0)
-        return -1;
-    if (waiting <= 0)
-        return 0;
     QByteArray bytes(waiting, Qt::Uninitialized);
     qsizetype got = 0;
     while (got < waiting) {
-        const ssize_t n = ::read(fd, bytes.data() + got, size_t(waiting - got));
+        const ssize_t n = ::read(handle(), bytes.data() + got, size_t(waiting - got));
         if (n > 0) {
             got += n;
             continue;
@@ -299,75 +274,85 @@ qint64 TtyLink::takeWaiting()
         return -1;
     }
     bytes.truncate(got);
-    // What QSerialPort took when the kernel last woke it came first.
+    // What QSerialPort read came first. Reading it all makes QSerialPort watch the device again.
     if (m_port->bytesAvailable() > 0) {
         m_gathered += m_port->readAll();
         m_portHeld = 0;
+        (void)watchPort(false);
     }
     m_gathered += bytes;
     return got;
+}
+
+int TtyLink::gatherMs() const
+{
+    return m_gatherTimer->interval();
 }
 
 void TtyLink::gatherTick()
 {
     const int fd = handle();
     int waiting = 0;
+    // A hung-up tty fails the question.
     if (fd < 0 || ::ioctl(fd, FIONREAD, &waiting) != 0) {
         setGathering(false);
         emit failed();
         return;
     }
-    const qint64 arrived = m_tickArrived + waiting;
-    m_tickArrived = 0;
-    if (arrived > FastTickBytes) {
+    if (waiting > FullTickBytes) {
         // Too fast to leave for a tick: QSerialPort's watch takes what waits at once.
         setGathering(false);
         return;
     }
-    if (waiting <= 0) {
+    const bool held = m_port->bytesAvailable() > 0;
+    if (waiting <= 0 && !held) {
         // Two quiet ticks end the stream: the next byte wakes the program at once again.
         if (++m_quietTicks >= 2)
             setGathering(false);
         return;
     }
     m_quietTicks = 0;
-    const qint64 taken = takeWaiting();
+    const qint64 taken = takeWaiting(std::max(waiting, 0));
     if (taken < 0) {
         setGathering(false);
         emit failed();
         return;
     }
     countArrived(taken);
-    m_tickArrived = 0;
+    // Between the two rates, so that a stream near one does not switch back and forth.
+    if (rateIn(GatherMs) > TickBytes)
+        m_gatherTimer->setInterval(FastGatherMs);
+    else if (rateIn(GatherMs) < TickBytes / 2)
+        m_gatherTimer->setInterval(GatherMs);
     emit readyRead();
 }
 
+// A stream's rate is known only after a window: it is gathered at the fast tick until then.
 void TtyLink::setGathering(bool on)
 {
-    if (on == m_gathering)
-        return;
-    if (!setWakeMark(on ? WakeBytes : 0) && on)
+    if (on == m_gathering || (on && !watchPort(false)))
         return;
     m_gathering = on;
     m_quietTicks = 0;
-    m_tickArrived = 0;
-    if (on)
-        m_gatherTimer->start();
-    else
-        m_gatherTimer->stop();
+    if (on) {
+        m_gatherTimer->start(FastGatherMs);
+        return;
+    }
+    m_gatherTimer->stop();
+    (void)watchPort(true);
 }
 
-bool TtyLink::setWakeMark(int bytes)
+// Its read notifier is its child.
+bool TtyLink::watchPort(bool on)
 {
-    const int fd = handle();
-    termios settings{};
-    if (fd < 0 || ::tcgetattr(fd, &settings) != 0)
-        return false;
-    if (settings.c_cc[VMIN] == cc_t(bytes) && settings.c_cc[VTIME] == 0)
-        return true;
-    settings.c_cc[VMIN] = cc_t(bytes);
-    settings.c_cc[VTIME] = 0;
-    return ::tcsetattr(fd, TCSANOW, &settings) == 0;
+    const auto notifiers = m_port->findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
+    for (QSocketNotifier *notifier : notifiers) {
+        if (notifier->type() == QSocketNotifier::Read) {
+            notifier->setEnabled(on);
+            return true;
+        }
+    }
+    return false;
 }
 
 // Qt 6.4 does not report a pulled USB adapter as a ResourceError: the hung-up tty makes every

@@ -12,29 +12,29 @@ class QTimer;
 // A device of this machine: /dev/ttyUSB0, a Bluetooth rfcomm link, a pseudo-terminal.
 //
 // A board printing at 115200 baud can arrive as a few hundred small reads a second, and the
-// kernel wakes the program for each. While such a stream lasts, a timer of the link's own takes
-// what has come every GatherMs, and the kernel is asked to wake the program only once WakeBytes
-// wait (VMIN with VTIME 0, which the tty's poll honours), so a stream that speeds up is read at
-// once. A tick that finds more than FastTickBytes arrived since the last ends the gathering: the
-// tty's 4 KB buffer never fills, so an adapter without flow control loses nothing. A quiet port
-// is watched as usual again, so a reply the user waits for comes at once.
+// kernel wakes the program for each (VMIN, the tty's own wake mark, stops at 255 bytes, less
+// than many boards write at once). While such a stream lasts, QSerialPort stops watching the
+// device, and a timer of the link's own takes what has come every GatherMs, or every
+// FastGatherMs while the stream brings more than TickBytes a GatherMs. A tick that finds more
+// than FullTickBytes waiting ends the gathering, so the tty's 4 KB buffer never fills: a full
+// one throttles the adapter, and one without flow control then drops what its chip cannot
+// hold. A quiet port is watched as usual again, so a reply the user waits for comes at once.
 class TtyLink : public Link
 {
     Q_OBJECT
 public:
-    // Reads closer together than this are a stream.
-    static constexpr int StreamGapMs = 10;
-    // Within a display frame, so a reply amid a stream shows in the next frame.
-    static constexpr int GatherMs = 20;
-    // More than this arriving within one tick is too fast to gather: an eighth of the tty's
-    // buffer.
-    static constexpr int FastTickBytes = 512;
-    // A stream is gathered only while the rate measured over the last RateWindowMs stays below
-    // half of FastTickBytes a tick.
+    // Reads closer together than this are a stream: a board printing a line every 20 ms is one,
+    // a user typing to a board that echoes is not.
+    static constexpr int StreamGapMs = 30;
+    // Within a display frame, so a reply amid a stream shows in the next frame or the one after.
+    static constexpr int GatherMs = 40;
+    static constexpr int FastGatherMs = 10;
+    static constexpr int TickBytes = 1024;
+    // Three quarters of the tty's buffer, short of where the tty throttles the adapter. Only a
+    // stream below half of it a FastGatherMs starts a gathering.
+    static constexpr int FullTickBytes = 3072;
+    // The rate is measured over this long.
     static constexpr int RateWindowMs = 100;
-    // While gathering the kernel wakes the program once this many bytes wait: VMIN's largest
-    // value, since it is one byte of termios.
-    static constexpr int WakeBytes = 255;
 
     TtyLink(const QString &device, QObject *parent);
     ~TtyLink() override;
@@ -53,8 +53,9 @@ public:
     void resumeReading() override;
     [[nodiscard]] bool readingPaused() const override { return m_kept >= 0; }
 
-    // Whether a stream is being gathered on the timer now.
+    // Whether a stream is being gathered on the timer now, and its tick.
     [[nodiscard]] bool gathering() const { return m_gathering; }
+    [[nodiscard]] int gatherMs() const;
 
 private:
     void onError(QSerialPort::SerialPortError error);
@@ -62,13 +63,16 @@ private:
     // Bytes QSerialPort read from the device since it was last asked.
     [[nodiscard]] qint64 newlyRead();
     void countArrived(qint64 bytes);
-    // Reads everything the device holds into m_gathered: the bytes taken, -1 when the device
-    // failed.
-    [[nodiscard]] qint64 takeWaiting();
+    // Reads the waiting bytes the device holds into m_gathered: the bytes taken, -1 when the
+    // device failed.
+    [[nodiscard]] qint64 takeWaiting(int waiting);
     void gatherTick();
     void setGathering(bool on);
-    // The tty's VMIN: how many bytes must wait before the kernel reports the device readable.
-    [[nodiscard]] bool setWakeMark(int bytes);
+    // QSerialPort's watch of the device, which reads at every wake; Qt 6.4 has no switch for it.
+    // False when there is none to switch.
+    bool watchPort(bool on);
+    // The rate of the last whole window, in bytes a span of ms.
+    [[nodiscard]] qint64 rateIn(int ms) const { return m_rate * ms / 1000; }
     void setExclusive(int fd) const;
     // Closes the device's own descriptor that a pause kept.
     void releaseKept();
@@ -77,18 +81,16 @@ private:
     QString m_device;
     QTimer *m_gatherTimer;
     QElapsedTimer m_lastRead;
-    // What arrived in the current window, and the rate of the last whole one (bytes a tick).
+    // What arrived in the current window, and the rate of the last whole one (bytes a second).
     QElapsedTimer m_window;
     qint64 m_windowArrived = 0;
-    qint64 m_ratePerTick = 0;
-    // What arrived since the last tick while gathering.
-    qint64 m_tickArrived = 0;
+    qint64 m_rate = 0;
     // What QSerialPort held after the link last looked.
     qint64 m_portHeld = 0;
     bool m_gathering = false;
     int m_quietTicks = 0;
     // What the timer read, and what QSerialPort held before: always older than what QSerialPort
-    // holds now.
+    // holds now, should it have watched the device again by itself.
     QByteArray m_gathered;
     qsizetype m_gatheredRead = 0;
     bool m_shared = false;

@@ -1,6 +1,7 @@
 // The file transfer window on the window's port: opened from the menus and with its key, files
 // to and from lrzsz on the far end of the line, the protocol's bytes kept out of the receive box
 // but counted and logged, every other sender refused while it runs, and the window's settings.
+#include "port/mscomm.h"
 #include "settings/settings_file.h"
 #include "support/ini_bytes.h"
 #include "support/transfer_line.h"
@@ -189,11 +190,15 @@ void TestFileTransferPort::sendsToTheBoard()
     pickProtocol(window, protocol);
     startWith(window, joinFileField(files));
     QTRY_VERIFY(window->running());
+    // The protocol's answers are read at once, not gathered on a timer.
+    auto *comm = f->window->findChild<MSComm *>(QStringLiteral("MSComm1"));
+    QVERIFY(!comm->streamGathering());
     QCOMPARE(f->window->windowTitle(), title + QStringLiteral(" — 文件传输中…"));
     QVERIFY(f->control<QWidget>("RevText")->toolTip().contains(QStringLiteral("文件传输中…")));
 
     QCOMPARE(board.wait(), 0);
     QTRY_VERIFY(!window->running());
+    QVERIFY(comm->streamGathering());
     for (const QString &file : files)
         QCOMPARE(readFile(QDir(to.path()).filePath(QFileInfo(file).fileName())), readFile(file));
     QCOMPARE(f->window->windowTitle(), title);

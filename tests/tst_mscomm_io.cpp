@@ -429,11 +429,14 @@ void TestMSCommIo::streamIsGathered_data()
     QTest::addColumn<int>("intervalMs");
     QTest::addColumn<QString>("gathered"); // in most, few or none of the moments looked at
     QTest::addColumn<int>("tickMs");       // at the end of a gathered stream
-    QTest::newRow("115200 baud in 32-byte reads") << 32 << 3 << "most" << TtyLink::GatherMs;
-    QTest::newRow("a line every 20 ms") << 256 << 20 << "most" << TtyLink::GatherMs;
-    QTest::newRow("115 kB/s in 512-byte writes") << 512 << 4 << "most" << TtyLink::FastGatherMs;
-    QTest::newRow("too fast to leave for a tick") << 4096 << 3 << "few" << 0;
-    QTest::newRow("a line a second is no stream") << 20 << 60 << "none" << 0;
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("115200 baud in 32-byte reads") << 32 << 3 << "most" << TtyLink::GatherMs << true;
+    QTest::newRow("a line every 20 ms") << 256 << 20 << "most" << TtyLink::GatherMs << true;
+    QTest::newRow("115 kB/s in 512-byte writes")
+        << 512 << 4 << "most" << TtyLink::FastGatherMs << true;
+    QTest::newRow("too fast to leave for a tick") << 4096 << 3 << "few" << 0 << true;
+    QTest::newRow("a line a second is no stream") << 20 << 60 << "none" << 0 << true;
+    QTest::newRow("a protocol that answers every block") << 32 << 3 << "none" << 0 << false;
 }
 
 // A board streaming small reads is taken on the link's timer instead of at every read; every
@@ -445,8 +448,10 @@ void TestMSCommIo::streamIsGathered()
     QFETCH(int, intervalMs);
     QFETCH(QString, gathered);
     QFETCH(int, tickMs);
+    QFETCH(bool, allowed);
     PseudoTerminal pty;
     TtyLink link(pty.slavePath(), nullptr);
+    link.setStreamGathering(allowed);
     QCOMPARE(link.open(), int(MSComm::NoError));
     QByteArray received;
     int reads = 0;

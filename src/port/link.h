@@ -37,6 +37,9 @@ public:
     [[nodiscard]] virtual bool pauseReading() { return false; }
     virtual void resumeReading() {}
     [[nodiscard]] virtual bool readingPaused() const { return false; }
+    // Whether a stream may be taken on a timer instead of at every read, where the link does
+    // that; a protocol that answers every block wants each byte at once.
+    virtual void setStreamGathering(bool allowed) { Q_UNUSED(allowed); }
     // Sends the modem control lines where the link carries them: true when they were sent.
     [[nodiscard]] virtual bool sendControlLines(bool dtr, bool rts)
     {

@@ -131,6 +131,7 @@ int MSComm::beginOpen()
     connect(link, &Link::failed, this, &MSComm::onLinkFailed);
     connect(link, &Link::opened, this, &MSComm::onLinkOpened);
     link->setShared(m_shared);
+    link->setStreamGathering(m_streamGathering);
     const int error = link->open();
     // A link may have announced its outcome from inside open().
     if (!m_opening)
@@ -194,6 +195,13 @@ void MSComm::setShared(bool shared)
     m_shared = shared;
     if (m_link)
         m_link->setShared(shared);
+}
+
+void MSComm::setStreamGathering(bool allowed)
+{
+    m_streamGathering = allowed;
+    if (m_link)
+        m_link->setStreamGathering(allowed);
 }
 
 bool MSComm::pauseReading()

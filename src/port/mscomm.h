@@ -77,6 +77,11 @@ public:
     // library takes at each open is released. Applies at once and to every later open.
     void setShared(bool shared);
     [[nodiscard]] bool shared() const { return m_shared; }
+    // Whether a board's stream may be read on a timer of the link's own rather than at every
+    // read (on by default): a file transfer turns it off, as its protocol answers every block.
+    // Applies at once and to every later open.
+    void setStreamGathering(bool allowed);
+    [[nodiscard]] bool streamGathering() const { return m_streamGathering; }
     // Stops reading the open local device, so that another program that opened it gets what
     // arrives; what came before stays readable. False on the network or when closed. Line
     // settings set meanwhile reach the device on resume, and what the other program changed
@@ -183,6 +188,7 @@ private:
     qsizetype m_rescuedRead = 0;
     TextEncoding m_encoding = TextEncoding::Utf8;
     bool m_shared = false;
+    bool m_streamGathering = true;
     Refused m_refused = Refused::None;
     // Opened once: an ICU converter costs more to open than a block costs to decode. Stateless,
     // because Input itself holds back a split character.

@@ -249,7 +249,8 @@ void TtyLink::onReadyRead()
         return;
     // Half the rate that ends a gathering starts one, so that a stream near it does not switch
     // back and forth.
-    const bool stream = m_lastRead.isValid() && m_lastRead.elapsed() < StreamGapMs &&
+    const bool stream = m_gatheringAllowed && m_lastRead.isValid() &&
+                        m_lastRead.elapsed() < StreamGapMs &&
                         rateIn(FastGatherMs) < FullTickBytes / 2;
     m_lastRead.start();
     if (stream)
@@ -282,6 +283,14 @@ qint64 TtyLink::takeWaiting(int waiting)
     }
     m_gathered += bytes;
     return got;
+}
+
+// What waits is read at once by QSerialPort's watch, turned on again.
+void TtyLink::setStreamGathering(bool allowed)
+{
+    m_gatheringAllowed = allowed;
+    if (!allowed)
+        setGathering(false);
 }
 
 int TtyLink::gatherMs() const

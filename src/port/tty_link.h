@@ -52,6 +52,7 @@ public:
     [[nodiscard]] bool pauseReading() override;
     void resumeReading() override;
     [[nodiscard]] bool readingPaused() const override { return m_kept >= 0; }
+    void setStreamGathering(bool allowed) override;
 
     // Whether a stream is being gathered on the timer now, and its tick.
     [[nodiscard]] bool gathering() const { return m_gathering; }
@@ -88,6 +89,7 @@ private:
     // What QSerialPort held after the link last looked.
     qint64 m_portHeld = 0;
     bool m_gathering = false;
+    bool m_gatheringAllowed = true;
     int m_quietTicks = 0;
     // What the timer read, and what QSerialPort held before: always older than what QSerialPort
     // holds now, should it have watched the device again by itself.

@@ -168,8 +168,10 @@ void Form1::FileTransfer_Start(const transfer::Request &request)
     m_sendRefusal = captions::transferRefusal;
     if (!m_transfer->start(request))
         return;
-    // The protocol's bytes as they come, none decoded or held back for a character.
+    // The protocol's bytes as they come, none decoded or held back for a character, each at
+    // once.
     applyInputMode();
+    MSComm1->setStreamGathering(false);
     if (m_terminal)
         m_terminal->setTransferring(true);
     updateTitle();
@@ -182,6 +184,7 @@ void Form1::FileTransfer_Finished()
     m_transfer = nullptr;
     m_sendRefusal.clear();
     applyInputMode();
+    MSComm1->setStreamGathering(true);
     // The protocol's bytes left no pen or half sequence behind for what the board prints next.
     ui->RevText->resetControlSequences();
     m_zmodemStart->reset();

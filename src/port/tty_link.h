@@ -16,9 +16,10 @@ class QTimer;
 // than many boards write at once). While such a stream lasts, QSerialPort stops watching the
 // device, and a timer of the link's own takes what has come every GatherMs, or every
 // FastGatherMs while the stream brings more than TickBytes a GatherMs. A tick that finds more
-// than FullTickBytes waiting ends the gathering, so the tty's 4 KB buffer never fills: a full
-// one throttles the adapter, and one without flow control then drops what its chip cannot
-// hold. A quiet port is watched as usual again, so a reply the user waits for comes at once.
+// than FullTickBytes waiting ends the gathering, well before the tty's 4 KB buffer fills at the
+// rates a gathering keeps: a full one throttles the adapter, and one without flow control then
+// drops what its chip cannot hold. Only a line of a megabaud or more can outrun a tick. A quiet
+// port is watched as usual again, so a reply the user waits for comes at once.
 class TtyLink : public Link
 {
     Q_OBJECT

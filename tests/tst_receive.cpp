@@ -188,7 +188,8 @@ void TestReceive::encodingSplitAtEveryByte()
         expected += text;
         QTRY_COMPARE(f->revText(), expected);
     }
-    QCOMPARE(f->counter("RevNum"), QString::number(expected.toUcs4().size()));
+    // Counts that come within a frame of the last show with the next one.
+    QTRY_COMPARE(f->counter("RevNum"), QString::number(expected.toUcs4().size()));
 
     // Bytes that are no character show as U+FFFD, and the stream goes on.
     QVERIFY(f->board.write("\xFF" + bytes));

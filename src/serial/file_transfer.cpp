@@ -171,7 +171,6 @@ void Form1::FileTransfer_Start(const transfer::Request &request)
     // The protocol's bytes as they come, none decoded or held back for a character, each at
     // once.
     applyInputMode();
-    MSComm1->setStreamGathering(false);
     if (m_terminal)
         m_terminal->setTransferring(true);
     updateTitle();
@@ -184,7 +183,6 @@ void Form1::FileTransfer_Finished()
     m_transfer = nullptr;
     m_sendRefusal.clear();
     applyInputMode();
-    MSComm1->setStreamGathering(true);
     // The protocol's bytes left no pen or half sequence behind for what the board prints next.
     ui->RevText->resetControlSequences();
     m_zmodemStart->reset();

@@ -82,6 +82,8 @@ void Form1::applyInputMode()
 {
     const bool raw = ui->RevHexSel->isChecked() || (m_transfer && m_transfer->ownsReceivedBytes());
     MSComm1->setInputMode(raw ? MSComm::comInputModeBinary : MSComm::comInputModeText);
+    // A transfer's protocol answers every block: its bytes are read as they come.
+    MSComm1->setStreamGathering(!m_transfer);
 }
 
 // What arrives and how it shows. The times of received lines are kept whether or not they are
